@@ -1,0 +1,43 @@
+# make run   builds the tool and runs it on a clip that the project generates
+# make test  builds and runs every test, plain and under the sanitizers
+# make bench builds and runs the micro-benchmarks
+
+JOBS ?= $(shell nproc)
+BUILD := build
+ASAN_BUILD := build-asan
+RUN_DIR := out
+CLIP_W := 352
+CLIP_H := 288
+CLIP_FRAMES := 24
+
+.PHONY: all build asan run test test-plain test-asan bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+run: build
+	mkdir -p $(RUN_DIR)
+	$(BUILD)/makeclip $(RUN_DIR)/clip.yuv $(CLIP_W) $(CLIP_H) $(CLIP_FRAMES)
+	cd $(RUN_DIR) && ../$(BUILD)/nrvq clip.yuv $(CLIP_W) $(CLIP_H)
+
+test: test-plain test-asan
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD)/nrvq_bench
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RUN_DIR)

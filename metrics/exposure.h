@@ -1,0 +1,12 @@
+// Exposure: brightness of the darkest and brightest 8x8 blocks.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/definitions.h"
+
+// Number of extreme blocks kept at each end of the luma range.
+inline constexpr int32_t nBlSum = 4;
+
+// Mean luma of the four darkest and the four brightest visited blocks.
+double exposure(const Image* frame);

@@ -1,0 +1,16 @@
+// Flickering: how often 8x8 blocks switch between still and changing.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/definitions.h"
+
+// Frames in one counting period.
+inline constexpr int32_t framePeriod = 8;
+
+// -1.0 inside a period; at its end, the mean switching rate of the 3 % of
+// blocks that switched most. transitionCounts and blockStates are the
+// caller-owned per-block state, (w / 8) x (h / 8).
+double flickering(const Image* current, const Image* previous, Image* transitionCounts, Image* blockStates);
+// Descending qsort comparator of two unsigned bytes.
+int compareElements(const void* x, const void* y);

@@ -1,0 +1,3 @@
+#include "metrics/driver.h"
+
+int main(int argc, char** argv) { return runNrvq(argc, argv); }

@@ -1,0 +1,17 @@
+// Noise: standard deviation of the noise in the luma plane.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/definitions.h"
+
+// Bins of the block-deviation histogram.
+inline constexpr int32_t HISTOGRAM_ENTRIES = 128;
+// Blocks that the selection image holds side by side.
+inline constexpr int32_t MAX_CONTAINER_WIDTH = 1000;
+// Side of the Gaussian smoothing kernel.
+inline constexpr int32_t GAUSSIAN_MASK_SIZE = 3;
+
+// Mean residual deviation of the blocks at the most common deviation level;
+// 0.0 for a noiseless frame or one without blocks, -1.0 if filtering fails.
+double noise(const Image* frame);

@@ -1,0 +1,132 @@
+#include "testing.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h) { return OwnedImage<Image>(callocImage(w, h)); }
+
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h, std::initializer_list<int> samples) {
+    if (samples.size() != w * h) {
+        throw std::invalid_argument("sample count does not match the image size");
+    }
+    OwnedImage<Image> image(callocImage(w, h));
+    uint64_t i = 0;
+    for (int sample : samples) {
+        image->data[i++] = static_cast<uint8_t>(sample);
+    }
+    return image;
+}
+
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h, const std::function<int(uint64_t, uint64_t)>& f) {
+    OwnedImage<Image> image(callocImage(w, h));
+    for (uint64_t y = 0; y < h; ++y) {
+        for (uint64_t x = 0; x < w; ++x) {
+            image->data[y * w + x] = static_cast<uint8_t>(f(y, x));
+        }
+    }
+    return image;
+}
+
+OwnedImage<Image> randomImage8(uint64_t w, uint64_t h, uint64_t seed) {
+    std::mt19937_64 random(seed);
+    OwnedImage<Image> image(callocImage(w, h));
+    for (uint64_t i = 0; i < w * h; ++i) {
+        image->data[i] = static_cast<uint8_t>(random() >> 56);
+    }
+    return image;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nrvq-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+}  // namespace
+
+RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+    static int counter = 0;
+    const std::string tag = std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const std::filesystem::path outPath = std::filesystem::temp_directory_path() / ("nrvq-out-" + tag);
+    const std::filesystem::path errPath = std::filesystem::temp_directory_path() / ("nrvq-err-" + tag);
+    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellQuote(NRVQ_BINARY);
+    for (const std::string& arg : args) {
+        command += " " + shellQuote(arg);
+    }
+    command += " >" + shellQuote(outPath.string()) + " 2>" + shellQuote(errPath.string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return result;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type begin = 0;
+    while (begin < text.size()) {
+        const std::string::size_type end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(begin));
+            break;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return lines;
+}
+
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int size = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(size), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,55 @@
+// Helpers shared by the tests: images built from sample lists or functions,
+// temporary folders, and runs of the tool as a separate process.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tools/definitions.h"
+
+namespace testing_support {
+
+// A zero-filled 8-bit image owned by the test.
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h);
+// An 8-bit image holding the given samples, row after row.
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h, std::initializer_list<int> samples);
+// An 8-bit image whose sample at (row, column) is f(row, column).
+OwnedImage<Image> makeImage8(uint64_t w, uint64_t h, const std::function<int(uint64_t, uint64_t)>& f);
+// An 8-bit image of independent random samples.
+OwnedImage<Image> randomImage8(uint64_t w, uint64_t h, uint64_t seed);
+
+// A fresh folder that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct RunResult {
+    int status = 0;  // exit status, 0 ... 255
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool with the given arguments (not counting its name) in folder
+// dir, capturing standard output and standard error.
+RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+std::string readFile(const std::filesystem::path& path);
+std::vector<std::string> splitLines(const std::string& text);
+
+// printf into a string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace testing_support
