@@ -1,0 +1,471 @@
+// The tool as a whole: command line, frame reads, rows, results log, report.
+// Runs the built binary on generated clips and compares its output exactly,
+// except for the processor-time figures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "clips/clip.h"
+#include "metrics/blackout.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+#include "metrics/contrast.h"
+#include "metrics/driver.h"
+#include "metrics/exposure.h"
+#include "metrics/interlace.h"
+#include "metrics/letterbox.h"
+#include "metrics/noise.h"
+#include "metrics/pillarbox.h"
+#include "metrics/slice.h"
+#include "metrics/spatialActivity.h"
+#include "metrics/temporalActivity.h"
+#include "testing.h"
+
+namespace {
+
+using clips::Plane;
+using testing_support::format;
+using testing_support::readFile;
+using testing_support::RunResult;
+using testing_support::runTool;
+using testing_support::splitLines;
+using testing_support::TempDir;
+
+const std::string kUsageTail =
+    " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
+    ", where [***] is optional parameter.\n\n";
+
+const std::string kConsoleHeader =
+    "Frame: \tBlockiness: \tSpatial Activity: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \t\tTemporalAct: "
+    "\tBlackout: \tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: \t\tSlice: \t\tFlickering:";
+
+const std::string kLogHeader =
+    "Frame: \tBlockiness: \tSA: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \tTA: \tBlackout: \tFreezing: "
+    "\tExposure(bri): \tContrast: \tInterlace: \tNoise: \tSlice: \tFlickering:\n";
+
+// The report with every processor-time figure replaced by '#'.
+const std::string kReport =
+    "Calculation time: \t# seconds overall \n \t\t\t# milliseconds per frame\n\n"
+    "Average calculation time per frame for each metric: \n"
+    "\tBlockiness: # ms \tSpatialAct: # ms \tLetterbox: # ms \n"
+    "\tPillarbox: # ms \t\tBlockLoss: # ms \t\tBlur: # ms \n"
+    " \tExposure: # ms \t\tInterlace: # ms \t\tNoise: # ms \n"
+    " \tSlice: # ms\t\tBlackout: # ms \t\tTemporal: # ms \n"
+    " \tFreezing : # ms\t\tFlickering: # ms \tContrast: # ms\n"
+    "\nFile stream closed\n\n";
+
+std::string maskFigures(const std::string& text) {
+    // A figure is an optional minus sign followed by nan, inf, or digits, a
+    // point and six decimals.
+    std::string masked;
+    size_t i = 0;
+    const auto isDigit = [&](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+    while (i < text.size()) {
+        size_t j = i + (text[i] == '-' ? 1 : 0);
+        size_t end = std::string::npos;
+        if (text.compare(j, 3, "nan") == 0 || text.compare(j, 3, "inf") == 0) {
+            end = j + 3;
+        } else if (isDigit(j)) {
+            size_t k = j;
+            while (isDigit(k)) {
+                ++k;
+            }
+            if (k < text.size() && text[k] == '.') {
+                size_t decimals = 0;
+                while (isDigit(k + 1 + decimals)) {
+                    ++decimals;
+                }
+                if (decimals == 6) {
+                    end = k + 7;
+                }
+            }
+        }
+        if (end != std::string::npos) {
+            masked += '#';
+            i = end;
+        } else {
+            masked += text[i++];
+        }
+    }
+    return masked;
+}
+
+// The frames of a test clip: textured content, different in every frame.
+std::vector<Plane> movingFrames(int32_t w, int32_t h, int count) {
+    std::vector<Plane> frames;
+    for (int t = 0; t < count; ++t) {
+        frames.push_back(clips::texture(w, h, t, 3, 2, 7));
+    }
+    return frames;
+}
+
+void writeClip(const std::filesystem::path& path, const std::vector<Plane>& frames) {
+    clips::ClipWriter writer(path.string());
+    for (const Plane& frame : frames) {
+        writer.write(frame);
+    }
+    writer.close();
+}
+
+// The values of the indicators that depend on one frame alone (and temporal
+// activity against the frame before), computed in this process.
+FrameResults singleFrameResults(const Plane& plane, const Plane* previousPlane) {
+    Plane copy = plane;
+    const Image frame = makeImage(static_cast<uint64_t>(plane.w), static_cast<uint64_t>(plane.h), copy.samples.data());
+    FrameResults r;
+    r.blockiness = blockiness(&frame);
+    r.spatialActivity = spatialActivity(&frame);
+    r.letterbox = letterbox(&frame);
+    r.pillarbox = pillarbox(&frame);
+    r.blockLoss = blockLoss(&frame);
+    r.blur = blur(&frame);
+    r.exposure = exposure(&frame);
+    r.interlace = interlace(&frame);
+    r.noise = noise(&frame);
+    r.slice = slice(&frame);
+    r.blackout = blackout(&frame);
+    r.contrast = contrastRMS(&frame);
+    if (previousPlane != nullptr) {
+        Plane previousCopy = *previousPlane;
+        const Image previous = makeImage(frame.w, frame.h, previousCopy.samples.data());
+        r.temporalActivity = temporalActivity(&frame, &previous);
+    }
+    return r;
+}
+
+std::string consoleRow(int32_t frame, const FrameResults& r) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    writeConsoleRow(out, frame, r);
+    std::fclose(out);
+    std::string row(buffer, size);
+    std::free(buffer);
+    return row;
+}
+
+std::string logRow(int32_t frame, const FrameResults& r) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    writeLogRow(out, frame, r);
+    std::fclose(out);
+    std::string row(buffer, size);
+    std::free(buffer);
+    return row;
+}
+
+// Splits a row into its sixteen fields.
+std::vector<std::string> fields(const std::string& row) {
+    std::vector<std::string> result;
+    std::string field;
+    for (char c : row) {
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (!field.empty()) {
+                result.push_back(field);
+                field.clear();
+            }
+        } else {
+            field += c;
+        }
+    }
+    if (!field.empty()) {
+        result.push_back(field);
+    }
+    return result;
+}
+
+// Console row fields that do not depend on state carried between frames.
+void expectStatelessFields(const std::string& row, int32_t frame, const FrameResults& expected) {
+    const std::vector<std::string> got = fields(row);
+    const std::vector<std::string> want = fields(consoleRow(frame, expected));
+    ASSERT_EQ(got.size(), 16u) << row;
+    for (size_t i = 0; i < 16; ++i) {
+        if (i == 9 || i == 15) {
+            continue;  // freezing and flickering keep state from frame to frame
+        }
+        EXPECT_EQ(got[i], want[i]) << "field " << i + 1 << " of row " << row;
+    }
+}
+
+std::string startupLines(const std::string& path, int w, int h, const char* fps, int frames, int start) {
+    return "Video file " + path + " opened successfully!\n\n" +
+           format("Width = %d, Height = %d, FPS = %s, Number of Frames = %d, Start Frame = %d\n\n", w, h, fps,
+                  frames, start) +
+           kConsoleHeader + "\n";
+}
+
+// ---- Rows ------------------------------------------------------------------------
+
+TEST(Rows, ConsoleAndLogFieldWidths) {
+    FrameResults r;
+    r.blockiness = 0.987654321;
+    r.spatialActivity = 12.5;
+    r.letterbox = 0.25;
+    r.pillarbox = 1.0;
+    r.blockLoss = -1.0;
+    r.blur = 3.14159;
+    r.temporalActivity = 2.0;
+    r.blackout = true;
+    r.freezing = false;
+    r.exposure = 127.9;
+    r.contrast = 47.123456;
+    r.interlace = 0.0;
+    r.noise = 1.98112;
+    r.slice = 1.5;
+    r.flickering = 0.125;
+    EXPECT_EQ(consoleRow(7, r),
+              "00007 \t0.98765 \t12.50000 \t\t0.25000 \t1.00000 \t-1.00000 \t3.142   \t2.00000 \t1 \t\t0 \t\t127    "
+              "\t\t47.12346 \t0.00000 \t1.9811   \t1.500   \t0.12500\n");
+    EXPECT_EQ(logRow(7, r),
+              "00007 \t0.98765 \t12.50000 \t0.25000 \t1.00000 \t-1.00000 \t3.142 \t2.00000 \t1 \t0 \t127    "
+              "\t47.12346 \t0.00000 \t1.9811   \t1.500   \t0.12500\n");
+}
+
+TEST(Rows, NonFiniteValuesAndExposureTruncation) {
+    FrameResults r;
+    r.blockiness = 1.0 / 0.0;
+    r.letterbox = 0.0 / 0.0;
+    r.exposure = -0.5;  // truncates toward zero
+    const std::vector<std::string> got = fields(logRow(123456, r));
+    EXPECT_EQ(got[0], "123456");
+    EXPECT_EQ(got[1], "inf");
+    EXPECT_TRUE(got[3] == "nan" || got[3] == "-nan") << got[3];
+    EXPECT_EQ(got[10], "0");
+}
+
+// ---- Command line ------------------------------------------------------------
+
+TEST(CommandLine, TooFewArgumentsPrintUsageAndTouchNothing) {
+    TempDir dir;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"clip.yuv"}, {"clip.yuv", "32"}}) {
+        const RunResult result = runTool(dir.path(), args);
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.out, std::string("Not enough parameters\n\nUsage : ") + NRVQ_BINARY + kUsageTail);
+        EXPECT_EQ(result.err, "");
+        EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv"));
+    }
+}
+
+TEST(CommandLine, BadArgumentsAreRejectedBeforeAnythingIsOpened) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", movingFrames(32, 16, 2));
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    const std::vector<Case> cases = {
+        {{"clip.yuv", "abc", "16"}, "WIDTH \"abc\""},
+        {{"clip.yuv", "32px", "16"}, "WIDTH \"32px\""},
+        {{"clip.yuv", "0", "16"}, "WIDTH \"0\""},
+        {{"clip.yuv", "-32", "16"}, "WIDTH \"-32\""},
+        {{"clip.yuv", " 32", "16"}, "WIDTH \" 32\""},
+        {{"clip.yuv", "99999999999", "16"}, "WIDTH \"99999999999\""},
+        {{"clip.yuv", "32", ""}, "HEIGHT \"\""},
+        {{"clip.yuv", "65536", "65536"}, "HEIGHT \"65536\""},
+        {{"clip.yuv", "46341", "46341"}, "HEIGHT \"46341\""},  // luma fits, frame size does not
+        {{"clip.yuv", "32", "16", "fast"}, "FPS \"fast\""},
+        {{"clip.yuv", "32", "16", "0"}, "FPS \"0\""},
+        {{"clip.yuv", "32", "16", "-25"}, "FPS \"-25\""},
+        {{"clip.yuv", "32", "16", "inf"}, "FPS \"inf\""},
+        {{"clip.yuv", "32", "16", "nan"}, "FPS \"nan\""},
+        {{"clip.yuv", "32", "16", "25", "ten"}, "NumberOfFrames \"ten\""},
+        {{"clip.yuv", "32", "16", "25", "1.5"}, "NumberOfFrames \"1.5\""},
+        {{"clip.yuv", "32", "16", "25", "2", "-1"}, "startFrame \"-1\""},
+        {{"clip.yuv", "32", "16", "25", "2", "1e2"}, "startFrame \"1e2\""},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = runTool(dir.path(), c.args);
+        EXPECT_EQ(result.status, 255) << c.named;
+        const std::vector<std::string> errLines = splitLines(result.err);
+        ASSERT_EQ(errLines.size(), 1u) << result.err;
+        EXPECT_EQ(errLines[0].rfind("Invalid " + c.named + ": ", 0), 0u) << errLines[0];
+        EXPECT_EQ(result.out, std::string("Usage : ") + NRVQ_BINARY + kUsageTail);
+        EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv")) << c.named;
+    }
+}
+
+TEST(CommandLine, MissingVideoEmptiesTheLogAndFails) {
+    TempDir dir;
+    {
+        std::FILE* old = std::fopen((dir / "metricsResultsCSV.csv").c_str(), "w");
+        std::fputs("old rows\n", old);
+        std::fclose(old);
+    }
+    const RunResult result = runTool(dir.path(), {"missing.yuv", "32", "16"});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error opening the file missing.yuv: No such file or directory \n");
+    ASSERT_TRUE(std::filesystem::exists(dir / "metricsResultsCSV.csv"));
+    EXPECT_EQ(std::filesystem::file_size(dir / "metricsResultsCSV.csv"), 0u);
+}
+
+// ---- Whole runs ----------------------------------------------------------------
+
+TEST(Run, DefaultsRowsLogAndReport) {
+    TempDir dir;
+    const std::vector<Plane> frames = movingFrames(32, 16, 3);
+    writeClip(dir / "clip.yuv", frames);
+    {
+        // A partial frame at the end of the file is not counted.
+        std::FILE* file = std::fopen((dir / "clip.yuv").c_str(), "ab");
+        std::fputs("partial", file);
+        std::fclose(file);
+    }
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+
+    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", 3, 0);
+    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
+    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    ASSERT_GE(lines.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        expectStatelessFields(lines[k], k, singleFrameResults(frames[k], k > 0 ? &frames[k - 1] : nullptr));
+    }
+    // The first row shows the temporal columns at their start values.
+    const std::vector<std::string> first = fields(lines[0]);
+    EXPECT_EQ(first[7], "0.00000");
+    EXPECT_EQ(first[9], "0");
+    EXPECT_EQ(first[15], "0.00000");
+
+    std::string rows;
+    for (int k = 0; k < 3; ++k) {
+        rows += lines[k] + "\n";
+    }
+    EXPECT_EQ(maskFigures(result.out.substr(expectedStart.size() + rows.size())), kReport);
+
+    // The log holds the same values, tab-separated, under its own header.
+    const std::string log = readFile(dir / "metricsResultsCSV.csv");
+    ASSERT_EQ(log.substr(0, 163), kLogHeader);
+    const std::vector<std::string> logLines = splitLines(log.substr(163));
+    ASSERT_EQ(logLines.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(fields(logLines[k]), fields(lines[k]));
+        EXPECT_EQ(logLines[k].find("\t\t"), std::string::npos);
+    }
+}
+
+TEST(Run, FramesAreReadAtTheirOffsetsForOddSizes) {
+    // A 3 x 3 frame is 13 bytes (the half byte of chroma is dropped). Each
+    // luma plane is constant and the bytes between planes are 255, so a
+    // read at a wrong offset would mix them in.
+    TempDir dir;
+    std::string bytes;
+    for (int k = 0; k < 4; ++k) {
+        bytes += std::string(9, static_cast<char>(10 * (k + 1))) + std::string(4, '\xff');
+    }
+    {
+        std::FILE* file = std::fopen((dir / "odd.yuv").c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    const RunResult result = runTool(dir.path(), {"odd.yuv", "3", "3", "30"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string expectedStart = startupLines("odd.yuv", 3, 3, "30.00", 4, 0);
+    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
+    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    Plane previous;
+    for (int k = 0; k < 4; ++k) {
+        const Plane plane(3, 3, static_cast<uint8_t>(10 * (k + 1)));
+        expectStatelessFields(lines[k], k, singleFrameResults(plane, k > 0 ? &previous : nullptr));
+        previous = plane;
+    }
+}
+
+TEST(Run, StartFrameAndCountSelectFrames) {
+    TempDir dir;
+    const std::vector<Plane> frames = movingFrames(32, 16, 14);
+    writeClip(dir / "clip.yuv", frames);
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "24", "3", "10"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "24.00", 3, 10);
+    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
+    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    ASSERT_GE(lines.size(), 4u);
+    const std::vector<std::string> first = fields(lines[0]);
+    EXPECT_EQ(first[0], "00010");
+    EXPECT_EQ(first[7], "0.00000");
+    EXPECT_EQ(first[9], "0");
+    EXPECT_EQ(first[15], "0.00000");
+    expectStatelessFields(lines[0], 10, singleFrameResults(frames[10], nullptr));
+    expectStatelessFields(lines[1], 11, singleFrameResults(frames[11], &frames[10]));
+    expectStatelessFields(lines[2], 12, singleFrameResults(frames[12], &frames[11]));
+    EXPECT_EQ(lines[3].rfind("Calculation time: ", 0), 0u);
+}
+
+TEST(Run, FrameCountOfZeroOrLessWritesNoRows) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", movingFrames(32, 16, 2));
+    for (const char* count : {"0", "-4"}) {
+        const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", count});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", std::atoi(count), 0);
+        ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
+        EXPECT_EQ(maskFigures(result.out.substr(expectedStart.size())), kReport);
+        EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), kLogHeader);
+    }
+}
+
+TEST(Run, FramesMissingFromTheFileAreNotExamined) {
+    TempDir dir;
+    const std::vector<Plane> frames = movingFrames(32, 16, 3);
+    writeClip(dir / "clip.yuv", frames);
+    {
+        // A last frame cut off inside its luma plane.
+        std::FILE* file = std::fopen((dir / "clip.yuv").c_str(), "ab");
+        std::fwrite(frames[0].samples.data(), 1, 100, file);
+        std::fclose(file);
+    }
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", "6", "1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "Warning: 4 of the 6 requested frames are not in the file\n");
+    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", 6, 1);
+    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(fields(lines[0])[0], "00001");
+    EXPECT_EQ(fields(lines[1])[0], "00002");
+    EXPECT_EQ(lines[2].rfind("Calculation time: ", 0), 0u);
+    EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 3u);
+
+    const RunResult pastEnd = runTool(dir.path(), {"clip.yuv", "32", "16", "25", "2", "50"});
+    ASSERT_EQ(pastEnd.status, 0) << pastEnd.err;
+    EXPECT_EQ(pastEnd.err, "Warning: 2 of the 2 requested frames are not in the file\n");
+    EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 1u);
+}
+
+TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
+    TempDir withLog;
+    TempDir withoutLog;
+    const std::vector<Plane> frames = movingFrames(32, 16, 2);
+    writeClip(withLog / "clip.yuv", frames);
+    writeClip(withoutLog / "clip.yuv", frames);
+    std::filesystem::create_directory(withoutLog / "metricsResultsCSV.csv");
+
+    const RunResult normal = runTool(withLog.path(), {"clip.yuv", "32", "16"});
+    const RunResult noLog = runTool(withoutLog.path(), {"clip.yuv", "32", "16"});
+    ASSERT_EQ(noLog.status, 0);
+    EXPECT_EQ(noLog.err, "Cannot create the log file: Is a directory\n");
+    EXPECT_EQ(maskFigures(noLog.out), maskFigures(normal.out));
+}
+
+TEST(Run, StreamErrorStopsWithoutAReport) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder.yuv");
+    const RunResult result = runTool(dir.path(), {"folder.yuv", "32", "16", "25", "2", "3"});
+    EXPECT_EQ(result.status, 255);
+    const std::string expected = startupLines("folder.yuv", 32, 16, "25.00", 2, 3) +
+                                 "Some error occurred when reading the 3 frame\n"
+                                 "Byte read = 0, Frame size = 512\n\n"
+                                 "Error code: 21 \n"
+                                 "Error description: Is a directory \n";
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), kLogHeader);
+}
+
+}  // namespace
