@@ -6,9 +6,8 @@ JOBS ?= $(shell nproc)
 BUILD := build
 ASAN_BUILD := build-asan
 RUN_DIR := out
-CLIP_W := 352
-CLIP_H := 288
-CLIP_FRAMES := 24
+DEMO_W := 512
+DEMO_H := 288
 
 .PHONY: all build asan run test test-plain test-asan bench clean
 
@@ -24,8 +23,8 @@ asan:
 
 run: build
 	mkdir -p $(RUN_DIR)
-	$(BUILD)/makeclip $(RUN_DIR)/clip.yuv $(CLIP_W) $(CLIP_H) $(CLIP_FRAMES)
-	cd $(RUN_DIR) && ../$(BUILD)/nrvq clip.yuv $(CLIP_W) $(CLIP_H)
+	$(BUILD)/makeclip demo $(RUN_DIR)/demo.yuv
+	cd $(RUN_DIR) && ../$(BUILD)/nrvq demo.yuv $(DEMO_W) $(DEMO_H)
 
 test: test-plain test-asan
 

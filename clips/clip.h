@@ -65,3 +65,34 @@ private:
 Plane randomPlane(int32_t w, int32_t h, uint64_t seed);
 
 }  // namespace clips
+
+namespace clips {
+
+// One labelled stretch of the demonstration clip.
+struct Segment {
+    std::string name;     // what the stretch shows
+    std::string columns;  // the columns it exercises
+    int32_t first = 0;    // first frame index
+    int32_t count = 0;    // number of frames
+};
+
+// The demonstration clip: clean moving textured content, and stretches that
+// each add one impairment to it.
+struct DemoClip {
+    int32_t w = 512;
+    int32_t h = 288;
+    std::vector<Segment> segments;
+    int32_t frames() const { return segments.empty() ? 0 : segments.back().first + segments.back().count; }
+    // The segment that holds frame t.
+    const Segment& segmentOf(int32_t t) const;
+};
+
+DemoClip demoClip();
+// Luma plane of frame t of the demonstration clip.
+Plane demoFrame(const DemoClip& clip, int32_t t);
+
+// Geometry of the impairments, for checks against the measured values.
+inline constexpr int32_t kDemoBarRows = 36;     // letterbox bars, top and bottom
+inline constexpr int32_t kDemoBarColumns = 64;  // pillarbox bar, left
+
+}  // namespace clips
