@@ -3,6 +3,7 @@
 # make bench builds and runs the micro-benchmarks
 
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 BUILD := build
 ASAN_BUILD := build-asan
 RUN_DIR := out
