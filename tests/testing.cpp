@@ -74,12 +74,13 @@ std::string shellQuote(const std::string& text) {
 
 }  // namespace
 
-RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                  const std::string& shellPrefix) {
     static int counter = 0;
     const std::string tag = std::to_string(getpid()) + "-" + std::to_string(counter++);
     const std::filesystem::path outPath = std::filesystem::temp_directory_path() / ("nrvq-out-" + tag);
     const std::filesystem::path errPath = std::filesystem::temp_directory_path() / ("nrvq-err-" + tag);
-    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellQuote(NRVQ_BINARY);
+    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellPrefix + " exec " + shellQuote(NRVQ_BINARY);
     for (const std::string& arg : args) {
         command += " " + shellQuote(arg);
     }

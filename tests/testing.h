@@ -43,8 +43,10 @@ struct RunResult {
 };
 
 // Runs the tool with the given arguments (not counting its name) in folder
-// dir, capturing standard output and standard error.
-RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args);
+// dir, capturing standard output and standard error. shellPrefix is shell
+// text run before it in the same shell (a resource limit, say).
+RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                  const std::string& shellPrefix = "");
 
 std::string readFile(const std::filesystem::path& path);
 std::vector<std::string> splitLines(const std::string& text);

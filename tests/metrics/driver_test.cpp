@@ -454,6 +454,17 @@ TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
     EXPECT_EQ(maskFigures(noLog.out), maskFigures(normal.out));
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
+// (The address sanitizer reserves more address space than the limit allows.)
+TEST(Run, ExhaustedMemoryStopsWithAMessage) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", movingFrames(32, 16, 1));
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "30000", "30000"}, "ulimit -v 400000;");
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "Out of memory: the images for this frame size cannot be allocated\n");
+}
+#endif
+
 TEST(Run, StreamErrorStopsWithoutAReport) {
     TempDir dir;
     std::filesystem::create_directory(dir / "folder.yuv");
