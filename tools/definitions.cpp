@@ -245,24 +245,283 @@ int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, u
 
 // ===== Auxiliary operations ==================================================
 
-uint32_t sumPixels(const Image*) { return 0; }
-uint32_t sumH(const uint8_t*, int32_t, int32_t) { return 0; }
-uint32_t sumV(const uint8_t*, int32_t, int32_t) { return 0; }
-void integrate(const Image*, Image32*) {}
-void blockSumsInteg(const Image32*, Image32*, uint64_t, uint64_t) {}
-void blockSumsInteg2(const Image*, Image32*, uint64_t, uint64_t) {}
-void onlyCopy(const Image*, Image*) {}
-bool areEqual(const Image*, const Image*) { return false; }
-double sobel(const Image*, Image32*, Image32*) { return 0.0; }
-int32_t sobel2(const Image*, Image*, Image*) { return 0; }
-void absGradient(const Image*, Image32*, Image32*) {}
-void addSquares(const Image*, const Image*, Image32*) {}
-void divide(const Image32*, const Image32*, ImageDouble*) {}
-void imageSqrt(const ImageDouble*, ImageDouble*) {}
-void convU8toI32(const Image*, Image32*) {}
-void convI32toU8(const Image32*, Image*) {}
-void printRange(const Image*, int32_t, int32_t, int32_t, int32_t) {}
-void printRange32(const Image32*, int32_t, int32_t, int32_t, int32_t) {}
+namespace {
+
+// Block sums read from a summed-area table by its four corners, in 32-bit
+// wrap-around arithmetic. A block of zero width or height holds no samples
+// and sums to 0 (its corners would lie before the table).
+template <typename Table>
+void blockSumsFromTable(const Table* integral, Image32* dest, uint64_t blockWidth, uint64_t blockHeight) {
+    const uint64_t stride = integral->w;
+    const auto at = [&](uint64_t r, uint64_t c) { return static_cast<uint32_t>(integral->data[r * stride + c]); };
+    for (uint64_t i = 0; i < dest->h; ++i) {
+        for (uint64_t j = 0; j < dest->w; ++j) {
+            uint32_t sum = 0;
+            if (blockWidth != 0 && blockHeight != 0) {
+                const uint64_t top = i * blockHeight;
+                const uint64_t left = j * blockWidth;
+                const uint64_t bottom = top + blockHeight - 1;
+                const uint64_t right = left + blockWidth - 1;
+                sum = at(bottom, right);
+                if (i > 0) {
+                    sum -= at(top - 1, right);
+                }
+                if (j > 0) {
+                    sum -= at(bottom, left - 1);
+                }
+                if (i > 0 && j > 0) {
+                    sum += at(top - 1, left - 1);
+                }
+            }
+            dest->data[i * dest->w + j] = static_cast<int32_t>(sum);
+        }
+    }
+}
+
+template <typename Img>
+void clearRow(Img* dest, uint64_t y) {
+    for (uint64_t x = 0; x < dest->w; ++x) {
+        dest->data[y * dest->w + x] = 0;
+    }
+}
+
+// Walks the 3 x 3 Sobel operator over the interior of src (rows and columns
+// 1 ... size - 2) and zeroes the one-sample frame of both destinations:
+// row 0, then per interior row column 0, the interior and column w - 1, then
+// row h - 1. visit(index, gx, gy) stores one interior sample. An image
+// without samples is left alone; a one-row image has that row cleared once.
+template <typename Img, typename Visit>
+void sobelWalk(const Image* src, Img* destX, Img* destY, Visit visit) {
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    if (w == 0 || h == 0) {
+        return;
+    }
+    clearRow(destX, 0);
+    clearRow(destY, 0);
+    for (uint64_t y = 1; y + 1 < h; ++y) {
+        const uint8_t* a = src->data + (y - 1) * w;
+        const uint8_t* c = a + w;
+        const uint8_t* b = c + w;
+        destX->data[y * w] = 0;
+        destY->data[y * w] = 0;
+        for (uint64_t x = 1; x + 1 < w; ++x) {
+            const int32_t gx = (a[x + 1] + 2 * c[x + 1] + b[x + 1]) - (a[x - 1] + 2 * c[x - 1] + b[x - 1]);
+            const int32_t gy = (b[x - 1] + 2 * b[x] + b[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]);
+            visit(y * w + x, gx, gy);
+        }
+        destX->data[y * w + w - 1] = 0;
+        destY->data[y * w + w - 1] = 0;
+    }
+    if (h > 1) {
+        clearRow(destX, h - 1);
+        clearRow(destY, h - 1);
+    }
+}
+
+// Truncates toward zero; a total beyond the 32-bit range stays at the
+// largest value instead of being undefined.
+int32_t truncateToInt32(double value) {
+    if (value >= 2147483648.0) {
+        return INT32_MAX;
+    }
+    if (value <= -2147483649.0) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// Prints (y1 - y0 + 1) lines of (x1 - x0 + 1) consecutive samples from the
+// start of the buffer, whatever the image's width. Samples past the end of
+// the image are not printed; each line still ends with its newline.
+template <typename Img>
+void printSamples(const Img* image, int32_t x0, int32_t x1, int32_t y0, int32_t y1, const char* format) {
+    if (y0 > y1) {
+        return;
+    }
+    const uint64_t n = image->w * image->h;
+    const int64_t lines = int64_t{y1} - y0 + 1;
+    const int64_t perLine = x0 <= x1 ? int64_t{x1} - x0 + 1 : 0;
+    uint64_t next = 0;
+    for (int64_t line = 0; line < lines; ++line) {
+        for (int64_t k = 0; k < perLine && next < n; ++k) {
+            std::printf(format, static_cast<int>(image->data[next++]));
+        }
+        std::putchar('\n');
+    }
+}
+
+}  // namespace
+
+uint32_t sumPixels(const Image* image) {
+    const uint64_t n = image->w * image->h;
+    uint32_t total = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        total += image->data[i];
+    }
+    return total;
+}
+
+uint32_t sumH(const uint8_t* data, int32_t w, int32_t h) {
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(w) * static_cast<uint32_t>(h));
+    uint32_t total = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        total += data[i];
+    }
+    return total;
+}
+
+uint32_t sumV(const uint8_t* data, int32_t w, int32_t h) {
+    uint32_t total = 0;
+    if (w <= 0 || h <= 0) {
+        return total;
+    }
+    for (int64_t x = 0; x < w; ++x) {
+        for (int64_t y = 0; y < h; ++y) {
+            total += data[y * w + x];
+        }
+    }
+    return total;
+}
+
+void integrate(const Image* src, Image32* dest) {
+    const uint64_t w = src->w;
+    for (uint64_t y = 0; y < src->h; ++y) {
+        uint32_t s = 0;
+        for (uint64_t x = 0; x < w; ++x) {
+            s += src->data[y * w + x];
+            const uint32_t above = y == 0 ? 0 : static_cast<uint32_t>(dest->data[(y - 1) * w + x]);
+            dest->data[y * w + x] = static_cast<int32_t>(above + s);
+        }
+    }
+}
+
+void blockSumsInteg(const Image32* integral, Image32* dest, uint64_t blockWidth, uint64_t blockHeight) {
+    blockSumsFromTable(integral, dest, blockWidth, blockHeight);
+}
+
+void blockSumsInteg2(const Image* integral, Image32* dest, uint64_t blockWidth, uint64_t blockHeight) {
+    blockSumsFromTable(integral, dest, blockWidth, blockHeight);
+}
+
+void onlyCopy(const Image* src, Image* dest) {
+    const uint64_t n = src->w * src->h;
+    for (uint64_t i = 0; i < n; ++i) {
+        dest->data[i] = src->data[i];
+    }
+}
+
+bool areEqual(const Image* a, const Image* b) {
+    if (a == b) {
+        return true;
+    }
+    if (a->w != b->w || a->h != b->h) {
+        return false;
+    }
+    const uint64_t n = a->w * a->h;
+    if (a->data == b->data || n == 0) {
+        return true;
+    }
+    for (uint64_t i = 0; i < n; ++i) {
+        if (a->data[i] != b->data[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+double sobel(const Image* src, Image32* destX, Image32* destY) {
+    assert(src->h == destX->h && src->w == destX->w);
+    assert(src->h == destY->h && src->w == destY->w);
+    double total = 0.0;
+    sobelWalk(src, destX, destY, [&](uint64_t i, int32_t gx, int32_t gy) {
+        destX->data[i] = gx;
+        destY->data[i] = gy;
+        const double dx = gx;
+        const double dy = gy;
+        total += dx * dx + dy * dy;
+    });
+    return std::sqrt(total);
+}
+
+int32_t sobel2(const Image* src, Image* destX, Image* destY) {
+    assert(src->h == destX->h && src->w == destX->w);
+    assert(src->h == destY->h && src->w == destY->w);
+    int32_t total = 0;
+    sobelWalk(src, destX, destY, [&](uint64_t i, int32_t gx, int32_t gy) {
+        // The 8-bit destinations keep the low byte of each gradient, and
+        // the magnitude is taken from those stored bytes.
+        const uint8_t bx = static_cast<uint8_t>(gx);
+        const uint8_t by = static_cast<uint8_t>(gy);
+        destX->data[i] = bx;
+        destY->data[i] = by;
+        const double magnitude = std::sqrt(static_cast<double>(bx * bx + by * by));
+        total = truncateToInt32(static_cast<double>(total) + magnitude);
+    });
+    return total;
+}
+
+void absGradient(const Image* src, Image32* destX, Image32* destY) {
+    assert(src->h == destX->h && src->w == destX->w);
+    assert(src->h == destY->h && src->w == destY->w);
+    clearFirstRowAndColumn(destX);
+    clearFirstRowAndColumn(destY);
+    const uint64_t w = src->w;
+    for (uint64_t y = 1; y < src->h; ++y) {
+        const uint8_t* above = src->data + (y - 1) * w;
+        const uint8_t* row = src->data + y * w;
+        for (uint64_t x = 1; x < w; ++x) {
+            destX->data[y * w + x] = std::abs(int32_t{row[x]} - int32_t{row[x - 1]});
+            destY->data[y * w + x] = std::abs(int32_t{row[x]} - int32_t{above[x]});
+        }
+    }
+}
+
+void addSquares(const Image* a, const Image* b, Image32* dest) {
+    const int32_t n = count32(a->w, a->h);
+    for (int32_t i = 0; i < n; ++i) {
+        dest->data[i] = int32_t{a->data[i]} * a->data[i] + int32_t{b->data[i]} * b->data[i];
+    }
+}
+
+void divide(const Image32* a, const Image32* b, ImageDouble* dest) {
+    const int32_t n = count32(a->w, a->h);
+    for (int32_t i = 0; i < n; ++i) {
+        dest->data[i] = static_cast<double>(a->data[i]) / static_cast<double>(b->data[i]);
+    }
+}
+
+void imageSqrt(const ImageDouble* src, ImageDouble* dest) {
+    assert(src->w * src->h == dest->w *dest->h);
+    const uint64_t n = src->w * src->h;
+    for (uint64_t i = 0; i < n; ++i) {
+        dest->data[i] = std::sqrt(src->data[i]);
+    }
+}
+
+void convU8toI32(const Image* src, Image32* dest) {
+    assert(src->w * src->h == dest->w *dest->h);
+    const uint64_t n = src->w * src->h;
+    for (uint64_t i = 0; i < n; ++i) {
+        dest->data[i] = src->data[i];
+    }
+}
+
+void convI32toU8(const Image32* src, Image* dest) {
+    assert(src->w * src->h == dest->w *dest->h);
+    const uint64_t n = src->w * src->h;
+    for (uint64_t i = 0; i < n; ++i) {
+        dest->data[i] = static_cast<uint8_t>(src->data[i]);  // low 8 bits, no clamping
+    }
+}
+
+void printRange(const Image* image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    printSamples(image, x0, x1, y0, y1, "%03i ");
+}
+
+void printRange32(const Image32* image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    printSamples(image, x0, x1, y0, y1, "%i  ");
+}
 
 // ===== Block loss: run counters ==============================================
 
