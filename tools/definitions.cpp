@@ -538,14 +538,58 @@ void sumAndSquareSum(const Image*, int32_t* sum, int64_t* squareSum) {
 
 // ===== Noise: block deviations of a double image =============================
 
-void calculateStdDevsDouble_ommitZeros(const ImageDouble*, ImageDouble*, ImageDouble*, ImageDouble*,
-                                       const ImageDouble*, uint64_t, uint64_t) {}
+void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squares,
+                                       ImageDouble* deviations, const ImageDouble* kernel,
+                                       uint64_t blockWidth, uint64_t blockHeight) {
+    if (kernel->w != kernel->h) {
+        std::printf("Provided kernel is not symmetric!");
+        return;
+    }
+    const uint64_t half = kernel->w / 2;
+    const double n = static_cast<double>((blockHeight - 2 * half) * (blockWidth - 2 * half));
+    const uint64_t gridW = sums->w;
+    for (uint64_t r = 0; r < sums->h; ++r) {
+        // The frame of `half` samples around each block is left out.
+        for (uint64_t y = half; y < blockHeight && blockHeight - y > half; ++y) {
+            const double* row = src->data + (r * blockHeight + y) * src->w;
+            for (uint64_t k = 0; k < gridW; ++k) {
+                double& sum = sums->data[r * gridW + k];
+                double& square = squares->data[r * gridW + k];
+                for (uint64_t x = half; x < blockWidth && blockWidth - x > half; ++x) {
+                    const double v = row[k * blockWidth + x];
+                    sum = v + sum;
+                    square = v * v + square;
+                }
+            }
+        }
+        for (uint64_t k = 0; k < gridW; ++k) {
+            double t = sums->data[r * gridW + k] * sums->data[r * gridW + k];
+            t = t / n;
+            double u = squares->data[r * gridW + k] - t;
+            u = u / (n - 1.0);
+            deviations->data[r * gridW + k] = std::sqrt(u);
+        }
+    }
+}
 
 // ===== Slice: shifted comparison and division ================================
 
-void compareShifted(const Image*, Image*, int32_t) {}
+void compareShifted(const Image* src, Image* dest, int32_t offset) {
+    const uint64_t shift = static_cast<uint64_t>(static_cast<int64_t>(offset));
+    for (uint64_t y = 0; y < dest->h; ++y) {
+        for (uint64_t x = 0; x < dest->w; ++x) {
+            const uint64_t i = y * src->w + x;
+            dest->data[y * dest->w + x] = src->data[i] == src->data[i + shift] ? 1 : 0;
+        }
+    }
+}
 
-void divideDouble(const ImageDouble*, const ImageDouble*, ImageDouble*) {}
+void divideDouble(const ImageDouble* a, const ImageDouble* b, ImageDouble* dest) {
+    const int32_t n = count32(a->w, a->h);
+    for (int32_t i = 0; i < n; ++i) {
+        dest->data[i] = a->data[i] / b->data[i];
+    }
+}
 
 // ===== Flickering: block classification ======================================
 
