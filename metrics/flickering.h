@@ -8,6 +8,20 @@
 // Frames in one counting period.
 inline constexpr int32_t framePeriod = 8;
 
+// The counting period of one video. A program that measures several videos
+// at once keeps one per video (with its own transitionCounts and
+// blockStates); flickering() below uses a single one for the whole process.
+struct FlickeringState {
+    // Calls made in the current period.
+    int32_t frameCount = 0;
+
+    // Classifies the blocks of current against previous and counts their
+    // switches; returns -1.0 inside a period and, on its last call, the mean
+    // switching rate of the 3 % of blocks that switched most, after which
+    // the period starts again with every block still.
+    double update(const Image* current, const Image* previous, Image* transitionCounts, Image* blockStates);
+};
+
 // -1.0 inside a period; at its end, the mean switching rate of the 3 % of
 // blocks that switched most. transitionCounts and blockStates are the
 // caller-owned per-block state, (w / 8) x (h / 8).

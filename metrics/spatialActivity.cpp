@@ -1,3 +1,9 @@
 #include "metrics/spatialActivity.h"
 
-double spatialActivity(const Image*) { return 0.0; }
+#include <cmath>
+
+double spatialActivity(const Image* frame) {
+    // The divisor counts every sample, including the border that the Sobel
+    // operator leaves out; both roots are taken before dividing.
+    return spatialAct(frame) / std::sqrt(static_cast<double>(frame->w * frame->h));
+}

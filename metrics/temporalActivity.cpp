@@ -1,3 +1,9 @@
 #include "metrics/temporalActivity.h"
 
-double temporalActivity(const Image*, const Image*) { return 0.0; }
+#include <cmath>
+
+double temporalActivity(const Image* frame, const Image* previous) {
+    // Root mean square of the frame difference: sqrt(sum) / sqrt(n). A frame
+    // without samples gives 0 / 0.
+    return temporalAct(frame, previous) / std::sqrt(static_cast<double>(frame->w * frame->h));
+}

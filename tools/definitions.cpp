@@ -593,10 +593,94 @@ void divideDouble(const ImageDouble* a, const ImageDouble* b, ImageDouble* dest)
 
 // ===== Flickering: block classification ======================================
 
-void calculateFlickering(const Image*, const Image*, Image*, Image*, ImageDouble*, int32_t, double) {}
+void calculateFlickering(const Image* current, const Image* previous, Image* transitionCounts,
+                         Image* blockStates, ImageDouble* blockDiffs, int32_t blockSize,
+                         double threshold) {
+    const uint64_t bw = transitionCounts->w;
+    const uint64_t bh = transitionCounts->h;
+    // The block grid has to lie inside both frames, and the per-block images
+    // have to hold one entry per block of the grid.
+    assert(blockSize > 0);
+    const uint64_t bs = static_cast<uint64_t>(blockSize);
+    assert(bw <= current->w / bs && bh <= current->h / bs);
+    assert(previous->w == current->w && previous->h == current->h);
+    assert(blockStates->w * blockStates->h >= bw * bh);
+    assert(blockDiffs->w * blockDiffs->h >= bw * bh);
+
+    // Sum of absolute differences per block, row by row through the frame;
+    // samples right of and below the last whole block are not visited.
+    const uint64_t stride = current->w;
+    for (uint64_t by = 0; by < bh; ++by) {
+        for (uint64_t r = by * bs; r < by * bs + bs; ++r) {
+            const uint8_t* cur = current->data + r * stride;
+            const uint8_t* prev = previous->data + r * stride;
+            double* diffs = blockDiffs->data + by * bw;
+            for (uint64_t bx = 0; bx < bw; ++bx) {
+                for (uint64_t c = bx * bs; c < bx * bs + bs; ++c) {
+                    const int32_t d = static_cast<int32_t>(cur[c]) - static_cast<int32_t>(prev[c]);
+                    diffs[bx] += static_cast<double>(d < 0 ? -d : d);
+                }
+            }
+        }
+    }
+
+    const uint32_t n = static_cast<uint32_t>(bw * bh);
+    const double samplesPerBlock = static_cast<double>(wrapMul(blockSize, blockSize));
+    for (uint32_t i = 0; i < n; ++i) {
+        blockDiffs->data[i] /= samplesPerBlock;
+    }
+
+    // A block starts changing when its mean difference reaches the threshold
+    // and stands still again only when it repeats exactly; a mean in between
+    // keeps the class it has. Every change of class is one switch.
+    for (uint32_t i = 0; i < n; ++i) {
+        const double mean = blockDiffs->data[i];
+        if (mean >= threshold && blockStates->data[i] == 0) {
+            blockStates->data[i] = 1;
+            ++transitionCounts->data[i];
+        } else if (mean == 0.0 && blockStates->data[i] == 1) {
+            blockStates->data[i] = 0;
+            ++transitionCounts->data[i];
+        }
+    }
+}
 
 // ===== Spatial and temporal activity workers =================================
 
-double spatialAct(const Image*) { return 0.0; }
+double spatialAct(const Image* frame) {
+    const uint64_t w = frame->w;
+    const uint64_t h = frame->h;
+    // Without three rows (or without any sample) there is no interior sample
+    // for the 3x3 operator; the border is never extended.
+    if (w == 0 || h == 0 || h - 1 < 2) {
+        return std::sqrt(0.0);
+    }
+    double energy = 0.0;
+    for (uint64_t y = 1; y < h - 1; ++y) {
+        const uint8_t* above = frame->data + (y - 1) * w;
+        const uint8_t* row = above + w;
+        const uint8_t* below = row + w;
+        for (uint64_t x = 1; x < w - 1; ++x) {
+            const int32_t gx = (above[x + 1] + 2 * row[x + 1] + below[x + 1]) -
+                               (above[x - 1] + 2 * row[x - 1] + below[x - 1]);
+            const int32_t gy = (below[x - 1] + 2 * below[x] + below[x + 1]) -
+                               (above[x - 1] + 2 * above[x] + above[x + 1]);
+            energy += static_cast<double>(gx * gx + gy * gy);
+        }
+    }
+    return std::sqrt(energy);
+}
 
-double temporalAct(const Image*, const Image*) { return 0.0; }
+double temporalAct(const Image* frame, const Image* previous) {
+    // The sample count comes from the current frame alone.
+    const uint64_t n = frame->w * frame->h;
+    if (n == 0) {
+        return std::sqrt(0.0);
+    }
+    uint64_t sum = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const int32_t d = static_cast<int32_t>(frame->data[i]) - static_cast<int32_t>(previous->data[i]);
+        sum += static_cast<uint64_t>(d * d);
+    }
+    return std::sqrt(static_cast<double>(sum));
+}
