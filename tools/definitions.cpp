@@ -323,9 +323,23 @@ void countSeqsV(const Image32* energy, Image32* counts, Image32* columnRuns, uin
 
 // ===== Contrast: sum and square sum ==========================================
 
-void sumAndSquareSum(const Image*, int32_t* sum, int64_t* squareSum) {
+void sumAndSquareSum(const Image* frame, int32_t* sum, int64_t* squareSum) {
     *sum = 0;
     *squareSum = 0;
+    // The sample count is the 32-bit signed product of height and width.
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(frame->h) * static_cast<uint32_t>(frame->w));
+    if (n <= 0) {
+        return;
+    }
+    uint32_t total = 0;  // wraps like the 32-bit signed sum it stands for
+    int64_t squares = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t v = frame->data[i];
+        total += v;
+        squares += static_cast<int64_t>(v * v);
+    }
+    *sum = static_cast<int32_t>(total);
+    *squareSum = squares;
 }
 
 // ===== Noise: block deviations of a double image =============================
