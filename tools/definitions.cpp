@@ -525,15 +525,80 @@ void printRange32(const Image32* image, int32_t x0, int32_t x1, int32_t y0, int3
 
 // ===== Block loss: run counters ==============================================
 
-void countSeqsH(const Image32*, Image32*, uint64_t, uint64_t, int32_t, double) {}
+void countSeqsH(const Image32* energy, Image32* counts, uint64_t blockWidth, uint64_t blockHeight,
+                int32_t minLength, double threshold) {
+    const uint64_t stride = energy->w;
+    for (uint64_t by = 0; by < counts->h; ++by) {
+        for (uint64_t r = 0; r < blockHeight; ++r) {
+            const int32_t* row = energy->data + (by * blockHeight + r) * stride;
+            for (uint64_t bx = 0; bx < counts->w; ++bx) {
+                int32_t& count = counts->data[by * counts->w + bx];
+                // A run never continues from one row segment into the next.
+                int32_t run = 0;
+                for (uint64_t x = 0; x < blockWidth; ++x) {
+                    if (static_cast<double>(row[bx * blockWidth + x]) > threshold) {
+                        ++run;
+                        if (run == minLength) {
+                            ++count;  // counted once, however long it grows
+                        }
+                    } else {
+                        run = 0;
+                    }
+                }
+            }
+        }
+    }
+}
 
-void countSeqsV(const Image32*, Image32*, Image32*, uint64_t, uint64_t, int32_t, double) {}
+void countSeqsV(const Image32* energy, Image32* counts, Image32* columnRuns, uint64_t blockWidth,
+                uint64_t blockHeight, int32_t minLength, double threshold) {
+    const uint64_t stride = energy->w;
+    const uint64_t runEntries = columnRuns->w * columnRuns->h;
+    for (uint64_t by = 0; by < counts->h; ++by) {
+        for (uint64_t r = 0; r < blockHeight; ++r) {
+            const int32_t* row = energy->data + (by * blockHeight + r) * stride;
+            for (uint64_t bx = 0; bx < counts->w; ++bx) {
+                int32_t& count = counts->data[by * counts->w + bx];
+                for (uint64_t x = 0; x < blockWidth; ++x) {
+                    const uint64_t column = bx * blockWidth + x;
+                    int32_t& run = columnRuns->data[column];
+                    if (static_cast<double>(row[column]) > threshold) {
+                        ++run;
+                        if (run == minLength) {
+                            ++count;
+                        }
+                    } else {
+                        run = 0;
+                    }
+                }
+            }
+        }
+        // Runs never continue from one region row into the next.
+        for (uint64_t i = 0; i < runEntries; ++i) {
+            columnRuns->data[i] = 0;
+        }
+    }
+}
 
 // ===== Contrast: sum and square sum ==========================================
 
-void sumAndSquareSum(const Image*, int32_t* sum, int64_t* squareSum) {
+void sumAndSquareSum(const Image* frame, int32_t* sum, int64_t* squareSum) {
     *sum = 0;
     *squareSum = 0;
+    // The sample count is the 32-bit signed product of height and width.
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(frame->h) * static_cast<uint32_t>(frame->w));
+    if (n <= 0) {
+        return;
+    }
+    uint32_t total = 0;  // wraps like the 32-bit signed sum it stands for
+    int64_t squares = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t v = frame->data[i];
+        total += v;
+        squares += static_cast<int64_t>(v * v);
+    }
+    *sum = static_cast<int32_t>(total);
+    *squareSum = squares;
 }
 
 // ===== Noise: block deviations of a double image =============================
