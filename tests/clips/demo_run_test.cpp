@@ -1,0 +1,247 @@
+// The whole tool on the demonstration clip: every impairment moves its own
+// column the way it should against the clean stretches, and the results log
+// repeats the console's values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "clips/clip.h"
+#include "testing.h"
+
+namespace {
+
+using clips::DemoClip;
+using clips::Segment;
+using testing_support::readFile;
+using testing_support::RunResult;
+using testing_support::runTool;
+using testing_support::splitLines;
+using testing_support::TempDir;
+
+enum Column {
+    kFrame, kBlockiness, kSpatial, kLetterbox, kPillarbox, kBlockLoss, kBlur, kTemporal, kBlackout, kFreezing,
+    kExposure, kContrast, kInterlace, kNoise, kSlice, kFlickering, kColumns
+};
+
+std::vector<std::string> fields(const std::string& row) {
+    std::vector<std::string> result;
+    std::string field;
+    for (char c : row + "\n") {
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (!field.empty()) {
+                result.push_back(field);
+            }
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    return result;
+}
+
+class DemoRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir();
+        clip_ = clips::demoClip();
+        {
+            clips::ClipWriter writer((*dir_ / "demo.yuv").string());
+            for (int32_t t = 0; t < clip_.frames(); ++t) {
+                writer.write(clips::demoFrame(clip_, t));
+            }
+            writer.close();
+        }
+        result_ = runTool(dir_->path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h)});
+        for (const std::string& line : splitLines(result_.out)) {
+            if (line.size() > 6 && line[5] == ' ' && line[6] == '\t') {
+                consoleRows_.push_back(fields(line));
+            }
+        }
+        const std::vector<std::string> logLines = splitLines(readFile(*dir_ / "metricsResultsCSV.csv"));
+        for (size_t i = 1; i < logLines.size(); ++i) {
+            logRows_.push_back(fields(logLines[i]));
+        }
+    }
+
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    static double value(int32_t t, Column column) { return std::stod(consoleRows_.at(t).at(column)); }
+
+    static const Segment& segment(const std::string& name, int occurrence = 0) {
+        for (const Segment& s : clip_.segments) {
+            if (s.name == name && occurrence-- == 0) {
+                return s;
+            }
+        }
+        throw std::out_of_range(name);
+    }
+
+    // Mean of a column over a segment, leaving out its first frame (whose
+    // temporal columns compare it with the segment before).
+    static double mean(const Segment& s, Column column) {
+        double total = 0.0;
+        for (int32_t t = s.first + 1; t < s.first + s.count; ++t) {
+            total += value(t, column);
+        }
+        return total / (s.count - 1);
+    }
+
+    // The larger of the two clean stretches' means, and the smaller.
+    static double cleanHigh(Column column) {
+        return std::max(mean(segment("clean", 0), column), mean(segment("clean", 1), column));
+    }
+    static double cleanLow(Column column) {
+        return std::min(mean(segment("clean", 0), column), mean(segment("clean", 1), column));
+    }
+
+    static TempDir* dir_;
+    static DemoClip clip_;
+    static RunResult result_;
+    static std::vector<std::vector<std::string>> consoleRows_;
+    static std::vector<std::vector<std::string>> logRows_;
+};
+
+TempDir* DemoRun::dir_ = nullptr;
+DemoClip DemoRun::clip_;
+RunResult DemoRun::result_;
+std::vector<std::vector<std::string>> DemoRun::consoleRows_;
+std::vector<std::vector<std::string>> DemoRun::logRows_;
+
+TEST_F(DemoRun, EveryFrameHasTheSameRowOnTheConsoleAndInTheLog) {
+    ASSERT_EQ(result_.status, 0) << result_.err;
+    EXPECT_EQ(result_.err, "");
+    ASSERT_EQ(consoleRows_.size(), static_cast<size_t>(clip_.frames()));
+    ASSERT_EQ(logRows_, consoleRows_);
+    for (int32_t t = 0; t < clip_.frames(); ++t) {
+        ASSERT_EQ(consoleRows_[t].size(), static_cast<size_t>(kColumns));
+        EXPECT_EQ(std::stoi(consoleRows_[t][kFrame]), t);
+    }
+}
+
+TEST_F(DemoRun, CleanStretchesShowNoImpairment) {
+    for (int occurrence : {0, 1}) {
+        const Segment& clean = segment("clean", occurrence);
+        for (int32_t t = clean.first + 1; t < clean.first + clean.count; ++t) {
+            EXPECT_NEAR(value(t, kBlockiness), 1.0, 0.1) << t;
+            EXPECT_EQ(value(t, kLetterbox), 0.0) << t;
+            EXPECT_EQ(value(t, kPillarbox), 0.0) << t;
+            EXPECT_EQ(value(t, kBlockLoss), 0.0) << t;
+            EXPECT_GT(value(t, kTemporal), 1.0) << t;
+            EXPECT_EQ(value(t, kBlackout), 0.0) << t;
+            EXPECT_EQ(value(t, kFreezing), 0.0) << t;
+            EXPECT_LT(value(t, kInterlace), 0.05) << t;
+            EXPECT_TRUE(std::isfinite(value(t, kSlice))) << t;
+        }
+    }
+}
+
+TEST_F(DemoRun, CoarseQuantisationShowsAsBlockiness) {
+    EXPECT_LT(mean(segment("blocky"), kBlockiness), 0.5 * cleanLow(kBlockiness));
+}
+
+TEST_F(DemoRun, LostBlocksShowAsBlockLoss) {
+    // One lost square in each of the two 256 x 256 regions: two horizontal
+    // and two vertical edge runs each.
+    const Segment& lost = segment("lost blocks");
+    for (int32_t t = lost.first; t < lost.first + lost.count; ++t) {
+        EXPECT_EQ(value(t, kBlockLoss), 4.0) << t;
+    }
+}
+
+TEST_F(DemoRun, BlurWidensTheEdges) {
+    EXPECT_GT(mean(segment("blurred"), kBlur), 3.0 * cleanHigh(kBlur));
+    EXPECT_LT(mean(segment("blurred"), kSpatial), 0.6 * cleanLow(kSpatial));
+}
+
+TEST_F(DemoRun, BarsShowAsLetterboxAndPillarbox) {
+    const Segment& bars = segment("bars");
+    const double rowPairs = clip_.h / 2;
+    const double columnPositions = clip_.w / 2;
+    for (int32_t t = bars.first; t < bars.first + bars.count; ++t) {
+        EXPECT_DOUBLE_EQ(value(t, kLetterbox), std::round(1e5 * clips::kDemoBarRows / rowPairs) / 1e5) << t;
+        // A bar B columns wide counts B - 1 positions.
+        EXPECT_DOUBLE_EQ(value(t, kPillarbox), std::round(1e5 * (clips::kDemoBarColumns - 1) / columnPositions) / 1e5)
+            << t;
+    }
+}
+
+TEST_F(DemoRun, BlackFramesAreBlackoutsAndNeverFrozen) {
+    const Segment& black = segment("black");
+    for (int32_t t = black.first; t < black.first + black.count; ++t) {
+        EXPECT_EQ(value(t, kBlackout), 1.0) << t;
+        EXPECT_EQ(value(t, kFreezing), 0.0) << t;
+        EXPECT_EQ(value(t, kExposure), 0.0) << t;
+        EXPECT_EQ(value(t, kContrast), 0.0) << t;
+    }
+}
+
+TEST_F(DemoRun, RepeatedFramesFreezeFromTheThirdRepeat) {
+    // Two stills of half a segment each; at 25 frames per second the third
+    // exact repeat in a row is the first reported.
+    const Segment& frozen = segment("frozen");
+    const int32_t half = frozen.count / 2;
+    for (int32_t i = 0; i < frozen.count; ++i) {
+        const int32_t repeats = i % half;
+        const int32_t t = frozen.first + i;
+        EXPECT_EQ(value(t, kTemporal) == 0.0, repeats > 0) << t;
+        EXPECT_EQ(value(t, kFreezing), repeats >= 3 ? 1.0 : 0.0) << t;
+    }
+    EXPECT_EQ(value(frozen.first + frozen.count, kFreezing), 0.0);
+}
+
+TEST_F(DemoRun, FlickeringBlocksSwitchOnAlmostEveryFrame) {
+    // Every 8th frame reports; elsewhere -1. Blocks that change on every
+    // other frame switch 7 times in a period, blocks that change on every
+    // frame once.
+    for (int32_t t = 1; t < clip_.frames(); ++t) {
+        if (t % 8 != 0) {
+            EXPECT_EQ(value(t, kFlickering), -1.0) << t;
+        }
+    }
+    const Segment& flickering = segment("flickering");
+    EXPECT_EQ(value(flickering.first + 8, kFlickering), 0.875);
+    EXPECT_EQ(value(flickering.first + 16, kFlickering), 0.875);
+    const Segment& clean = segment("clean");
+    EXPECT_EQ(value(clean.first + 8, kFlickering), 0.125);
+    EXPECT_EQ(value(clean.first + 16, kFlickering), 0.125);
+}
+
+TEST_F(DemoRun, DarkBrightAndGreyFramesShowInExposureAndContrast) {
+    const Segment& levels = segment("dark, bright, grey");
+    const int32_t third = levels.count / 3;
+    for (int32_t i = 0; i < levels.count; ++i) {
+        const int32_t t = levels.first + i;
+        if (i < third) {
+            EXPECT_LT(value(t, kExposure), 45.0) << t;
+        } else if (i < 2 * third) {
+            EXPECT_GT(value(t, kExposure), 210.0) << t;
+        } else {
+            EXPECT_EQ(value(t, kExposure), 128.0) << t;
+            EXPECT_EQ(value(t, kContrast), 0.0) << t;
+            EXPECT_EQ(value(t, kBlackout), 1.0) << t;
+        }
+        if (i < 2 * third) {
+            EXPECT_LT(value(t, kContrast), 0.3 * cleanLow(kContrast)) << t;
+        }
+    }
+}
+
+TEST_F(DemoRun, FieldsFromTwoMomentsShowAsInterlace) {
+    EXPECT_GT(mean(segment("interlaced"), kInterlace), 0.3);
+}
+
+TEST_F(DemoRun, AddedNoiseRaisesTheNoiseLevel) {
+    EXPECT_GT(mean(segment("noisy"), kNoise), 1.5 * cleanHigh(kNoise));
+}
+
+TEST_F(DemoRun, ABandRepeatedAcrossThePictureShowsAsSlice) {
+    EXPECT_GT(mean(segment("sliced"), kSlice), 10.0 * cleanHigh(kSlice));
+}
+
+}  // namespace
