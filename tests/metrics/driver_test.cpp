@@ -16,6 +16,8 @@
 #include "metrics/contrast.h"
 #include "metrics/driver.h"
 #include "metrics/exposure.h"
+#include "metrics/flickering.h"
+#include "metrics/freezing.h"
 #include "metrics/interlace.h"
 #include "metrics/letterbox.h"
 #include "metrics/noise.h"
@@ -111,32 +113,6 @@ void writeClip(const std::filesystem::path& path, const std::vector<Plane>& fram
     writer.close();
 }
 
-// The values of the indicators that depend on one frame alone (and temporal
-// activity against the frame before), computed in this process.
-FrameResults singleFrameResults(const Plane& plane, const Plane* previousPlane) {
-    Plane copy = plane;
-    const Image frame = makeImage(static_cast<uint64_t>(plane.w), static_cast<uint64_t>(plane.h), copy.samples.data());
-    FrameResults r;
-    r.blockiness = blockiness(&frame);
-    r.spatialActivity = spatialActivity(&frame);
-    r.letterbox = letterbox(&frame);
-    r.pillarbox = pillarbox(&frame);
-    r.blockLoss = blockLoss(&frame);
-    r.blur = blur(&frame);
-    r.exposure = exposure(&frame);
-    r.interlace = interlace(&frame);
-    r.noise = noise(&frame);
-    r.slice = slice(&frame);
-    r.blackout = blackout(&frame);
-    r.contrast = contrastRMS(&frame);
-    if (previousPlane != nullptr) {
-        Plane previousCopy = *previousPlane;
-        const Image previous = makeImage(frame.w, frame.h, previousCopy.samples.data());
-        r.temporalActivity = temporalActivity(&frame, &previous);
-    }
-    return r;
-}
-
 std::string consoleRow(int32_t frame, const FrameResults& r) {
     char* buffer = nullptr;
     size_t size = 0;
@@ -159,6 +135,52 @@ std::string logRow(int32_t frame, const FrameResults& r) {
     return row;
 }
 
+// Replays a run in this process with the library's indicators and fresh
+// temporal state: the console rows that the tool must print.
+class Replay {
+public:
+    Replay(int32_t w, int32_t h, double fps)
+        : fps_(fps), counts_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)),
+          states_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)) {}
+
+    std::string row(int32_t index, const Plane& plane) {
+        Plane copy = plane;
+        const Image frame = makeImage(static_cast<uint64_t>(plane.w), static_cast<uint64_t>(plane.h),
+                                      copy.samples.data());
+        r_.blockiness = blockiness(&frame);
+        r_.spatialActivity = spatialActivity(&frame);
+        r_.letterbox = letterbox(&frame);
+        r_.pillarbox = pillarbox(&frame);
+        r_.blockLoss = blockLoss(&frame);
+        r_.blur = blur(&frame);
+        r_.exposure = exposure(&frame);
+        r_.interlace = interlace(&frame);
+        r_.noise = noise(&frame);
+        r_.slice = slice(&frame);
+        r_.blackout = blackout(&frame);
+        r_.contrast = contrastRMS(&frame);
+        if (!previous_.samples.empty()) {
+            const Image previous = makeImage(frame.w, frame.h, previous_.samples.data());
+            r_.temporalActivity = temporalActivity(&frame, &previous);
+            r_.freezing = freezing_.update(r_.blackout, r_.temporalActivity, fps_);
+            r_.flickering = flickering_.update(&frame, &previous, counts_.get(), states_.get());
+        }
+        previous_ = plane;
+        std::string text = consoleRow(index, r_);
+        text.pop_back();  // the newline
+        return text;
+    }
+
+private:
+    double fps_;
+    FrameResults r_;
+    FreezingState freezing_;
+    FlickeringState flickering_;
+    OwnedImage<Image> counts_;
+    OwnedImage<Image> states_;
+    Plane previous_;
+};
+
 // Splits a row into its sixteen fields.
 std::vector<std::string> fields(const std::string& row) {
     std::vector<std::string> result;
@@ -177,19 +199,6 @@ std::vector<std::string> fields(const std::string& row) {
         result.push_back(field);
     }
     return result;
-}
-
-// Console row fields that do not depend on state carried between frames.
-void expectStatelessFields(const std::string& row, int32_t frame, const FrameResults& expected) {
-    const std::vector<std::string> got = fields(row);
-    const std::vector<std::string> want = fields(consoleRow(frame, expected));
-    ASSERT_EQ(got.size(), 16u) << row;
-    for (size_t i = 0; i < 16; ++i) {
-        if (i == 9 || i == 15) {
-            continue;  // freezing and flickering keep state from frame to frame
-        }
-        EXPECT_EQ(got[i], want[i]) << "field " << i + 1 << " of row " << row;
-    }
 }
 
 std::string startupLines(const std::string& path, int w, int h, const char* fps, int frames, int start) {
@@ -325,8 +334,9 @@ TEST(Run, DefaultsRowsLogAndReport) {
     ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
     const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
     ASSERT_GE(lines.size(), 3u);
+    Replay replay(32, 16, 25.0);
     for (int k = 0; k < 3; ++k) {
-        expectStatelessFields(lines[k], k, singleFrameResults(frames[k], k > 0 ? &frames[k - 1] : nullptr));
+        EXPECT_EQ(lines[k], replay.row(k, frames[k]));
     }
     // The first row shows the temporal columns at their start values.
     const std::vector<std::string> first = fields(lines[0]);
@@ -370,11 +380,10 @@ TEST(Run, FramesAreReadAtTheirOffsetsForOddSizes) {
     const std::string expectedStart = startupLines("odd.yuv", 3, 3, "30.00", 4, 0);
     ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
     const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
-    Plane previous;
+    ASSERT_GE(lines.size(), 4u);
+    Replay replay(3, 3, 30.0);
     for (int k = 0; k < 4; ++k) {
-        const Plane plane(3, 3, static_cast<uint8_t>(10 * (k + 1)));
-        expectStatelessFields(lines[k], k, singleFrameResults(plane, k > 0 ? &previous : nullptr));
-        previous = plane;
+        EXPECT_EQ(lines[k], replay.row(k, Plane(3, 3, static_cast<uint8_t>(10 * (k + 1)))));
     }
 }
 
@@ -393,9 +402,11 @@ TEST(Run, StartFrameAndCountSelectFrames) {
     EXPECT_EQ(first[7], "0.00000");
     EXPECT_EQ(first[9], "0");
     EXPECT_EQ(first[15], "0.00000");
-    expectStatelessFields(lines[0], 10, singleFrameResults(frames[10], nullptr));
-    expectStatelessFields(lines[1], 11, singleFrameResults(frames[11], &frames[10]));
-    expectStatelessFields(lines[2], 12, singleFrameResults(frames[12], &frames[11]));
+    // Frame 11 is compared with frame 10, not with anything before it.
+    Replay replay(32, 16, 24.0);
+    for (int k = 10; k < 13; ++k) {
+        EXPECT_EQ(lines[k - 10], replay.row(k, frames[k]));
+    }
     EXPECT_EQ(lines[3].rfind("Calculation time: ", 0), 0u);
 }
 
@@ -437,6 +448,46 @@ TEST(Run, FramesMissingFromTheFileAreNotExamined) {
     ASSERT_EQ(pastEnd.status, 0) << pastEnd.err;
     EXPECT_EQ(pastEnd.err, "Warning: 2 of the 2 requested frames are not in the file\n");
     EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 1u);
+}
+
+TEST(Run, TemporalColumnsFollowRepeatsChangesAndAlternations) {
+    // 48 x 48 frames (36 blocks): a still that repeats, a change, then a
+    // picture in which one block alternates between changing and standing
+    // still while the rest stays put.
+    TempDir dir;
+    std::vector<Plane> frames;
+    const Plane still = clips::texture(48, 48, 0, 3, 2, 5);
+    const Plane other = clips::texture(48, 48, 9, 3, 2, 5);
+    for (int t = 0; t < 5; ++t) {
+        frames.push_back(still);
+    }
+    for (int t = 5; t < 21; ++t) {
+        Plane plane = other;
+        plane.at(3, 3) = static_cast<uint8_t>((t + 1) / 2);  // changes on odd frames only
+        frames.push_back(plane);
+    }
+    writeClip(dir / "clip.yuv", frames);
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "48", "48"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string expectedStart = startupLines("clip.yuv", 48, 48, "25.00", 21, 0);
+    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
+    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    ASSERT_GE(lines.size(), 21u);
+    Replay replay(48, 48, 25.0);
+    for (int k = 0; k < 21; ++k) {
+        EXPECT_EQ(lines[k], replay.row(k, frames[k])) << "frame " << k;
+    }
+    // Freezing from the third repeat at 25 frames per second, ended by the change.
+    const std::vector<std::string> frozen = {"0", "0", "0", "1", "1", "0", "0"};
+    for (size_t k = 0; k < frozen.size(); ++k) {
+        EXPECT_EQ(fields(lines[k])[9], frozen[k]) << "frame " << k;
+    }
+    // Flickering reports on the 9th and the 17th frame. In the first period
+    // (frames 1 ... 8) the alternating block switches on frames 5 to 8, in
+    // the second (frames 9 ... 16) on every frame.
+    EXPECT_EQ(fields(lines[7])[15], "-1.00000");
+    EXPECT_EQ(fields(lines[8])[15], "0.50000");
+    EXPECT_EQ(fields(lines[16])[15], "1.00000");
 }
 
 TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
