@@ -117,6 +117,22 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::string> splitFields(const std::string& row) {
+    std::vector<std::string> result;
+    std::string field;
+    for (char c : row + "\n") {
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (!field.empty()) {
+                result.push_back(field);
+            }
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    return result;
+}
+
 std::string format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);

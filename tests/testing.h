@@ -50,6 +50,8 @@ RunResult runTool(const std::filesystem::path& dir, const std::vector<std::strin
 
 std::string readFile(const std::filesystem::path& path);
 std::vector<std::string> splitLines(const std::string& text);
+// The fields of a row, separated by blanks and tabs.
+std::vector<std::string> splitFields(const std::string& row);
 
 // printf into a string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

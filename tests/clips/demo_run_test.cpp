@@ -18,6 +18,7 @@ using clips::Segment;
 using testing_support::readFile;
 using testing_support::RunResult;
 using testing_support::runTool;
+using testing_support::splitFields;
 using testing_support::splitLines;
 using testing_support::TempDir;
 
@@ -25,22 +26,6 @@ enum Column {
     kFrame, kBlockiness, kSpatial, kLetterbox, kPillarbox, kBlockLoss, kBlur, kTemporal, kBlackout, kFreezing,
     kExposure, kContrast, kInterlace, kNoise, kSlice, kFlickering, kColumns
 };
-
-std::vector<std::string> fields(const std::string& row) {
-    std::vector<std::string> result;
-    std::string field;
-    for (char c : row + "\n") {
-        if (c == ' ' || c == '\t' || c == '\n') {
-            if (!field.empty()) {
-                result.push_back(field);
-            }
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    return result;
-}
 
 class DemoRun : public ::testing::Test {
 protected:
@@ -57,12 +42,12 @@ protected:
         result_ = runTool(dir_->path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h)});
         for (const std::string& line : splitLines(result_.out)) {
             if (line.size() > 6 && line[5] == ' ' && line[6] == '\t') {
-                consoleRows_.push_back(fields(line));
+                consoleRows_.push_back(splitFields(line));
             }
         }
         const std::vector<std::string> logLines = splitLines(readFile(*dir_ / "metricsResultsCSV.csv"));
         for (size_t i = 1; i < logLines.size(); ++i) {
-            logRows_.push_back(fields(logLines[i]));
+            logRows_.push_back(splitFields(logLines[i]));
         }
     }
 

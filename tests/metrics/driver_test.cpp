@@ -35,6 +35,7 @@ using testing_support::format;
 using testing_support::readFile;
 using testing_support::RunResult;
 using testing_support::runTool;
+using testing_support::splitFields;
 using testing_support::splitLines;
 using testing_support::TempDir;
 
@@ -161,26 +162,6 @@ private:
     Plane previous_;
 };
 
-// Splits a row into its sixteen fields.
-std::vector<std::string> fields(const std::string& row) {
-    std::vector<std::string> result;
-    std::string field;
-    for (char c : row) {
-        if (c == ' ' || c == '\t' || c == '\n') {
-            if (!field.empty()) {
-                result.push_back(field);
-                field.clear();
-            }
-        } else {
-            field += c;
-        }
-    }
-    if (!field.empty()) {
-        result.push_back(field);
-    }
-    return result;
-}
-
 std::string startupLines(const std::string& path, int w, int h, const char* fps, int frames, int start) {
     return "Video file " + path + " opened successfully!\n\n" +
            format("Width = %d, Height = %d, FPS = %s, Number of Frames = %d, Start Frame = %d\n\n", w, h, fps,
@@ -220,7 +201,7 @@ TEST(Rows, NonFiniteValuesAndExposureTruncation) {
     r.blockiness = 1.0 / 0.0;
     r.letterbox = 0.0 / 0.0;
     r.exposure = -0.5;  // truncates toward zero
-    const std::vector<std::string> got = fields(logRow(123456, r));
+    const std::vector<std::string> got = splitFields(logRow(123456, r));
     EXPECT_EQ(got[0], "123456");
     EXPECT_EQ(got[1], "inf");
     EXPECT_TRUE(got[3] == "nan" || got[3] == "-nan") << got[3];
@@ -319,7 +300,7 @@ TEST(Run, DefaultsRowsLogAndReport) {
         EXPECT_EQ(lines[k], replay.row(k, frames[k]));
     }
     // The first row shows the temporal columns at their start values.
-    const std::vector<std::string> first = fields(lines[0]);
+    const std::vector<std::string> first = splitFields(lines[0]);
     EXPECT_EQ(first[7], "0.00000");
     EXPECT_EQ(first[9], "0");
     EXPECT_EQ(first[15], "0.00000");
@@ -336,7 +317,7 @@ TEST(Run, DefaultsRowsLogAndReport) {
     const std::vector<std::string> logLines = splitLines(log.substr(163));
     ASSERT_EQ(logLines.size(), 3u);
     for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(fields(logLines[k]), fields(lines[k]));
+        EXPECT_EQ(splitFields(logLines[k]), splitFields(lines[k]));
         EXPECT_EQ(logLines[k].find("\t\t"), std::string::npos);
     }
 }
@@ -377,7 +358,7 @@ TEST(Run, StartFrameAndCountSelectFrames) {
     ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
     const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
     ASSERT_GE(lines.size(), 4u);
-    const std::vector<std::string> first = fields(lines[0]);
+    const std::vector<std::string> first = splitFields(lines[0]);
     EXPECT_EQ(first[0], "00010");
     EXPECT_EQ(first[7], "0.00000");
     EXPECT_EQ(first[9], "0");
@@ -419,8 +400,8 @@ TEST(Run, FramesMissingFromTheFileAreNotExamined) {
     const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", 6, 1);
     const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(fields(lines[0])[0], "00001");
-    EXPECT_EQ(fields(lines[1])[0], "00002");
+    EXPECT_EQ(splitFields(lines[0])[0], "00001");
+    EXPECT_EQ(splitFields(lines[1])[0], "00002");
     EXPECT_EQ(lines[2].rfind("Calculation time: ", 0), 0u);
     EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 3u);
 
@@ -460,14 +441,26 @@ TEST(Run, TemporalColumnsFollowRepeatsChangesAndAlternations) {
     // Freezing from the third repeat at 25 frames per second, ended by the change.
     const std::vector<std::string> frozen = {"0", "0", "0", "1", "1", "0", "0"};
     for (size_t k = 0; k < frozen.size(); ++k) {
-        EXPECT_EQ(fields(lines[k])[9], frozen[k]) << "frame " << k;
+        EXPECT_EQ(splitFields(lines[k])[9], frozen[k]) << "frame " << k;
     }
     // Flickering reports on the 9th and the 17th frame. In the first period
     // (frames 1 ... 8) the alternating block switches on frames 5 to 8, in
     // the second (frames 9 ... 16) on every frame.
-    EXPECT_EQ(fields(lines[7])[15], "-1.00000");
-    EXPECT_EQ(fields(lines[8])[15], "0.50000");
-    EXPECT_EQ(fields(lines[16])[15], "1.00000");
+    EXPECT_EQ(splitFields(lines[7])[15], "-1.00000");
+    EXPECT_EQ(splitFields(lines[8])[15], "0.50000");
+    EXPECT_EQ(splitFields(lines[16])[15], "1.00000");
+}
+
+TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
+    // Every indicator on frames too small for its blocks, past a whole
+    // flickering period; the sanitizer build checks every access.
+    TempDir dir;
+    for (const auto& [w, h] : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {2, 3}, {7, 1}, {1, 9}, {17, 9}, {9, 50}}) {
+        writeClip(dir / "clip.yuv", movingFrames(w, h, 10));
+        const RunResult result = runTool(dir.path(), {"clip.yuv", std::to_string(w), std::to_string(h)});
+        EXPECT_EQ(result.status, 0) << w << " x " << h << ": " << result.err;
+        EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 11u) << w << " x " << h;
+    }
 }
 
 TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
