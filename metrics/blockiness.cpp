@@ -10,11 +10,6 @@ inline int32_t absDiff(uint8_t a, uint8_t b) {
     return d < 0 ? -d : d;
 }
 
-// 32-bit signed running sum that wraps instead of overflowing.
-inline int32_t wrapAdd(int32_t sum, int32_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(sum) + static_cast<uint32_t>(value));
-}
-
 // Adds a running sum, sign-extended, to a 64-bit unsigned total.
 inline uint64_t addToTotal(uint64_t total, int32_t running) {
     return total + static_cast<uint64_t>(static_cast<int64_t>(running));

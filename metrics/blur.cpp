@@ -5,11 +5,6 @@
 
 namespace {
 
-// 32-bit signed accumulation that wraps instead of overflowing.
-inline int32_t wrapAdd(int32_t sum, int64_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(sum) + static_cast<uint32_t>(value));
-}
-
 inline int32_t absValue(int32_t v) { return v < 0 ? -v : v; }
 
 }  // namespace

@@ -30,15 +30,6 @@ Img allocate(uint64_t w, uint64_t h, bool zeroed) {
     return Img{w, h, static_cast<Sample*>(data)};
 }
 
-// 32-bit wrap-around addition without signed overflow.
-inline int32_t wrapAdd(int32_t a, int64_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-inline int32_t wrapMul(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
 // Sample count of an image taken as a signed 32-bit product, as the
 // element-wise operations use it.
 inline int32_t count32(uint64_t w, uint64_t h) {

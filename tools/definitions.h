@@ -32,6 +32,16 @@ struct ImageDouble {
 // Side of the square blocks most indicators work on.
 inline constexpr int32_t BLOCKSIZE = 8;
 
+// 32-bit signed addition and multiplication that wrap around, as the
+// integer sums of the toolkit and the indicators do, without the undefined
+// behaviour of signed overflow.
+inline int32_t wrapAdd(int32_t a, int64_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t wrapMul(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
 // ---- Life cycle -----------------------------------------------------------
 // The alloc and calloc constructors throw std::bad_alloc when a buffer of a
 // non-zero size cannot be had (or its byte count does not fit 64 bits).
