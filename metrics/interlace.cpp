@@ -1,5 +1,7 @@
 #include "metrics/interlace.h"
 
+#include "metrics/slice.h"
+
 namespace {
 
 // A column zig-zags when its four samples go down, up, down or up, down, up,
@@ -34,14 +36,4 @@ double interlace(const Image* frame) {
     return combed / static_cast<double>(blocks);
 }
 
-int compare(const void* a, const void* b) {
-    const double x = *static_cast<const double*>(a);
-    const double y = *static_cast<const double*>(b);
-    if (x < y) {
-        return -1;
-    }
-    if (x > y) {
-        return 1;
-    }
-    return 0;
-}
+int compare(const void* a, const void* b) { return compare_Double_asc(a, b); }

@@ -169,6 +169,18 @@ std::string startupLines(const std::string& path, int w, int h, const char* fps,
            kConsoleHeader + "\n";
 }
 
+// Checks the start-up lines and the header; returns the lines after them.
+std::vector<std::string> linesAfter(const std::string& start, const RunResult& result) {
+    EXPECT_EQ(result.out.substr(0, start.size()), start);
+    return splitLines(result.out.substr(std::min(start.size(), result.out.size())));
+}
+
+void appendTo(const std::filesystem::path& path, const void* bytes, size_t count) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    std::fwrite(bytes, 1, count, file);
+    std::fclose(file);
+}
+
 // ---- Rows ------------------------------------------------------------------------
 
 TEST(Rows, ConsoleAndLogFieldWidths) {
@@ -281,19 +293,12 @@ TEST(Run, DefaultsRowsLogAndReport) {
     TempDir dir;
     const std::vector<Plane> frames = movingFrames(32, 16, 3);
     writeClip(dir / "clip.yuv", frames);
-    {
-        // A partial frame at the end of the file is not counted.
-        std::FILE* file = std::fopen((dir / "clip.yuv").c_str(), "ab");
-        std::fputs("partial", file);
-        std::fclose(file);
-    }
+    appendTo(dir / "clip.yuv", "partial", 7);  // a partial frame at the end is not counted
     const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
-    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", 3, 0);
-    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
-    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "25.00", 3, 0), result);
     ASSERT_GE(lines.size(), 3u);
     Replay replay(32, 16, 25.0);
     for (int k = 0; k < 3; ++k) {
@@ -305,11 +310,11 @@ TEST(Run, DefaultsRowsLogAndReport) {
     EXPECT_EQ(first[9], "0");
     EXPECT_EQ(first[15], "0.00000");
 
-    std::string rows;
-    for (int k = 0; k < 3; ++k) {
-        rows += lines[k] + "\n";
+    std::string report;
+    for (size_t k = 3; k < lines.size(); ++k) {
+        report += lines[k] + "\n";
     }
-    EXPECT_EQ(maskFigures(result.out.substr(expectedStart.size() + rows.size())), kReport);
+    EXPECT_EQ(maskFigures(report), kReport);
 
     // The log holds the same values, tab-separated, under its own header.
     const std::string log = readFile(dir / "metricsResultsCSV.csv");
@@ -331,16 +336,10 @@ TEST(Run, FramesAreReadAtTheirOffsetsForOddSizes) {
     for (int k = 0; k < 4; ++k) {
         bytes += std::string(9, static_cast<char>(10 * (k + 1))) + std::string(4, '\xff');
     }
-    {
-        std::FILE* file = std::fopen((dir / "odd.yuv").c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
+    appendTo(dir / "odd.yuv", bytes.data(), bytes.size());
     const RunResult result = runTool(dir.path(), {"odd.yuv", "3", "3", "30"});
     ASSERT_EQ(result.status, 0) << result.err;
-    const std::string expectedStart = startupLines("odd.yuv", 3, 3, "30.00", 4, 0);
-    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
-    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    const std::vector<std::string> lines = linesAfter(startupLines("odd.yuv", 3, 3, "30.00", 4, 0), result);
     ASSERT_GE(lines.size(), 4u);
     Replay replay(3, 3, 30.0);
     for (int k = 0; k < 4; ++k) {
@@ -354,9 +353,7 @@ TEST(Run, StartFrameAndCountSelectFrames) {
     writeClip(dir / "clip.yuv", frames);
     const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "24", "3", "10"});
     ASSERT_EQ(result.status, 0) << result.err;
-    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "24.00", 3, 10);
-    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
-    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "24.00", 3, 10), result);
     ASSERT_GE(lines.size(), 4u);
     const std::vector<std::string> first = splitFields(lines[0]);
     EXPECT_EQ(first[0], "00010");
@@ -377,9 +374,9 @@ TEST(Run, FrameCountOfZeroOrLessWritesNoRows) {
     for (const char* count : {"0", "-4"}) {
         const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", count});
         ASSERT_EQ(result.status, 0) << result.err;
-        const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", std::atoi(count), 0);
-        ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
-        EXPECT_EQ(maskFigures(result.out.substr(expectedStart.size())), kReport);
+        const std::string start = startupLines("clip.yuv", 32, 16, "25.00", std::atoi(count), 0);
+        ASSERT_EQ(result.out.substr(0, start.size()), start);
+        EXPECT_EQ(maskFigures(result.out.substr(start.size())), kReport);
         EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), kLogHeader);
     }
 }
@@ -388,17 +385,11 @@ TEST(Run, FramesMissingFromTheFileAreNotExamined) {
     TempDir dir;
     const std::vector<Plane> frames = movingFrames(32, 16, 3);
     writeClip(dir / "clip.yuv", frames);
-    {
-        // A last frame cut off inside its luma plane.
-        std::FILE* file = std::fopen((dir / "clip.yuv").c_str(), "ab");
-        std::fwrite(frames[0].samples.data(), 1, 100, file);
-        std::fclose(file);
-    }
+    appendTo(dir / "clip.yuv", frames[0].samples.data(), 100);  // a last frame cut off in its luma plane
     const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", "6", "1"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "Warning: 4 of the 6 requested frames are not in the file\n");
-    const std::string expectedStart = startupLines("clip.yuv", 32, 16, "25.00", 6, 1);
-    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "25.00", 6, 1), result);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(splitFields(lines[0])[0], "00001");
     EXPECT_EQ(splitFields(lines[1])[0], "00002");
@@ -430,9 +421,7 @@ TEST(Run, TemporalColumnsFollowRepeatsChangesAndAlternations) {
     writeClip(dir / "clip.yuv", frames);
     const RunResult result = runTool(dir.path(), {"clip.yuv", "48", "48"});
     ASSERT_EQ(result.status, 0) << result.err;
-    const std::string expectedStart = startupLines("clip.yuv", 48, 48, "25.00", 21, 0);
-    ASSERT_EQ(result.out.substr(0, expectedStart.size()), expectedStart);
-    const std::vector<std::string> lines = splitLines(result.out.substr(expectedStart.size()));
+    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 48, 48, "25.00", 21, 0), result);
     ASSERT_GE(lines.size(), 21u);
     Replay replay(48, 48, 25.0);
     for (int k = 0; k < 21; ++k) {
