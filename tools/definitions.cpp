@@ -124,11 +124,11 @@ void clearFirstRowAndColumn(Image32* dest) {
     }
 }
 
-}  // namespace
-
-void gradient(const Image* src, Image32* destX, Image32* destY) {
-    assert(src->h == destX->h && src->w == destX->w);
-    assert(src->h == destY->h && src->w == destY->w);
+// Backward differences of src, each passed through `combine` before it is
+// stored: destX(y, x) from p(y, x) - p(y, x - 1), destY(y, x) from
+// p(y, x) - p(y - 1, x); row 0 and column 0 are zero.
+template <typename Combine>
+void backwardDifferences(const Image* src, Image32* destX, Image32* destY, Combine combine) {
     clearFirstRowAndColumn(destX);
     clearFirstRowAndColumn(destY);
     const uint64_t w = src->w;
@@ -136,10 +136,18 @@ void gradient(const Image* src, Image32* destX, Image32* destY) {
         const uint8_t* above = src->data + (y - 1) * w;
         const uint8_t* row = src->data + y * w;
         for (uint64_t x = 1; x < w; ++x) {
-            destY->data[y * w + x] = int32_t{row[x]} - int32_t{above[x]};
-            destX->data[y * w + x] = int32_t{row[x]} - int32_t{row[x - 1]};
+            destY->data[y * w + x] = combine(int32_t{row[x]} - int32_t{above[x]});
+            destX->data[y * w + x] = combine(int32_t{row[x]} - int32_t{row[x - 1]});
         }
     }
+}
+
+}  // namespace
+
+void gradient(const Image* src, Image32* destX, Image32* destY) {
+    assert(src->h == destX->h && src->w == destX->w);
+    assert(src->h == destY->h && src->w == destY->w);
+    backwardDifferences(src, destX, destY, [](int32_t difference) { return difference; });
 }
 
 void roberts(const Image* src, Image32* destX, Image32* destY) {
@@ -455,17 +463,7 @@ int32_t sobel2(const Image* src, Image* destX, Image* destY) {
 void absGradient(const Image* src, Image32* destX, Image32* destY) {
     assert(src->h == destX->h && src->w == destX->w);
     assert(src->h == destY->h && src->w == destY->w);
-    clearFirstRowAndColumn(destX);
-    clearFirstRowAndColumn(destY);
-    const uint64_t w = src->w;
-    for (uint64_t y = 1; y < src->h; ++y) {
-        const uint8_t* above = src->data + (y - 1) * w;
-        const uint8_t* row = src->data + y * w;
-        for (uint64_t x = 1; x < w; ++x) {
-            destX->data[y * w + x] = std::abs(int32_t{row[x]} - int32_t{row[x - 1]});
-            destY->data[y * w + x] = std::abs(int32_t{row[x]} - int32_t{above[x]});
-        }
-    }
+    backwardDifferences(src, destX, destY, [](int32_t difference) { return std::abs(difference); });
 }
 
 void addSquares(const Image* a, const Image* b, Image32* dest) {
