@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "kernels/scratch.h"
+
 namespace {
 
 // Element count w * h, refusing products that do not fit 64 bits.
@@ -23,6 +25,11 @@ uint64_t elementCount(uint64_t w, uint64_t h, uint64_t sampleSize) {
 template <typename Img, typename Sample>
 Img allocate(uint64_t w, uint64_t h, bool zeroed) {
     const uint64_t count = elementCount(w, h, sizeof(Sample));
+    // Inside an analysis context the buffers come from its scratch, which
+    // hands the same buffers out again on the next frame.
+    if (nrvq::Scratch* scratch = nrvq::ScratchScope::current(); scratch != nullptr && count != 0) {
+        return Img{w, h, static_cast<Sample*>(scratch->acquire(count * sizeof(Sample), zeroed))};
+    }
     void* data = zeroed ? std::calloc(count, sizeof(Sample)) : std::malloc(count * sizeof(Sample));
     if (data == nullptr && count != 0) {
         throw std::bad_alloc();
@@ -36,6 +43,14 @@ inline int32_t count32(uint64_t w, uint64_t h) {
     return static_cast<int32_t>(static_cast<uint32_t>(w * h));
 }
 
+// Gives a buffer back to the installed scratch it came from, or to the system.
+void release(void* data) {
+    nrvq::Scratch* scratch = nrvq::ScratchScope::current();
+    if (scratch == nullptr || !scratch->release(data)) {
+        std::free(data);
+    }
+}
+
 }  // namespace
 
 // ===== Life cycle ============================================================
@@ -43,17 +58,17 @@ inline int32_t count32(uint64_t w, uint64_t h) {
 Image makeImage(uint64_t w, uint64_t h, uint8_t* data) { return Image{w, h, data}; }
 Image allocImage(uint64_t w, uint64_t h) { return allocate<Image, uint8_t>(w, h, false); }
 Image callocImage(uint64_t w, uint64_t h) { return allocate<Image, uint8_t>(w, h, true); }
-void freeImage(Image* image) { std::free(image->data); }
+void freeImage(Image* image) { release(image->data); }
 
 Image32 makeImage32(uint64_t w, uint64_t h, int32_t* data) { return Image32{w, h, data}; }
 Image32 allocImage32(uint64_t w, uint64_t h) { return allocate<Image32, int32_t>(w, h, false); }
 Image32 callocImage32(uint64_t w, uint64_t h) { return allocate<Image32, int32_t>(w, h, true); }
-void freeImage32(Image32* image) { std::free(image->data); }
+void freeImage32(Image32* image) { release(image->data); }
 
 ImageDouble makeImageDouble(uint64_t w, uint64_t h, double* data) { return ImageDouble{w, h, data}; }
 ImageDouble allocImageDouble(uint64_t w, uint64_t h) { return allocate<ImageDouble, double>(w, h, false); }
 ImageDouble callocImageDouble(uint64_t w, uint64_t h) { return allocate<ImageDouble, double>(w, h, true); }
-void freeImageDouble(ImageDouble* image) { std::free(image->data); }
+void freeImageDouble(ImageDouble* image) { release(image->data); }
 
 // ===== Pixel sums, block sums and block deviations ===========================
 

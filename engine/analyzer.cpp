@@ -1,0 +1,190 @@
+#include "engine/analyzer.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "kernels/kernels.h"
+#include "metrics/blackout.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+#include "metrics/contrast.h"
+#include "metrics/exposure.h"
+#include "metrics/interlace.h"
+#include "metrics/letterbox.h"
+#include "metrics/noise.h"
+#include "metrics/pillarbox.h"
+#include "metrics/slice.h"
+#include "metrics/spatialActivity.h"
+#include "metrics/temporalActivity.h"
+
+namespace nrvq {
+
+namespace {
+
+using SingleFrameFn = double (*)(const Image*, Scratch&);
+
+// The literal versions, adapted to the fast versions' signature. Their own
+// working images come from the scratch installed around the call.
+template <double (*F)(const Image*)>
+double literal(const Image* frame, Scratch&) {
+    return F(frame);
+}
+double literalBlackout(const Image* frame, Scratch&) { return blackout(frame) ? 1.0 : 0.0; }
+double fastBlackout(const Image* frame, Scratch& s) { return kernels::blackout(frame, s) ? 1.0 : 0.0; }
+
+// Implementations of the single-frame indicators, by column (null for the
+// temporal ones).
+using Table = std::array<SingleFrameFn, kIndicatorCount>;
+
+Table makeTable(bool reference) {
+    Table t{};
+    if (reference) {
+        t[kBlockiness] = literal<blockiness>;
+        t[kSpatialActivity] = literal<spatialActivity>;
+        t[kLetterbox] = literal<letterbox>;
+        t[kPillarbox] = literal<pillarbox>;
+        t[kBlockLoss] = literal<blockLoss>;
+        t[kBlur] = literal<blur>;
+        t[kExposure] = literal<exposure>;
+        t[kInterlace] = literal<interlace>;
+        t[kNoise] = literal<noise>;
+        t[kSlice] = literal<slice>;
+        t[kBlackout] = literalBlackout;
+        t[kContrast] = literal<contrastRMS>;
+    } else {
+        t[kBlockiness] = kernels::blockiness;
+        t[kSpatialActivity] = kernels::spatialActivity;
+        t[kLetterbox] = kernels::letterbox;
+        t[kPillarbox] = kernels::pillarbox;
+        t[kBlockLoss] = kernels::blockLoss;
+        t[kBlur] = kernels::blur;
+        t[kExposure] = kernels::exposure;
+        t[kInterlace] = kernels::interlace;
+        t[kNoise] = kernels::noise;
+        t[kSlice] = kernels::slice;
+        t[kBlackout] = fastBlackout;
+        t[kContrast] = kernels::contrastRMS;
+    }
+    return t;
+}
+
+const Table& table(bool reference) {
+    static const Table literalTable = makeTable(true);
+    static const Table fastTable = makeTable(false);
+    return reference ? literalTable : fastTable;
+}
+
+double clockSeconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Calls f, adding the calling thread's processor time to seconds.
+template <typename F>
+auto timed(double& seconds, F&& f) {
+    const double before = threadSeconds();
+    auto result = f();
+    seconds += threadSeconds() - before;
+    return result;
+}
+
+}  // namespace
+
+unsigned resolveThreads(unsigned threads) {
+    if (threads != 0) {
+        return threads;
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1u;
+}
+
+double threadSeconds() { return clockSeconds(CLOCK_THREAD_CPUTIME_ID); }
+double processSeconds() { return clockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
+
+// ---- FrameWorker ----------------------------------------------------------------
+
+FrameWorker::FrameWorker(int32_t, int32_t, bool reference) : reference_(reference) {}
+
+void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
+    const Table& t = table(reference_);
+    const ScratchScope scope(&scratch_);
+    for (const Column c : callOrder()) {
+        if (t[c] != nullptr) {
+            record.values[c] = timed(timings.seconds[c], [&] { return t[c](frame, scratch_); });
+        }
+    }
+}
+
+// ---- TemporalState --------------------------------------------------------------
+
+TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool reference)
+    : fps_(fps),
+      reference_(reference),
+      transitionCounts_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)),
+      blockStates_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)) {}
+
+void TemporalState::analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings) {
+    record.hasPrevious = previous != nullptr;
+    if (previous == nullptr) {
+        record.values[kTemporalActivity] = 0.0;
+        record.values[kFreezing] = 0.0;
+        record.values[kFlickering] = 0.0;
+        return;
+    }
+    const ScratchScope scope(&scratch_);
+    const double activity = timed(timings.seconds[kTemporalActivity], [&] {
+        return reference_ ? temporalActivity(frame, previous)
+                          : kernels::temporalActivity(frame, previous, scratch_);
+    });
+    const bool frozen = timed(timings.seconds[kFreezing], [&] {
+        return freezing_.update(record.values[kBlackout] != 0.0, activity, fps_);
+    });
+    const double flicker = timed(timings.seconds[kFlickering], [&] {
+        return reference_ ? flickering_.update(frame, previous, transitionCounts_.get(), blockStates_.get())
+                          : kernels::flickering(flickering_, frame, previous, transitionCounts_.get(),
+                                                blockStates_.get(), scratch_);
+    });
+    record.values[kTemporalActivity] = activity;
+    record.values[kFreezing] = frozen ? 1.0 : 0.0;
+    record.values[kFlickering] = flicker;
+}
+
+// ---- Analyzer -------------------------------------------------------------------
+
+Analyzer::Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOptions& options)
+    : width_(width),
+      height_(height),
+      worker_(width, height, options.reference),
+      temporal_(width, height, fps, options.reference),
+      current_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))),
+      previous_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
+    if (width < 0 || height < 0) {
+        throw std::invalid_argument("frame size must not be negative");
+    }
+}
+
+const FrameRecord& Analyzer::push(const uint8_t* luma, ptrdiff_t stride) {
+    const size_t w = static_cast<size_t>(width_);
+    for (int32_t y = 0; y < height_; ++y) {
+        std::memcpy(current_->data + static_cast<size_t>(y) * w, luma + y * stride, w);
+    }
+    record_.index = pushed_;
+    Timings frameTimings;
+    worker_.analyze(current_.get(), record_, frameTimings);
+    temporal_.analyze(current_.get(), pushed_ > 0 ? previous_.get() : nullptr, record_, frameTimings);
+    timings_ += frameTimings;
+    std::swap(current_->data, previous_->data);
+    ++pushed_;
+    return record_;
+}
+
+}  // namespace nrvq

@@ -1,0 +1,118 @@
+// The analysis of one video: the indicators' implementations (fast or
+// literal), their working memory sized once for the frame size, and the
+// state that freezing and flickering carry from frame to frame. Contexts are
+// independent: one process may analyse any number of videos at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+
+#include "engine/frame.h"
+#include "io/source.h"
+#include "kernels/scratch.h"
+#include "metrics/flickering.h"
+#include "metrics/freezing.h"
+#include "tools/definitions.h"
+
+namespace nrvq {
+
+struct AnalyzerOptions {
+    // Threads for a whole run: 0 for one per online core, 1 for one thread
+    // doing everything in order.
+    unsigned threads = 0;
+    // The literal versions of the indicators instead of the fast ones.
+    bool reference = false;
+};
+
+// The threads a run uses for AnalyzerOptions::threads.
+unsigned resolveThreads(unsigned threads);
+
+// Reads a thread's own processor clock, in seconds.
+double threadSeconds();
+// Reads the whole process's processor clock, in seconds.
+double processSeconds();
+
+// The single-frame indicators of one frame, with the working memory of the
+// thread that computes them.
+class FrameWorker {
+public:
+    FrameWorker(int32_t width, int32_t height, bool reference);
+    // Computes every single-frame column of record and adds the time each
+    // took to timings.
+    void analyze(const Image* frame, FrameRecord& record, Timings& timings);
+    Scratch& scratch() { return scratch_; }
+
+private:
+    bool reference_;
+    Scratch scratch_;
+};
+
+// The indicators that look at the previous frame or keep state, which run
+// on the frames in order.
+class TemporalState {
+public:
+    TemporalState(int32_t width, int32_t height, double fps, bool reference);
+    // Computes temporal activity, freezing and flickering of frame against
+    // previous (null on the first frame: the columns keep their start
+    // values) into record, and adds their times to timings.
+    void analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings);
+
+private:
+    double fps_;
+    bool reference_;
+    Scratch scratch_;
+    FreezingState freezing_;
+    FlickeringState flickering_;
+    OwnedImage<Image> transitionCounts_;
+    OwnedImage<Image> blockStates_;
+};
+
+// Frame-by-frame analysis of one video that the caller feeds (the library
+// API): each pushed plane is analysed at once, on the calling thread.
+class Analyzer {
+public:
+    Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOptions& options = {});
+    // Analyses the plane whose rows start stride bytes apart; the frame
+    // index counts the pushed frames from 0.
+    const FrameRecord& push(const uint8_t* luma, ptrdiff_t stride);
+    const Timings& timings() const { return timings_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+
+private:
+    int32_t width_;
+    int32_t height_;
+    FrameWorker worker_;
+    TemporalState temporal_;
+    OwnedImage<Image> current_;
+    OwnedImage<Image> previous_;
+    FrameRecord record_;
+    Timings timings_;
+    int64_t pushed_ = 0;
+};
+
+// What a whole run ended with.
+struct RunOutcome {
+    int64_t examined = 0;    // frames analysed and handed to the consumer
+    Timings timings;         // per indicator, over the examined frames
+    double processSeconds = 0;
+    ReadResult end;          // the read that ended the run (End or Error)
+    bool stopped = false;    // the consumer or the stop flag ended it early
+};
+
+// Called with every frame in order, on the thread that called runAnalysis.
+// Returning false stops the run after this frame.
+using FrameConsumer = std::function<bool(const FrameRecord&)>;
+
+// Analyses every frame of source, frames in parallel where options allow,
+// handing the records to consumer in frame order. The output is the same
+// for every thread count. A set stop flag ends the run after the frame in
+// progress. Exceptions from the source or the indicators (std::bad_alloc)
+// reach the caller.
+RunOutcome runAnalysis(FrameSource& source, const AnalyzerOptions& options, const FrameConsumer& consumer,
+                       const std::atomic<bool>* stop = nullptr);
+
+}  // namespace nrvq

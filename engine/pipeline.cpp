@@ -1,0 +1,251 @@
+// A whole run: a reader thread fills frame slots ahead of the analysis, worker
+// threads compute the single-frame indicators of several frames at once, and
+// the calling thread runs the temporal indicators and hands every record to
+// the consumer in frame order. Slots are reused, so memory stays bounded by
+// the frames in flight.
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/analyzer.h"
+
+namespace nrvq {
+
+namespace {
+
+struct Slot {
+    OwnedImage<Image> frame;
+    FrameRecord record;
+    Timings timings;
+    enum State { Free, Read, Done } state = Free;
+    explicit Slot(Image image) : frame(image) {}
+};
+
+// The frames of one run in flight, and the one lock that guards their states.
+class Pipeline {
+public:
+    Pipeline(FrameSource& source, const AnalyzerOptions& options, unsigned workers)
+        : source_(source), options_(options) {
+        const SourceInfo& info = source.info();
+        // Every worker may hold a frame, the reader may run ahead by as many
+        // again, and the consumer keeps the previous frame.
+        const size_t count = 2 * static_cast<size_t>(workers) + 2;
+        slots_.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)));
+        }
+        for (unsigned i = 0; i < workers; ++i) {
+            workers_.emplace_back(info.width, info.height, options.reference);
+        }
+    }
+
+    RunOutcome run(const FrameConsumer& consumer, const std::atomic<bool>* stop) {
+        const SourceInfo& info = source_.info();
+        TemporalState temporal(info.width, info.height, info.fps, options_.reference);
+        RunOutcome outcome;
+        std::vector<std::thread> threads;
+        threads.emplace_back([this] { readLoop(); });
+        for (FrameWorker& worker : workers_) {
+            threads.emplace_back([this, &worker] { workLoop(worker); });
+        }
+        try {
+            consume(consumer, stop, temporal, outcome);
+        } catch (...) {
+            shutDown(threads);
+            throw;
+        }
+        shutDown(threads);
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+        return outcome;
+    }
+
+private:
+    Slot& slotOf(int64_t n) { return slots_[static_cast<size_t>(n) % slots_.size()]; }
+
+    void readLoop() {
+        for (int64_t n = 0;; ++n) {
+            Slot* slot = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || slotOf(n).state == Slot::Free; });
+                if (quit_) {
+                    return;
+                }
+                slot = &slotOf(n);
+            }
+            ReadResult result;
+            try {
+                result = source_.next(slot->frame->data);
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+            std::lock_guard lock(mutex_);
+            if (result.status != ReadStatus::Frame) {
+                end_ = result;
+                readCount_ = n;
+                readEnded_ = true;
+                changed_.notify_all();
+                return;
+            }
+            slot->state = Slot::Read;
+            readCount_ = n + 1;
+            changed_.notify_all();
+        }
+    }
+
+    void workLoop(FrameWorker& worker) {
+        for (;;) {
+            int64_t n = 0;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
+                if (quit_) {
+                    return;
+                }
+                n = nextWork_++;
+            }
+            Slot& slot = slotOf(n);
+            slot.timings = Timings{};
+            try {
+                worker.analyze(slot.frame.get(), slot.record, slot.timings);
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+            std::lock_guard lock(mutex_);
+            slot.state = Slot::Done;
+            changed_.notify_all();
+        }
+    }
+
+    void consume(const FrameConsumer& consumer, const std::atomic<bool>* stop, TemporalState& temporal,
+                 RunOutcome& outcome) {
+        const int64_t first = source_.info().startFrame;
+        for (int64_t n = 0;; ++n) {
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return failure_ || slotOf(n).state == Slot::Done || (readEnded_ && n >= readCount_);
+                });
+                if (failure_) {
+                    return;
+                }
+                if (slotOf(n).state != Slot::Done) {
+                    outcome.end = end_;
+                    return;
+                }
+            }
+            Slot& slot = slotOf(n);
+            slot.record.index = first + n;
+            temporal.analyze(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr, slot.record,
+                             slot.timings);
+            outcome.timings += slot.timings;
+            ++outcome.examined;
+            const bool more = consumer(slot.record);
+            {
+                // The previous frame is no longer needed; this one is, by the
+                // next frame.
+                std::lock_guard lock(mutex_);
+                if (n > 0) {
+                    slotOf(n - 1).state = Slot::Free;
+                }
+                changed_.notify_all();
+            }
+            if (!more || (stop != nullptr && stop->load())) {
+                outcome.stopped = true;
+                return;
+            }
+        }
+    }
+
+    void fail(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        if (!failure_) {
+            failure_ = error;
+        }
+        changed_.notify_all();
+    }
+
+    void shutDown(std::vector<std::thread>& threads) {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+            changed_.notify_all();
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+
+    FrameSource& source_;
+    AnalyzerOptions options_;
+    std::vector<Slot> slots_;
+    std::deque<FrameWorker> workers_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t readCount_ = 0;   // frames read so far
+    int64_t nextWork_ = 0;    // next frame for a worker
+    bool readEnded_ = false;  // the source has no more frames
+    ReadResult end_;
+    bool quit_ = false;
+    std::exception_ptr failure_;
+};
+
+// One thread doing everything in order.
+RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const FrameConsumer& consumer,
+                      const std::atomic<bool>* stop) {
+    const SourceInfo& info = source.info();
+    const auto w = static_cast<uint64_t>(info.width);
+    const auto h = static_cast<uint64_t>(info.height);
+    OwnedImage<Image> current(callocImage(w, h));
+    OwnedImage<Image> previous(callocImage(w, h));
+    FrameWorker worker(info.width, info.height, options.reference);
+    TemporalState temporal(info.width, info.height, info.fps, options.reference);
+    RunOutcome outcome;
+    FrameRecord record;
+    for (int64_t n = 0;; ++n) {
+        const ReadResult result = source.next(current->data);
+        if (result.status != ReadStatus::Frame) {
+            outcome.end = result;
+            break;
+        }
+        record.index = info.startFrame + n;
+        Timings timings;
+        worker.analyze(current.get(), record, timings);
+        temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings);
+        outcome.timings += timings;
+        ++outcome.examined;
+        std::swap(current->data, previous->data);
+        if (!consumer(record) || (stop != nullptr && stop->load())) {
+            outcome.stopped = true;
+            break;
+        }
+    }
+    return outcome;
+}
+
+}  // namespace
+
+RunOutcome runAnalysis(FrameSource& source, const AnalyzerOptions& options, const FrameConsumer& consumer,
+                       const std::atomic<bool>* stop) {
+    const double start = processSeconds();
+    const unsigned threads = resolveThreads(options.threads);
+    RunOutcome outcome;
+    if (threads <= 1) {
+        outcome = runInOrder(source, options, consumer, stop);
+    } else {
+        Pipeline pipeline(source, options, threads);
+        outcome = pipeline.run(consumer, stop);
+    }
+    outcome.processSeconds = processSeconds() - start;
+    return outcome;
+}
+
+}  // namespace nrvq

@@ -1,0 +1,76 @@
+// The table of indicators: every row, header, report, output and binding
+// iterates it instead of naming the fifteen indicators again.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace nrvq {
+
+// How an indicator depends on the frames around it.
+enum class IndicatorKind {
+    SingleFrame,  // the current frame alone
+    FramePair,    // the current and the previous frame
+    OrderedState  // state carried from frame to frame, so frames go in order
+};
+
+// How a value is printed in the rows.
+enum class ValueType {
+    Real,       // a double as it is
+    Flag,       // 0 or 1
+    Truncated,  // a double truncated to a 32-bit integer
+};
+
+// Column index of each indicator in the rows (and in FrameValues).
+enum Column : uint8_t {
+    kBlockiness,
+    kSpatialActivity,
+    kLetterbox,
+    kPillarbox,
+    kBlockLoss,
+    kBlur,
+    kTemporalActivity,
+    kBlackout,
+    kFreezing,
+    kExposure,
+    kContrast,
+    kInterlace,
+    kNoise,
+    kSlice,
+    kFlickering,
+};
+inline constexpr size_t kIndicatorCount = 15;
+
+struct IndicatorInfo {
+    std::string_view key;           // stable name for outputs, selection and bindings
+    IndicatorKind kind;
+    ValueType type;
+    int callOrder;                  // 1 ... 15: the order in which a frame's values are computed
+    int reportOrder;                // 1 ... 15: position in the timing report
+    std::string_view consoleTitle;  // its piece of the console header
+    std::string_view logTitle;      // its piece of the log header
+    std::string_view consoleField;  // printf field and the separator before it
+    std::string_view logField;
+    std::string_view reportField;   // its piece of the timing report
+    bool measuredOnFirstFrame;      // false for the indicators that need a previous frame
+};
+
+// In column order.
+extern const std::array<IndicatorInfo, kIndicatorCount> kIndicators;
+
+// The frame-index column that precedes the indicators.
+inline constexpr std::string_view kFrameConsoleTitle = "Frame: ";
+inline constexpr std::string_view kFrameLogTitle = "Frame: ";
+inline constexpr std::string_view kFrameField = "%05i";
+
+// Column indices in call order and in report order.
+const std::array<Column, kIndicatorCount>& callOrder();
+const std::array<Column, kIndicatorCount>& reportOrder();
+
+// The column of a key, if there is one.
+std::optional<Column> columnOf(std::string_view key);
+
+}  // namespace nrvq

@@ -1,0 +1,47 @@
+// Where frames come from. The analysis loop asks a source for the luma plane
+// of the next frame and knows nothing about files, pipes or formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace nrvq {
+
+// What a source tells about its input once it is open.
+struct SourceInfo {
+    std::string path;           // as given on the command line
+    std::string kind;           // "raw", "y4m", "decoded"
+    std::string layout;         // sample layout of the input, e.g. "yuv420p"
+    int32_t width = 0;
+    int32_t height = 0;
+    double fps = 25.0;
+    int64_t startFrame = 0;     // index of the first frame the source delivers
+    // Frames the run is to examine, as the start-up line shows it: the count
+    // asked for, or derived from the input; -1 when the input does not say.
+    int64_t frameCount = -1;
+};
+
+enum class ReadStatus {
+    Frame,  // a whole luma plane was delivered
+    End,    // no more frames: the input or the requested count is exhausted
+    Error,  // the input failed; see bytesRead, error and message
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Frame;
+    size_t bytesRead = 0;  // of the failed frame, for the error report
+    int error = 0;         // errno of the failure, 0 when there is none
+    std::string message;   // a description when error does not say enough
+};
+
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    virtual const SourceInfo& info() const = 0;
+    // Writes the next frame's luma plane into luma: width x height samples,
+    // rows back to back. Frames come in order, from info().startFrame on.
+    virtual ReadResult next(uint8_t* luma) = 0;
+};
+
+}  // namespace nrvq

@@ -1,0 +1,25 @@
+// The instruction-set level of the fast kernels: the best one the processor
+// has, or one chosen on the command line (so that tests cover every level).
+#pragma once
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace nrvq::kernels {
+
+enum class SimdLevel { scalar, sse4, avx2, avx512, best };
+
+std::string_view simdLevelName(SimdLevel level);
+std::optional<SimdLevel> parseSimdLevel(std::string_view name);
+
+// The levels this processor runs, lowest first; scalar is always there.
+std::vector<SimdLevel> availableSimdLevels();
+
+// Makes the fast kernels use the given level (best: the highest available)
+// for the whole process. False, and nothing changed, when the processor
+// lacks that level.
+bool setSimdLevel(SimdLevel level);
+SimdLevel activeSimdLevel();
+
+}  // namespace nrvq::kernels

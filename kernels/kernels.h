@@ -1,0 +1,32 @@
+// Fast versions of the indicators. Each gives exactly the value of its
+// literal version in metrics/ (the same bits, not-a-number included) for
+// every frame, and keeps its working memory in the caller's Scratch so that
+// a frame allocates nothing once the first one has sized the buffers.
+#pragma once
+
+#include "kernels/scratch.h"
+#include "metrics/flickering.h"
+#include "tools/definitions.h"
+
+namespace nrvq::kernels {
+
+double blockiness(const Image* frame, Scratch& scratch);
+double spatialActivity(const Image* frame, Scratch& scratch);
+double letterbox(const Image* frame, Scratch& scratch);
+double pillarbox(const Image* frame, Scratch& scratch);
+double blockLoss(const Image* frame, Scratch& scratch);
+double blur(const Image* frame, Scratch& scratch);
+double exposure(const Image* frame, Scratch& scratch);
+double interlace(const Image* frame, Scratch& scratch);
+double noise(const Image* frame, Scratch& scratch);
+double slice(const Image* frame, Scratch& scratch);
+bool blackout(const Image* frame, Scratch& scratch);
+double contrastRMS(const Image* frame, Scratch& scratch);
+
+double temporalActivity(const Image* frame, const Image* previous, Scratch& scratch);
+// Same state changes as state.update(current, previous, transitionCounts,
+// blockStates), on the same state.
+double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
+                  Image* blockStates, Scratch& scratch);
+
+}  // namespace nrvq::kernels

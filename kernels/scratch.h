@@ -1,0 +1,73 @@
+// Working memory that lives as long as an analysis context and is reused from
+// frame to frame, so that analysing a frame allocates nothing once the first
+// frame has sized every buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace nrvq {
+
+class Scratch {
+public:
+    Scratch() = default;
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    // A 64-byte aligned buffer of at least count elements of T for the given
+    // slot, kept from call to call (its contents are whatever the last user
+    // left). A slot grows when asked for more; each kernel uses slots of its
+    // own (see kernels/slots.h).
+    template <typename T>
+    T* get(uint32_t slot, size_t count) {
+        return static_cast<T*>(bytes(slot, count * sizeof(T)));
+    }
+    void* bytes(uint32_t slot, size_t size);
+
+    // Buffers taken and given back by the toolkit's image constructors while
+    // this scratch is installed for the thread (see ScratchScope): a freed
+    // buffer is kept and handed out again for the next request of its size.
+    void* acquire(size_t size, bool zeroed);
+    // False when ptr is not one of this scratch's buffers.
+    bool release(void* ptr);
+
+    // How many times memory was taken from the system: constant once every
+    // buffer has its size.
+    uint64_t systemAllocations() const { return systemAllocations_; }
+
+private:
+    struct Slot {
+        void* data = nullptr;
+        size_t size = 0;
+    };
+    struct Pooled {
+        void* data = nullptr;
+        size_t size = 0;
+        bool inUse = false;
+    };
+    std::vector<Slot> slots_;
+    std::vector<Pooled> pool_;
+    uint64_t systemAllocations_ = 0;
+};
+
+// Installs a scratch for the calling thread for the life of the scope: the
+// toolkit's image constructors then take their buffers from it.
+class ScratchScope {
+public:
+    explicit ScratchScope(Scratch* scratch);
+    ~ScratchScope();
+    ScratchScope(const ScratchScope&) = delete;
+    ScratchScope& operator=(const ScratchScope&) = delete;
+
+    // The scratch installed for the calling thread, or null.
+    static Scratch* current();
+
+private:
+    Scratch* previous_;
+};
+
+}  // namespace nrvq
