@@ -1,0 +1,139 @@
+#include "cli/run.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "engine/analyzer.h"
+#include "io/raw_source.h"
+#include "io/sink.h"
+#include "io/text_output.h"
+#include "kernels/dispatch.h"
+
+namespace nrvq::cli {
+
+namespace {
+
+int run(int argc, char** argv) {
+    const std::string program = argc > 0 ? argv[0] : "nrvq";
+    const ParseResult parsed = parseCommandLine(argc, argv);
+    switch (parsed.status) {
+        case ParseResult::NotEnough:
+            std::puts("Not enough parameters\n");
+            std::fputs(usageText(program).c_str(), stdout);
+            return -1;
+        case ParseResult::Invalid:
+            std::fprintf(stderr, "%s\n", parsed.message.c_str());
+            std::fputs(usageText(program).c_str(), stdout);
+            return -1;
+        case ParseResult::Help:
+            std::fputs(parsed.help.c_str(), stdout);
+            return 0;
+        case ParseResult::Version:
+            std::printf("nrvq %s\n", kVersion);
+            return 0;
+        case ParseResult::Ok:
+            break;
+    }
+    const Options& o = parsed.options;
+    if (!kernels::setSimdLevel(o.simd)) {
+        std::fprintf(stderr, "Invalid --simd \"%s\": this processor does not run that instruction set\n",
+                     std::string(kernels::simdLevelName(o.simd)).c_str());
+        return -1;
+    }
+
+    std::FILE* video = std::fopen(o.input.c_str(), "rb");
+    if (video == nullptr) {
+        std::fprintf(stderr, "Error opening the file %s: %s \n", o.input.c_str(), std::strerror(errno));
+        return -1;
+    }
+    RawOptions raw;
+    raw.width = *o.width;
+    raw.height = *o.height;
+    raw.fps = o.fps.value_or(DEFAULT_FPS);
+    raw.start = o.start;
+    raw.frames = o.frames;
+    auto source = std::make_unique<RawSource>(video, o.input, raw);
+    const SourceInfo& info = source->info();
+
+    std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
+    std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n", info.width,
+                info.height, info.fps, static_cast<int>(info.frameCount), static_cast<int>(info.startFrame));
+    std::printf("%s\n", consoleHeader().c_str());
+    std::fflush(stdout);
+
+    std::vector<std::unique_ptr<FrameSink>> sinks;
+    sinks.push_back(std::make_unique<ConsoleRows>(stdout));
+    if (!o.noLog) {
+        std::FILE* log = std::fopen(o.logPath.c_str(), "w");
+        if (log == nullptr) {
+            std::perror("Cannot create the log file");
+        } else {
+            sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
+        }
+    }
+    for (auto& sink : sinks) {
+        sink->begin(info);
+    }
+
+    AnalyzerOptions analysis;
+    analysis.threads = o.threads;
+    analysis.reference = o.reference;
+    const RunOutcome outcome = runAnalysis(*source, analysis, [&sinks](const FrameRecord& record) {
+        for (auto& sink : sinks) {
+            sink->frame(record);
+        }
+        return true;
+    });
+
+    if (outcome.end.status == ReadStatus::Error) {
+        const int64_t frame = info.startFrame + outcome.examined;
+        std::printf("Some error occurred when reading the %d frame\n", static_cast<int>(frame));
+        std::printf("Byte read = %d, Frame size = %d\n\n", static_cast<int>(outcome.end.bytesRead),
+                    info.width * info.height);
+        std::printf("Error code: %d \n", outcome.end.error);
+        std::printf("Error description: %s \n", std::strerror(outcome.end.error));
+        return -1;
+    }
+    if (source->missingFrames() > 0) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Warning: %lld of the %d requested frames are not in the file\n",
+                     static_cast<long long>(source->missingFrames()), static_cast<int>(info.frameCount));
+    }
+
+    // A run cut short by the end of the file reports per examined frame.
+    const int64_t divisor = info.frameCount > outcome.examined ? outcome.examined : info.frameCount;
+    printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+    RunSummary summary;
+    summary.examined = outcome.examined;
+    summary.timings = outcome.timings;
+    summary.processSeconds = outcome.processSeconds;
+    for (auto& sink : sinks) {
+        sink->finish(summary);
+    }
+    source.reset();
+    std::puts("\nFile stream closed\n");
+    return 0;
+}
+
+}  // namespace
+
+int runNrvq(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Out of memory: the images for this frame size cannot be allocated\n");
+        return -1;
+    } catch (const OutputError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return -1;
+    }
+}
+
+}  // namespace nrvq::cli
