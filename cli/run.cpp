@@ -10,7 +10,7 @@
 
 #include "cli/options.h"
 #include "engine/analyzer.h"
-#include "io/raw_source.h"
+#include "io/input.h"
 #include "io/sink.h"
 #include "io/text_output.h"
 #include "kernels/dispatch.h"
@@ -47,18 +47,20 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    std::FILE* video = std::fopen(o.input.c_str(), "rb");
-    if (video == nullptr) {
-        std::fprintf(stderr, "Error opening the file %s: %s \n", o.input.c_str(), std::strerror(errno));
+    InputRequest request;
+    request.path = o.input;
+    request.width = o.width;
+    request.height = o.height;
+    request.fps = o.fps;
+    request.start = o.start;
+    request.frames = o.frames;
+    std::unique_ptr<FrameSource> source;
+    try {
+        source = openInput(request);
+    } catch (const InputError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }
-    RawOptions raw;
-    raw.width = *o.width;
-    raw.height = *o.height;
-    raw.fps = o.fps.value_or(DEFAULT_FPS);
-    raw.start = o.start;
-    raw.frames = o.frames;
-    auto source = std::make_unique<RawSource>(video, o.input, raw);
     const SourceInfo& info = source->info();
 
     std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
@@ -100,10 +102,9 @@ int run(int argc, char** argv) {
         std::printf("Error description: %s \n", std::strerror(outcome.end.error));
         return -1;
     }
-    if (source->missingFrames() > 0) {
+    if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "Warning: %lld of the %d requested frames are not in the file\n",
-                     static_cast<long long>(source->missingFrames()), static_cast<int>(info.frameCount));
+        std::fputs(notes.c_str(), stderr);
     }
 
     // A run cut short by the end of the file reports per examined frame.
