@@ -43,7 +43,7 @@ test-asan: asan
 
 # The threaded engine and whole runs under ThreadSanitizer.
 test-tsan: tsan
-	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/nrvq_tests --gtest_filter='Engine*:Run*:DemoRun*'
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/nrvq_tests --gtest_filter='Engine*:Run*:DemoRun*:Signals*'
 
 bench: build
 	$(BUILD)/nrvq_bench

@@ -51,7 +51,7 @@ TEST(Signals, InterruptedRunReportsTheFramesItExamined) {
     writeClip(dir / "clip.yuv", 640, 480, 300);
     for (const auto& [name, status] : std::vector<std::pair<std::string, int>>{{"INT", 130}, {"TERM", 143}}) {
         // The signal arrives once the log holds a few rows.
-        const std::string script = std::string(NRVQ_BINARY) +
+        const std::string script = "rm -f metricsResultsCSV.csv; " + std::string(NRVQ_BINARY) +
                                    " clip.yuv 640 480 --reference --threads 1 >out.txt 2>err.txt & pid=$!; "
                                    "for i in $(seq 400); do "
                                    "[ $(cat metricsResultsCSV.csv 2>/dev/null | wc -l) -ge 3 ] && break; sleep 0.05; done; "
