@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "kernels/kernels.h"
+#include "kernels/limits.h"
 #include "kernels/slots.h"
 #include "metrics/blockLoss.h"
 
@@ -182,8 +183,7 @@ namespace nrvq::kernels {
 HWY_EXPORT(BlockLossKernel);
 
 double blockLoss(const Image* frame, Scratch& scratch) {
-    // Frames of 2^31 samples or more keep the literal 32-bit size arithmetic.
-    if (frame->w > UINT32_MAX || frame->h > UINT32_MAX || frame->w * frame->h > INT32_MAX) {
+    if (!indexFits32(frame)) {
         return ::blockLoss(frame);
     }
     return HWY_DYNAMIC_DISPATCH(BlockLossKernel)(frame, scratch);

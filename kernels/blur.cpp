@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "kernels/kernels.h"
+#include "kernels/limits.h"
 #include "metrics/blur.h"
 
 #undef HWY_TARGET_INCLUDE
@@ -208,8 +209,7 @@ namespace nrvq::kernels {
 HWY_EXPORT(BlurKernel);
 
 double blur(const Image* frame, Scratch&) {
-    // Frames of 2^31 samples or more keep the literal 32-bit index arithmetic.
-    if (frame->w > UINT32_MAX || frame->h > UINT32_MAX || frame->w * frame->h > INT32_MAX) {
+    if (!indexFits32(frame)) {
         return ::blur(frame);
     }
     return HWY_DYNAMIC_DISPATCH(BlurKernel)(frame);
