@@ -158,9 +158,10 @@ double blurFrame(const Image* frame) {
         if (isEdge(r, 1)) {
             visit(r.cur, 1);
         }
-        // Columns x ... x + n - 1 read columns x - 2 ... x + n.
+        // Columns x ... x + n - 1 read columns x - 2 ... x + n. Narrow
+        // vectors (the one-lane target) take the pixel by pixel path.
         size_t x = 2;
-        for (; x + n + 1 <= w; x += n) {
+        for (; n >= 8 && x + n + 1 <= w; x += n) {
             const auto c0 = hn::LoadU(d8, r.cur + x);
             const auto c1 = hn::LoadU(d8, r.cur + x - 1);
             const auto u0 = hn::LoadU(d8, r.up + x);
