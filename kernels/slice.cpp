@@ -2,10 +2,12 @@
 // one walk over the rows, with no match image.
 //
 // The counts are integers (any order gives them); fractions and ratios go
-// through the literal double operations, and the ratios are sorted with
-// qsort and the literal comparator: with a not-a-number ratio the first
-// element after that sort is not the smallest, so no other way of picking it
-// is equivalent.
+// through the literal double operations. Every ratio is +0, positive, +inf or
+// not-a-number. Without a not-a-number the comparator is a total order whose
+// equal elements have equal bits, so the first element after the sort is the
+// smallest ratio and is taken directly. With one, the first element depends
+// on how qsort moves the elements, so the ratios are sorted with qsort and
+// the literal comparator.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,8 +75,15 @@ double sliceFrame(const Image* frame, Scratch& scratch) {
         const double fractionH = static_cast<double>(static_cast<int32_t>(matchesH)) / divisorH;
         ratios[k] = fractionV / fractionH;
     }
-    std::qsort(ratios, bands, sizeof(double), compare_Double_asc);
-    return 1.0 / ratios[0];
+    double smallest = ratios[0];
+    for (size_t k = 0; k < bands; ++k) {
+        if (ratios[k] != ratios[k]) {
+            std::qsort(ratios, bands, sizeof(double), compare_Double_asc);
+            return 1.0 / ratios[0];
+        }
+        smallest = ratios[k] < smallest ? ratios[k] : smallest;
+    }
+    return 1.0 / smallest;
 }
 
 }  // namespace
