@@ -12,7 +12,7 @@ void ProgressLine::start(int64_t total) {
     total_ = total;
     done_ = 0;
     started_ = Clock::now();
-    drawn_ = started_;
+    drawn_ = started_ - kRedrawInterval;  // the first frame shows the line at once
 }
 
 void ProgressLine::advance() {

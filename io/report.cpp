@@ -86,6 +86,7 @@ void chart(std::string& out, const ResultTable& table, size_t column, const std:
     // The line breaks where a frame has no value.
     out += "<path fill=\"none\" stroke=\"#c0392b\" stroke-width=\"1.6\" stroke-linejoin=\"round\" d=\"";
     bool drawing = false;
+    std::string dots;  // values with no neighbour to join, drawn as points
     for (int64_t row = 0; row < n; ++row) {
         const double v = table.value(row, column);
         if (!std::isfinite(v)) {
@@ -96,13 +97,15 @@ void chart(std::string& out, const ResultTable& table, size_t column, const std:
         const double py = y(v);
         const bool isolated = !drawing && (row + 1 >= n || !std::isfinite(table.value(row + 1, column)));
         if (isolated) {
-            add(std::snprintf(buffer, sizeof buffer, "M%.2f %.2fh0.01", px, py));
+            const int length = std::snprintf(buffer, sizeof buffer, "M%.2f %.2fh0.01", px, py);
+            dots.append(buffer, static_cast<size_t>(std::max(0, length)));
         } else {
             add(std::snprintf(buffer, sizeof buffer, "%c%.2f %.2f", drawing ? 'L' : 'M', px, py));
         }
         drawing = true;
     }
-    out += "\" stroke-linecap=\"round\"/>\n";
+    out += "\"/>\n<path fill=\"none\" stroke=\"#c0392b\" stroke-width=\"5\" stroke-linecap=\"round\" d=\"" + dots +
+           "\"/>\n";
     const auto label = [&](double lx, double ly, const char* anchor, const std::string& text) {
         add(std::snprintf(buffer, sizeof buffer, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"%s\">", lx, ly, anchor));
         out += text + "</text>\n";
