@@ -97,6 +97,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
     app.add_option("--log", o.logPath, "Path of the tab-separated results log (default metricsResultsCSV.csv)");
     app.add_flag("--no-log", o.noLog, "Write no results log");
+    app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
+    app.add_option("--csv", o.csvPath, "Write one CSV row per frame to PATH (- for stdout)");
+    app.add_option("--report", o.reportPath, "Write an HTML report with a chart per indicator to PATH");
+    app.add_flag("--summary", o.summary, "Print pooled statistics and event spans after the run");
+    app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
+    app.add_flag("--progress", o.progress, "Show a progress line on a terminal even when the rows go there");
 
     // The parser would take a negative number for an option's name: such
     // arguments pass through it marked, and lose the mark afterwards.
@@ -208,6 +214,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
             return reject("--simd", simd, "expected scalar, sse4, avx2, avx512 or best");
         }
         o.simd = *level;
+    }
+    if (o.jsonPath == "-" && o.csvPath == "-") {
+        return reject("--csv", o.csvPath, "standard output already takes the JSON output");
+    }
+    if (o.reportPath == "-") {
+        return reject("--report", o.reportPath, "expected a file path");
     }
     if (o.logPath.empty()) {
         return reject("--log", o.logPath, "expected a path");

@@ -32,6 +32,14 @@ struct Options {
     std::string logPath = "metricsResultsCSV.csv";
     bool noLog = false;
 
+    // Further outputs (cli/outputs.h); "-" for standard output.
+    std::string jsonPath;
+    std::string csvPath;
+    std::string reportPath;
+    bool summary = false;
+    bool quiet = false;
+    bool progress = false;
+
     bool help = false;
     bool version = false;
 };

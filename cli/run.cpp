@@ -13,6 +13,7 @@
 #include <signal.h>
 
 #include "cli/options.h"
+#include "cli/outputs.h"
 #include "engine/analyzer.h"
 #include "io/input.h"
 #include "io/sink.h"
@@ -89,14 +90,20 @@ int run(int argc, char** argv) {
     }
     const SourceInfo& info = source->info();
 
-    std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
-    std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n", info.width,
-                info.height, info.fps, static_cast<int>(info.frameCount), static_cast<int>(info.startFrame));
-    std::printf("%s\n", consoleHeader().c_str());
-    std::fflush(stdout);
+    const bool console = consoleShown(o);
+    if (console) {
+        std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
+        std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n",
+                    info.width, info.height, info.fps, static_cast<int>(info.frameCount),
+                    static_cast<int>(info.startFrame));
+        std::printf("%s\n", consoleHeader().c_str());
+        std::fflush(stdout);
+    }
 
     std::vector<std::unique_ptr<FrameSink>> sinks;
-    sinks.push_back(std::make_unique<ConsoleRows>(stdout));
+    if (console) {
+        sinks.push_back(std::make_unique<ConsoleRows>(stdout));
+    }
     if (!o.noLog) {
         std::FILE* log = std::fopen(o.logPath.c_str(), "w");
         if (log == nullptr) {
@@ -105,6 +112,7 @@ int run(int argc, char** argv) {
             sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
         }
     }
+    ExtraOutputs extras(o, sinks);
     for (auto& sink : sinks) {
         sink->begin(info);
     }
@@ -124,6 +132,7 @@ int run(int argc, char** argv) {
             return true;
         },
         &stopRequested);
+    extras.runEnded();
 
     if (outcome.end.status == ReadStatus::Error) {
         const int64_t frame = info.startFrame + outcome.examined;
@@ -143,7 +152,9 @@ int run(int argc, char** argv) {
     // examined frame.
     const int64_t divisor =
         info.frameCount > outcome.examined || outcome.stopped ? outcome.examined : info.frameCount;
-    printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+    if (console) {
+        printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+    }
     RunSummary summary;
     summary.examined = outcome.examined;
     summary.timings = outcome.timings;
@@ -152,7 +163,10 @@ int run(int argc, char** argv) {
         sink->finish(summary);
     }
     source.reset();
-    std::puts("\nFile stream closed\n");
+    if (console) {
+        std::puts("\nFile stream closed\n");
+    }
+    extras.printSummary();
     return stopSignal != 0 ? 128 + stopSignal : 0;
 }
 
