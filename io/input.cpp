@@ -33,6 +33,22 @@ bool looksLikeTransportStream(std::span<const uint8_t> head) {
     return std::any_of(head.begin(), head.begin() + kPacket * (kPackets - 1), [](uint8_t b) { return b != 0x47; });
 }
 
+// 10-bit little-endian samples read as 8-bit ones: every second byte is a
+// high byte of 0 ... 3, while the others are not all that small.
+bool looksLikeTenBit(std::span<const uint8_t> head) {
+    if (head.size() < 64) {
+        return false;
+    }
+    bool large = false;
+    for (size_t i = 0; i + 1 < head.size(); i += 2) {
+        if (head[i + 1] > 3) {
+            return false;
+        }
+        large = large || head[i] > 3;
+    }
+    return large;
+}
+
 // A recognised compressed or container format. The decoder source will
 // read these; until then the user is told what the input is and how to
 // convert it.
@@ -168,13 +184,22 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
     raw.start = request.start;
     raw.frames = request.frames;
     raw.layout = layout;
-    return std::make_unique<RawSource>(std::move(stream), raw);
+    const bool tenBit = layout == nullptr &&
+                        looksLikeTenBit(stream->peek(std::min<size_t>(size_t{1} << 16, static_cast<size_t>(*request.width) *
+                                                                                          static_cast<size_t>(*request.height))));
+    auto source = std::make_unique<RawSource>(std::move(stream), raw);
+    if (tenBit) {
+        source->setNote("Warning: " + (request.path == "-" ? std::string("standard input") : request.path) +
+                        " looks like 10-bit samples (every second byte is 0 ... 3); if it is, give --pix-fmt "
+                        "yuv420p10le\n");
+    }
+    return source;
 }
 
 std::string openingNotes(const FrameSource& source) {
     const std::string name = source.info().path == "-" ? "standard input" : source.info().path;
     if (const auto* raw = dynamic_cast<const RawSource*>(&source)) {
-        std::string notes = notesAtOpen(*raw, name, raw->stream().seekable());
+        std::string notes = raw->note() + notesAtOpen(*raw, name, raw->stream().seekable());
         if (raw->stream().seekable() && raw->leftoverBytes() > 0) {
             notes += sizeHint(raw->stream().size(), raw->info().width, raw->info().height, raw->layout());
         }

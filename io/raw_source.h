@@ -61,6 +61,9 @@ public:
     int64_t leftoverBytes() const { return leftover_; }
     // The input ended before the start frame.
     bool endedBeforeStart() const { return endedBeforeStart_; }
+    // A warning about the input found while opening it.
+    const std::string& note() const { return note_; }
+    void setNote(std::string note) { note_ = std::move(note); }
 
 private:
     void endOfInput(int64_t partialBytes);
@@ -74,6 +77,7 @@ private:
     int64_t leftover_ = 0;
     bool ended_ = false;
     bool endedBeforeStart_ = false;
+    std::string note_;
 };
 
 // Hints for an input of total bytes that is not a whole number of frames
