@@ -77,7 +77,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     Options& o = result.options;
 
     CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
-                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]",
+                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]   raw planar YUV\n"
+                 "  nrvq FILE.y4m [options]                                                YUV4MPEG2\n"
+                 "FILE - reads standard input (a pipe: ffmpeg -i IN -f yuv4mpegpipe - | nrvq -).",
                  "nrvq");
     app.set_help_flag();
     app.allow_extras(false);

@@ -97,10 +97,15 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
     } else if (stream_->seekable()) {
         const int64_t size = stream_->size();
         if (size < frameBytes) {
+            std::string hint = sizeHint(size, options.width, options.height, layout_);
+            if (!hint.empty()) {
+                hint.pop_back();
+                hint.insert(0, "\n");
+            }
             throw InputError(name + (size == 0 ? std::string(" is empty") :
                                      " holds " + std::to_string(size) + " bytes, less than one frame of " +
                                      describeFrame(options.width, options.height, layout_)) +
-                             "\n" + sizeHint(size, options.width, options.height, layout_));
+                             hint);
         }
         const int64_t frames = size / frameBytes - options.start;
         info_.frameCount = std::clamp<int64_t>(frames, 0, INT32_MAX);
