@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "io/layout.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -75,7 +77,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     Options& o = result.options;
 
     CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
-                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]",
+                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]   raw planar YUV\n"
+                 "  nrvq FILE.y4m [options]                                                YUV4MPEG2\n"
+                 "FILE - reads standard input (a pipe: ffmpeg -i IN -f yuv4mpegpipe - | nrvq -).",
                  "nrvq");
     app.set_help_flag();
     app.allow_extras(false);
@@ -92,6 +96,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--fps", fps, "Frame rate (e.g. 25 or 30000/1001)");
     app.add_option("--frames", frames, "Number of frames to examine");
     app.add_option("--start", start, "First frame to examine, counted from 0");
+    app.add_option("--pix-fmt", o.pixFmt,
+                   "Layout of raw input: yuv420p (default), yuv422p, yuv444p, gray, yuv420p10le, yuv422p10le, "
+                   "yuv444p10le, gray10le");
     app.add_option("--threads", o.threads, "Threads (default: one per core; 1: everything in order)");
     app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
     app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
@@ -127,7 +134,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = e.what();
         return result;
     }
-    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath}) {
+    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath, &o.pixFmt}) {
         unmark(*text);
     }
     for (std::string& text : positionals) {
@@ -144,10 +151,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
 
     o.positionals = positionals.size();
-    if (positionals.size() < 3) {
-        if (!positionals.empty()) {
-            o.input = positionals[0];
-        }
+    if (!positionals.empty()) {
+        o.input = positionals[0];
+    }
+    // A file alone may say its own size (YUV4MPEG2); the run finds out.
+    if (positionals.empty() || positionals.size() == 2) {
         result.status = ParseResult::NotEnough;
         return result;
     }
@@ -156,19 +164,19 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = std::string("Invalid ") + name + " \"" + text + "\": " + problem;
         return result;
     };
-    o.input = positionals[0];
     int32_t value = 0;
-    if (!parseInt32(positionals[1], &value) || value <= 0) {
-        return reject("WIDTH", positionals[1], "expected a positive whole number");
-    }
-    o.width = value;
-    if (!parseInt32(positionals[2], &value) || value <= 0) {
-        return reject("HEIGHT", positionals[2], "expected a positive whole number");
-    }
-    o.height = value;
-    const int64_t lumaSize = int64_t{*o.width} * *o.height;
-    if (lumaSize > INT32_MAX || (3 * lumaSize) / 2 > INT32_MAX) {
-        return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+    if (positionals.size() >= 3) {
+        if (!parseInt32(positionals[1], &value) || value <= 0) {
+            return reject("WIDTH", positionals[1], "expected a positive whole number");
+        }
+        o.width = value;
+        if (!parseInt32(positionals[2], &value) || value <= 0) {
+            return reject("HEIGHT", positionals[2], "expected a positive whole number");
+        }
+        o.height = value;
+        if (!frameSizeFits(*o.width, *o.height)) {
+            return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+        }
     }
     double rate = 0;
     if (positionals.size() >= 4) {
@@ -220,6 +228,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (o.reportPath == "-") {
         return reject("--report", o.reportPath, "expected a file path");
+    }
+    if (!o.pixFmt.empty() && findLayout(o.pixFmt) == nullptr) {
+        return reject("--pix-fmt", o.pixFmt, ("expected one of " + layoutNames()).c_str());
     }
     if (o.logPath.empty()) {
         return reject("--log", o.logPath, "expected a path");
