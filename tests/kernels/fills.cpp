@@ -23,6 +23,8 @@ uint8_t cellLevel(uint64_t seed, uint64_t cx, uint64_t cy) {
 
 }  // namespace
 
+bool sanitized() { return kSanitized; }
+
 std::vector<Fill> allFills() {
     return {Fill::zeros, Fill::full,     Fill::checker01, Fill::checker254, Fill::rampH,
             Fill::rampV, Fill::rampDiag, Fill::flat8,     Fill::flat16,     Fill::stripesV,

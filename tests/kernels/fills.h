@@ -41,6 +41,9 @@ OwnedImage<Image> filledImage(uint64_t w, uint64_t h, Fill fill, uint64_t seed);
 // them in sanitizer builds), then odd large ones up to full HD.
 std::vector<std::pair<uint64_t, uint64_t>> frameSizes();
 
+// True in the sanitizer builds, where sweeps are thinned out.
+bool sanitized();
+
 // Calls fn once per instruction-set level this processor runs, with that
 // level active; the best level is active again afterwards.
 void forEachSimdLevel(const std::function<void(nrvq::kernels::SimdLevel)>& fn);
