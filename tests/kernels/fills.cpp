@@ -28,7 +28,7 @@ bool sanitized() { return kSanitized; }
 std::vector<Fill> allFills() {
     return {Fill::zeros, Fill::full,     Fill::checker01, Fill::checker254, Fill::rampH,
             Fill::rampV, Fill::rampDiag, Fill::flat8,     Fill::flat16,     Fill::stripesV,
-            Fill::stripesH, Fill::combed, Fill::random};
+            Fill::stripesH, Fill::combed, Fill::blockStep, Fill::spike, Fill::random};
 }
 
 std::string_view fillName(Fill fill) {
@@ -45,6 +45,8 @@ std::string_view fillName(Fill fill) {
         case Fill::stripesV: return "stripesV";
         case Fill::stripesH: return "stripesH";
         case Fill::combed: return "combed";
+        case Fill::blockStep: return "blockStep";
+        case Fill::spike: return "spike";
         case Fill::random: return "random";
     }
     return "?";
@@ -68,6 +70,8 @@ void fillImage(Image* image, Fill fill, uint64_t seed) {
                 case Fill::stripesV: v = (x / 4) % 2 == 0 ? 0 : 255; break;
                 case Fill::stripesH: v = (y / 4) % 2 == 0 ? 0 : 255; break;
                 case Fill::combed: v = y % 2 == 0 ? 0 : 255; break;
+                case Fill::blockStep: v = x / 8 == 1 && y / 8 == 1 ? 4 : 0; break;
+                case Fill::spike: v = x == 9 && y == 10 ? 255 : 0; break;
                 case Fill::random: v = static_cast<uint8_t>(random() >> 56); break;
             }
             image->data[y * image->w + x] = v;

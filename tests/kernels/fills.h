@@ -26,6 +26,8 @@ enum class Fill {
     stripesV,     // columns alternating on the 8-sample block grid (0 / 255 halves)
     stripesH,     // rows alternating on the 8-sample block grid
     combed,       // lines alternating 0 / 255 (interlace-like)
+    blockStep,    // zeros but one 8x8 block of 4s: block means exactly 4.0 apart
+    spike,        // zeros but one sample of 255: block means 255/64 apart
     random,       // independent random samples
 };
 
