@@ -96,7 +96,8 @@ std::vector<std::pair<uint64_t, uint64_t>> frameSizes() {
             }
         }
     }
-    for (auto size : {std::pair<uint64_t, uint64_t>{257, 263}, {1023, 17}, {1920, 1080}}) {
+    // Rows wide enough for every vector loop to flush its 32-bit lanes.
+    for (auto size : {std::pair<uint64_t, uint64_t>{257, 263}, {1023, 17}, {8300, 4}, {1920, 1080}}) {
         sizes.push_back(size);
     }
     return sizes;

@@ -40,7 +40,8 @@ void fillImage(Image* image, Fill fill, uint64_t seed);
 OwnedImage<Image> filledImage(uint64_t w, uint64_t h, Fill fill, uint64_t seed);
 
 // Frame sizes to sweep: every size from 0 x 0 to 40 x 40 (a subsample of
-// them in sanitizer builds), then odd large ones up to full HD.
+// them in sanitizer builds), then odd large ones up to full HD and rows
+// over 8192 samples wide.
 std::vector<std::pair<uint64_t, uint64_t>> frameSizes();
 
 // True in the sanitizer builds, where sweeps are thinned out.
