@@ -89,9 +89,9 @@ std::vector<std::pair<uint64_t, uint64_t>> frameSizes() {
     std::vector<std::pair<uint64_t, uint64_t>> sizes;
     for (uint64_t h = 0; h <= 40; ++h) {
         for (uint64_t w = 0; w <= 40; ++w) {
-            // Under the sanitizers: every size up to 17 on one side, and a
+            // Under the sanitizers: every size up to 9 on one side, and a
             // spread of the rest.
-            if (!kSanitized || w <= 17 || h <= 17 || (w * 7 + h * 3) % 5 == 0) {
+            if (!kSanitized || w <= 9 || h <= 9 || (w * 7 + h * 3) % 4 == 0) {
                 sizes.emplace_back(w, h);
             }
         }
