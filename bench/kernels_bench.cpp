@@ -46,11 +46,22 @@ Frames& frames() {
     return shared;
 }
 
-void setCounters(benchmark::State& state) {
+// Processor time of the timed loop on the calling thread, for the
+// milliseconds-per-frame counter.
+class LoopClock {
+public:
+    LoopClock() : start_(nrvq::threadSeconds()) {}
+    double seconds() const { return nrvq::threadSeconds() - start_; }
+
+private:
+    double start_;
+};
+
+void setCounters(benchmark::State& state, const LoopClock& clock) {
     constexpr double kMegapixels = static_cast<double>(kWidth) * kHeight * 1e-6;
+    const double iterations = static_cast<double>(state.iterations());
     state.counters["MP/s"] = benchmark::Counter(kMegapixels, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["ms/frame"] =
-        benchmark::Counter(1e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ms/frame"] = iterations > 0 ? clock.seconds() * 1e3 / iterations : 0.0;
 }
 
 // Registers name/literal and name/fast/<level> for every available level.
@@ -58,10 +69,11 @@ template <typename Literal, typename Fast>
 void registerIndicator(const std::string& name, Literal literalFn, Fast fastFn) {
     benchmark::RegisterBenchmark((name + "/literal").c_str(), [literalFn](benchmark::State& state) {
         Frames& f = frames();
+        const LoopClock clock;
         for (auto _ : state) {
             benchmark::DoNotOptimize(literalFn(f));
         }
-        setCounters(state);
+        setCounters(state, clock);
     })->Unit(benchmark::kMillisecond);
     for (const SimdLevel level : nrvq::kernels::availableSimdLevels()) {
         const std::string levelName(nrvq::kernels::simdLevelName(level));
@@ -69,10 +81,11 @@ void registerIndicator(const std::string& name, Literal literalFn, Fast fastFn) 
             nrvq::kernels::setSimdLevel(level);
             Frames& f = frames();
             Scratch scratch;
+            const LoopClock clock;
             for (auto _ : state) {
                 benchmark::DoNotOptimize(fastFn(f, scratch));
             }
-            setCounters(state);
+            setCounters(state, clock);
             nrvq::kernels::setSimdLevel(SimdLevel::best);
         })->Unit(benchmark::kMillisecond);
     }
@@ -103,12 +116,13 @@ void wholeFrame(benchmark::State& state, bool reference) {
     nrvq::TemporalState temporal(kWidth, kHeight, 25.0, reference);
     nrvq::FrameRecord record;
     nrvq::Timings timings;
+    const LoopClock clock;
     for (auto _ : state) {
         worker.analyze(&f.current, record, timings);
         temporal.analyze(&f.current, &f.previous, record, timings);
         benchmark::DoNotOptimize(record);
     }
-    setCounters(state);
+    setCounters(state, clock);
 }
 
 void registerAll() {
