@@ -1,6 +1,6 @@
 // Vector building blocks shared by the fast kernels, compiled once per
 // Highway target (include after hwy/highway.h, inside the kernel's
-// per-target pass). Every helper is exact: integer work only.
+// per-target pass). Everything here is exact: integer work only.
 
 // Per-target include guard: this header is entered once per target.
 #if defined(NRVQ_KERNELS_SIMD_INL_H_) == defined(HWY_TARGET_TOGGLE)
