@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <cstdarg>
 #include <mutex>
+#include <set>
 #include <new>
 #include <vector>
 
@@ -40,14 +43,51 @@ std::string errorText(int code) {
     return text;
 }
 
-// The libraries print their own diagnostics (damaged macroblocks, missing
-// references, probing guesses) to standard error by default. The tool
-// reports what went wrong itself, through the damage counts and its error
-// messages, so the libraries stay silent.
+// The open decoders whose error reports are counted, keyed by the opaque
+// pointer of their codec context (which frame threads copy to theirs).
+std::mutex& registryMutex() {
+    static std::mutex m;
+    return m;
+}
+std::set<std::atomic<int64_t>*>& registry() {
+    static std::set<std::atomic<int64_t>*> r;
+    return r;
+}
+
+// The libraries print their own diagnostics to standard error by default.
+// The tool reports what went wrong itself, so nothing is printed; instead,
+// error reports of an open decoder are counted: many decoders conceal damage
+// (a failed slice checksum, a broken macroblock) and say so only there.
+void countLibraryErrors(void* context, int level, const char*, va_list) {
+    if (context == nullptr || (level & 0xff) > AV_LOG_ERROR) return;
+    if (*static_cast<const AVClass* const*>(context) != avcodec_get_class()) return;
+    auto* counter = static_cast<std::atomic<int64_t>*>(static_cast<AVCodecContext*>(context)->opaque);
+    const std::lock_guard<std::mutex> lock(registryMutex());
+    if (registry().count(counter) != 0) counter->fetch_add(1, std::memory_order_relaxed);
+}
+
 void silenceLibraries() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] { av_log_set_callback(countLibraryErrors); });
 }
+
+// Keeps a counter in the registry for as long as it lives.
+class Registration {
+public:
+    explicit Registration(std::atomic<int64_t>* counter) : counter_(counter) {
+        const std::lock_guard<std::mutex> lock(registryMutex());
+        registry().insert(counter_);
+    }
+    ~Registration() {
+        const std::lock_guard<std::mutex> lock(registryMutex());
+        registry().erase(counter_);
+    }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+private:
+    std::atomic<int64_t>* counter_;
+};
 
 struct FormatCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
@@ -90,6 +130,12 @@ bool hasStoredLuma(AVPixelFormat format, const AVPixFmtDescriptor* desc) {
 
 struct DecoderSource::State {
     SourceInfo info;
+    // Error reports of the decoder, counted from its threads; registered
+    // before the decoder opens and removed after it is freed (members are
+    // destroyed in reverse order).
+    std::atomic<int64_t> loggedErrors{0};
+    int64_t seenErrors = 0;  // loggedErrors when the last frame came out
+    Registration registration{&loggedErrors};
     std::unique_ptr<AVFormatContext, FormatCloser> format;
     std::unique_ptr<AVCodecContext, CodecFreer> codec;
     std::unique_ptr<AVPacket, PacketFreer> packet;
@@ -257,9 +303,12 @@ struct DecoderSource::State {
             if (rc == 0) {
                 ++decoded;
                 errorsInARow = 0;
-                if ((frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame->decode_error_flags != 0) {
+                const int64_t logged = loggedErrors.load(std::memory_order_relaxed);
+                if ((frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame->decode_error_flags != 0 ||
+                    logged != seenErrors) {
                     ++damagedFrames;
                 }
+                seenErrors = logged;
                 if (toSkip > 0) {
                     --toSkip;
                     av_frame_unref(frame.get());
@@ -362,6 +411,7 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     if (codec == nullptr) throw std::bad_alloc();
     rc = avcodec_parameters_to_context(codec, par);
     if (rc < 0) throw SourceError("cannot set up the decoder for " + path + ": " + errorText(rc));
+    codec->opaque = &state->loggedErrors;
     codec->pkt_timebase = stream->time_base;
     codec->thread_count = 0;  // as many as the decoder sees fit
     codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;

@@ -34,7 +34,9 @@ public:
 
     // Packets the decoder rejected (or whose decoding failed) so far.
     int64_t damagedPackets() const;
-    // Frames the decoder delivered with its corrupt flag set, dropped ones included.
+    // Frames the decoder flagged as corrupt or reported errors for while
+    // making them (a concealed slice, say); frames dropped before the start
+    // included.
     int64_t damagedFrames() const;
 
     struct State;
