@@ -154,6 +154,7 @@ struct DecoderSource::State {
     int lastError = 0;          // the most recent decode error
     int errorsInARow = 0;
     int readFailures = 0;
+    int refusals = 0;  // packets refused in a row, without a frame in between
     bool packetPending = false;  // packet holds data the decoder has not taken yet
     bool inputEnded = false;     // the decoder has been told that no packet follows
     bool ended = false;
@@ -217,7 +218,15 @@ struct DecoderSource::State {
             }
         }
         const int rc = avcodec_send_packet(codec.get(), packet.get());
-        if (rc == AVERROR(EAGAIN)) return true;  // frames must be taken first; the packet waits
+        if (rc == AVERROR(EAGAIN)) {
+            // Frames must be taken first; the packet waits. A decoder that
+            // neither takes input nor gives output is stuck.
+            if (++refusals > 2) {
+                failure = "the decoder of " + info.path + " stopped taking input";
+                return false;
+            }
+            return true;
+        }
         av_packet_unref(packet.get());
         packetPending = false;
         if (rc < 0) {
@@ -303,6 +312,7 @@ struct DecoderSource::State {
             if (rc == 0) {
                 ++decoded;
                 errorsInARow = 0;
+                refusals = 0;
                 const int64_t logged = loggedErrors.load(std::memory_order_relaxed);
                 if ((frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame->decode_error_flags != 0 ||
                     logged != seenErrors) {

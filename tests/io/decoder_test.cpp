@@ -299,8 +299,10 @@ TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
     {
         clips::ClipWriter raw((dir / "a.yuv").string());
         for (int t = 0; t < 24; ++t) raw.write(clips::texture(176, 144, t));
-        raw.write(clips::Plane(176, 144, 16));
         raw.close();
+        clips::ClipWriter black((dir / "black.yuv").string());
+        for (const uint8_t level : {0, 0, 16, 16}) black.write(clips::Plane(176, 144, level));
+        black.close();
     }
     const clips::Plane noise = clips::randomPlane(1024, 1024, 3);
     std::ofstream(dir / "noise.mp4", std::ios::binary)
@@ -308,7 +310,7 @@ TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
     std::ofstream(dir / "a.y4m", std::ios::binary) << "YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\nFRAME\n"
                                                     << std::string(64 * 48 * 3 / 2, '\x80');
     std::ofstream(dir / "empty.mp4").flush();
-    for (const char* file : {"a.yuv", "noise.mp4", "a.y4m", "empty.mp4", "missing.mkv"}) {
+    for (const char* file : {"a.yuv", "black.yuv", "noise.mp4", "a.y4m", "empty.mp4", "missing.mkv"}) {
         EXPECT_FALSE(nrvq::looksLikeContainer(dir / file)) << file;
     }
 }

@@ -106,7 +106,7 @@ void writeClip(const std::filesystem::path& path, const ClipFormat& format, cons
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format.pixels);
     const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-    const uint16_t neutral = static_cast<uint16_t>(1u << (desc->comp[1].depth - 1));
+    const uint16_t neutral = static_cast<uint16_t>(1u << (desc->comp[0].depth - 1));
     std::vector<uint16_t> row(static_cast<size_t>(format.w));
     AVFrame* f = writer.frame();
     for (size_t t = 0; t < lumas.size(); ++t) {
