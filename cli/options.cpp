@@ -1,0 +1,218 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace nrvq::cli {
+
+namespace {
+
+// Text that is entirely a base-10 integer (an optional sign, then digits)
+// within the range of a 32-bit signed int.
+bool parseInt32(const std::string& text, int32_t* value) {
+    if (text.empty() || !(text[0] == '+' || text[0] == '-' || (text[0] >= '0' && text[0] <= '9'))) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return false;
+    }
+    *value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// Text that is entirely a positive finite decimal number.
+bool parsePositiveDecimal(const std::string& text, double* value) {
+    if (text.empty() || !(text[0] == '+' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || !(parsed > 0.0)) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// A positive frame rate: a decimal number, or a fraction N/D as FFmpeg's
+// tools print them (30000/1001).
+bool parseFrameRate(const std::string& text, double* value) {
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) {
+        return parsePositiveDecimal(text, value);
+    }
+    double numerator = 0;
+    double denominator = 0;
+    if (!parsePositiveDecimal(text.substr(0, slash), &numerator) ||
+        !parsePositiveDecimal(text.substr(slash + 1), &denominator)) {
+        return false;
+    }
+    const double rate = numerator / denominator;
+    if (!std::isfinite(rate) || !(rate > 0.0)) {
+        return false;
+    }
+    *value = rate;
+    return true;
+}
+
+}  // namespace
+
+std::string usageText(const std::string& program) {
+    return "Usage : " + program +
+           " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
+           ", where [***] is optional parameter.\n\n";
+}
+
+ParseResult parseCommandLine(int argc, const char* const* argv) {
+    ParseResult result;
+    Options& o = result.options;
+
+    CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
+                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]",
+                 "nrvq");
+    app.set_help_flag();
+    app.allow_extras(false);
+    std::vector<std::string> positionals;
+    std::string fps;
+    std::string frames;
+    std::string start;
+    std::string simd;
+    bool help = false;
+    app.add_option("positionals", positionals, "FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]")
+        ->allow_extra_args();
+    app.add_flag("-h,--help", help, "Print this help and exit");
+    app.add_flag("--version", o.version, "Print the version and exit");
+    app.add_option("--fps", fps, "Frame rate (e.g. 25 or 30000/1001)");
+    app.add_option("--frames", frames, "Number of frames to examine");
+    app.add_option("--start", start, "First frame to examine, counted from 0");
+    app.add_option("--threads", o.threads, "Threads (default: one per core; 1: everything in order)");
+    app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
+    app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
+    app.add_option("--log", o.logPath, "Path of the tab-separated results log (default metricsResultsCSV.csv)");
+    app.add_flag("--no-log", o.noLog, "Write no results log");
+
+    // The parser would take a negative number for an option's name: such
+    // arguments pass through it marked, and lose the mark afterwards.
+    const std::string mark = "\x01";
+    const auto unmark = [&mark](std::string& text) {
+        if (text.rfind(mark, 0) == 0) {
+            text.erase(0, mark.size());
+        }
+    };
+    std::vector<std::string> args;
+    for (int i = argc - 1; i >= 1; --i) {
+        std::string arg = argv[i];
+        if (arg.size() >= 2 && arg[0] == '-' && ((arg[1] >= '0' && arg[1] <= '9') || arg[1] == '.')) {
+            arg.insert(0, mark);
+        }
+        args.push_back(std::move(arg));
+    }
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError& e) {
+        result.status = ParseResult::Invalid;
+        result.message = e.what();
+        return result;
+    }
+    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath}) {
+        unmark(*text);
+    }
+    for (std::string& text : positionals) {
+        unmark(text);
+    }
+    if (help) {
+        result.status = ParseResult::Help;
+        result.help = app.help();
+        return result;
+    }
+    if (o.version) {
+        result.status = ParseResult::Version;
+        return result;
+    }
+
+    o.positionals = positionals.size();
+    if (positionals.size() < 3) {
+        if (!positionals.empty()) {
+            o.input = positionals[0];
+        }
+        result.status = ParseResult::NotEnough;
+        return result;
+    }
+    const auto reject = [&result](const char* name, const std::string& text, const char* problem) {
+        result.status = ParseResult::Invalid;
+        result.message = std::string("Invalid ") + name + " \"" + text + "\": " + problem;
+        return result;
+    };
+    o.input = positionals[0];
+    int32_t value = 0;
+    if (!parseInt32(positionals[1], &value) || value <= 0) {
+        return reject("WIDTH", positionals[1], "expected a positive whole number");
+    }
+    o.width = value;
+    if (!parseInt32(positionals[2], &value) || value <= 0) {
+        return reject("HEIGHT", positionals[2], "expected a positive whole number");
+    }
+    o.height = value;
+    const int64_t lumaSize = int64_t{*o.width} * *o.height;
+    if (lumaSize > INT32_MAX || (3 * lumaSize) / 2 > INT32_MAX) {
+        return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+    }
+    double rate = 0;
+    if (positionals.size() >= 4) {
+        if (!parseFrameRate(positionals[3], &rate)) {
+            return reject("FPS", positionals[3], "expected a positive finite number");
+        }
+        o.fps = rate;
+    }
+    if (positionals.size() >= 5) {
+        if (!parseInt32(positionals[4], &value)) {
+            return reject("NumberOfFrames", positionals[4], "expected a whole number");
+        }
+        o.frames = value;
+    }
+    if (positionals.size() >= 6) {
+        if (!parseInt32(positionals[5], &value) || value < 0) {
+            return reject("startFrame", positionals[5], "expected a whole number that is not negative");
+        }
+        o.start = value;
+    }
+    // Positionals past the sixth are ignored. Options override positionals.
+    if (!fps.empty()) {
+        if (!parseFrameRate(fps, &rate)) {
+            return reject("--fps", fps, "expected a positive finite number or a fraction N/D");
+        }
+        o.fps = rate;
+    }
+    if (!frames.empty()) {
+        if (!parseInt32(frames, &value)) {
+            return reject("--frames", frames, "expected a whole number");
+        }
+        o.frames = value;
+    }
+    if (!start.empty()) {
+        if (!parseInt32(start, &value) || value < 0) {
+            return reject("--start", start, "expected a whole number that is not negative");
+        }
+        o.start = value;
+    }
+    if (!simd.empty()) {
+        const auto level = kernels::parseSimdLevel(simd);
+        if (!level) {
+            return reject("--simd", simd, "expected scalar, sse4, avx2, avx512 or best");
+        }
+        o.simd = *level;
+    }
+    if (o.logPath.empty()) {
+        return reject("--log", o.logPath, "expected a path");
+    }
+    return result;
+}
+
+}  // namespace nrvq::cli

@@ -1,0 +1,61 @@
+// The command line: the positional form `nrvq FILE WIDTH HEIGHT [FPS]
+// [NumberOfFrames] [startFrame]` and the options, which may stand before or
+// after the positionals.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernels/dispatch.h"
+
+namespace nrvq::cli {
+
+// Frame rate assumed when neither the command line nor the input gives one.
+inline constexpr int DEFAULT_FPS = 25;
+
+struct Options {
+    std::string input;  // path, or "-" for standard input
+    std::optional<int32_t> width;
+    std::optional<int32_t> height;
+    std::optional<double> fps;
+    std::optional<int32_t> frames;  // how many frames to examine
+    int32_t start = 0;              // first frame to examine
+    // How many positionals stood on the command line (the usage check).
+    size_t positionals = 0;
+
+    unsigned threads = 0;  // 0: one per online core
+    bool reference = false;
+    kernels::SimdLevel simd = kernels::SimdLevel::best;
+
+    std::string logPath = "metricsResultsCSV.csv";
+    bool noLog = false;
+
+    bool help = false;
+    bool version = false;
+};
+
+// What parsing the command line came to.
+struct ParseResult {
+    enum Status {
+        Ok,
+        Help,            // print help text and stop with success
+        Version,         // print the version and stop with success
+        NotEnough,       // too few positionals: the usage text
+        Invalid,         // a bad value: message names it, then the usage text
+    } status = Ok;
+    Options options;
+    std::string message;  // for Invalid: one line naming the argument
+    std::string help;     // for Help
+};
+
+ParseResult parseCommandLine(int argc, const char* const* argv);
+
+// The usage text, with the program's name in it.
+std::string usageText(const std::string& program);
+
+// The program's version.
+inline constexpr const char* kVersion = "0.2.0";
+
+}  // namespace nrvq::cli
