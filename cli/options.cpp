@@ -75,7 +75,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     Options& o = result.options;
 
     CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
-                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]",
+                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]   (raw YUV 4:2:0)\n"
+                 "  nrvq FILE [options]   (MP4, Matroska, AVI, MPEG-TS and other containers)",
                  "nrvq");
     app.set_help_flag();
     app.allow_extras(false);
@@ -84,6 +85,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     std::string frames;
     std::string start;
     std::string simd;
+    std::string stream;
     bool help = false;
     app.add_option("positionals", positionals, "FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]")
         ->allow_extra_args();
@@ -92,6 +94,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--fps", fps, "Frame rate (e.g. 25 or 30000/1001)");
     app.add_option("--frames", frames, "Number of frames to examine");
     app.add_option("--start", start, "First frame to examine, counted from 0");
+    app.add_option("--stream", stream, "Video stream of a container file, counted from 0 over all its streams "
+                                       "(default: the first video stream)");
     app.add_option("--threads", o.threads, "Threads (default: one per core; 1: everything in order)");
     app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
     app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
@@ -121,7 +125,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = e.what();
         return result;
     }
-    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath}) {
+    for (std::string* text : {&fps, &frames, &start, &simd, &stream, &o.logPath}) {
         unmark(*text);
     }
     for (std::string& text : positionals) {
@@ -138,7 +142,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
 
     o.positionals = positionals.size();
-    if (positionals.size() < 3) {
+    // FILE alone leaves the frame size to the input (a container file).
+    if (positionals.empty() || positionals.size() == 2) {
         if (!positionals.empty()) {
             o.input = positionals[0];
         }
@@ -152,17 +157,19 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     };
     o.input = positionals[0];
     int32_t value = 0;
-    if (!parseInt32(positionals[1], &value) || value <= 0) {
-        return reject("WIDTH", positionals[1], "expected a positive whole number");
-    }
-    o.width = value;
-    if (!parseInt32(positionals[2], &value) || value <= 0) {
-        return reject("HEIGHT", positionals[2], "expected a positive whole number");
-    }
-    o.height = value;
-    const int64_t lumaSize = int64_t{*o.width} * *o.height;
-    if (lumaSize > INT32_MAX || (3 * lumaSize) / 2 > INT32_MAX) {
-        return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+    if (positionals.size() >= 3) {
+        if (!parseInt32(positionals[1], &value) || value <= 0) {
+            return reject("WIDTH", positionals[1], "expected a positive whole number");
+        }
+        o.width = value;
+        if (!parseInt32(positionals[2], &value) || value <= 0) {
+            return reject("HEIGHT", positionals[2], "expected a positive whole number");
+        }
+        o.height = value;
+        const int64_t lumaSize = int64_t{*o.width} * *o.height;
+        if (lumaSize > INT32_MAX || (3 * lumaSize) / 2 > INT32_MAX) {
+            return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+        }
     }
     double rate = 0;
     if (positionals.size() >= 4) {
@@ -201,6 +208,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
             return reject("--start", start, "expected a whole number that is not negative");
         }
         o.start = value;
+    }
+    if (!stream.empty()) {
+        if (!parseInt32(stream, &value) || value < 0) {
+            return reject("--stream", stream, "expected a whole number that is not negative");
+        }
+        o.stream = value;
     }
     if (!simd.empty()) {
         const auto level = kernels::parseSimdLevel(simd);

@@ -1,6 +1,7 @@
 // The command line: the positional form `nrvq FILE WIDTH HEIGHT [FPS]
 // [NumberOfFrames] [startFrame]` and the options, which may stand before or
-// after the positionals.
+// after the positionals. A container file may stand alone (`nrvq FILE`):
+// whether FILE is one is for the input to tell, not the parser.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct Options {
     std::optional<double> fps;
     std::optional<int32_t> frames;  // how many frames to examine
     int32_t start = 0;              // first frame to examine
+    std::optional<int32_t> stream;  // video stream of a container file
     // How many positionals stood on the command line (the usage check).
     size_t positionals = 0;
 

@@ -80,9 +80,14 @@ int run(int argc, char** argv) {
     request.fps = o.fps;
     request.start = o.start;
     request.frames = o.frames;
+    request.stream = o.stream;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);
+    } catch (const MissingFrameSize&) {
+        std::puts("Not enough parameters\n");
+        std::fputs(usageText(program).c_str(), stdout);
+        return -1;
     } catch (const InputError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
@@ -125,24 +130,28 @@ int run(int argc, char** argv) {
         },
         &stopRequested);
 
+    if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
+        std::fflush(stdout);
+        std::fputs(notes.c_str(), stderr);
+    }
     if (outcome.end.status == ReadStatus::Error) {
         const int64_t frame = info.startFrame + outcome.examined;
         std::printf("Some error occurred when reading the %d frame\n", static_cast<int>(frame));
         std::printf("Byte read = %d, Frame size = %d\n\n", static_cast<int>(outcome.end.bytesRead),
                     info.width * info.height);
         std::printf("Error code: %d \n", outcome.end.error);
-        std::printf("Error description: %s \n", std::strerror(outcome.end.error));
+        // A decoder says what failed in words; a file read by its errno.
+        std::printf("Error description: %s \n",
+                    outcome.end.message.empty() ? std::strerror(outcome.end.error) : outcome.end.message.c_str());
         return -1;
-    }
-    if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
-        std::fflush(stdout);
-        std::fputs(notes.c_str(), stderr);
     }
 
     // A run cut short by the end of the file or a signal reports per
     // examined frame.
-    const int64_t divisor =
-        info.frameCount > outcome.examined || outcome.stopped ? outcome.examined : info.frameCount;
+    // So does one whose length the input does not state.
+    const int64_t divisor = info.frameCount < 0 || info.frameCount > outcome.examined || outcome.stopped
+                                ? outcome.examined
+                                : info.frameCount;
     printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
     RunSummary summary;
     summary.examined = outcome.examined;

@@ -20,6 +20,9 @@ struct InputRequest {
     std::optional<double> fps;
     int32_t start = 0;
     std::optional<int32_t> frames;
+    // The video stream of a container file, counted over all its streams;
+    // none: its first video stream.
+    std::optional<int32_t> stream;
 };
 
 // The input cannot be used. message is the complete line for the user.
@@ -28,14 +31,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A raw input (one that no container reader recognises) was named without
+// its frame size.
+class MissingFrameSize : public InputError {
+public:
+    using InputError::InputError;
+};
+
 // Frame rate assumed when neither the caller nor the input gives one.
 inline constexpr double kDefaultFps = 25.0;
 
-// Throws InputError when the input cannot be opened or read as asked.
+// Container files (MP4, Matroska, AVI, MPEG-TS, ...) are decoded, taking
+// the frame size and rate from the stream; anything else is read as raw
+// YUV 4:2:0, which needs the width and height. Throws InputError when the
+// input cannot be opened or read as asked.
 std::unique_ptr<FrameSource> openInput(const InputRequest& request);
 
 // Said once on standard error at the end of a run, if anything: frames the
-// input lacked, damaged data skipped and the like.
+// input lacked, damage the decoder met and the like.
 std::string endOfInputNotes(const FrameSource& source);
 
 }  // namespace nrvq
