@@ -316,3 +316,73 @@ TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The console rows of a run: the lines that start with a frame number.
+std::vector<std::string> rowsOf(const std::string& out) {
+    std::vector<std::string> rows;
+    for (const std::string& line : splitLines(out)) {
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9') rows.push_back(line);
+    }
+    return rows;
+}
+
+// A container file needs no frame size on the command line and gives the
+// same rows as the raw file of the same frames; raw files still need it;
+// unusable inputs and damage are said on standard error.
+TEST(DecoderCommandLine, ContainersRunLikeTheirRawFrames) {
+    TempDir dir;
+    const auto clip = wideClip(48, 32, 8);
+    writeClip(dir / "a.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 48, 32), clip);
+    {
+        clips::ClipWriter raw((dir / "a.yuv").string());
+        for (int t = 0; t < kFrames; ++t) raw.write(clips::texture(48, 32, t));
+        raw.close();
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> runs = {
+        {{"a.mkv"}, {"a.yuv", "48", "32"}},
+        {{"a.mkv", "--start", "3", "--frames", "4", "--fps", "30"}, {"a.yuv", "48", "32", "30", "4", "3"}},
+        {{"a.mkv", "48", "32", "25", "5", "2"}, {"a.yuv", "48", "32", "25", "5", "2"}},
+    };
+    for (const auto& [decoded, raw] : runs) {
+        std::vector<std::string> args = decoded;
+        args.push_back("--no-log");
+        const RunResult d = runTool(dir.path(), args);
+        const RunResult r = runTool(dir.path(), raw);
+        SCOPED_TRACE(d.err);
+        EXPECT_EQ(d.status, 0);
+        EXPECT_EQ(d.err, "");
+        EXPECT_FALSE(rowsOf(d.out).empty());
+        EXPECT_EQ(rowsOf(d.out), rowsOf(r.out));
+    }
+    EXPECT_NE(runTool(dir.path(), {"a.mkv", "--no-log"}).out.find("Number of Frames = -1, Start Frame = 0"),
+              std::string::npos);
+
+    const RunResult bare = runTool(dir.path(), {"a.yuv"});
+    EXPECT_EQ(bare.status, 255);
+    EXPECT_EQ(bare.out.rfind("Not enough parameters\n", 0), 0u);
+
+    writeAudioOnly(dir / "audio.mka");
+    const std::string bytes = readFile(dir / "a.mkv");
+    std::string damaged = bytes;
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 24; ++i) damaged[i] ^= 0x5A;
+    std::ofstream(dir / "d.mkv", std::ios::binary) << damaged;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> failures = {
+        {{"audio.mka"}, "no video stream in audio.mka\n"},
+        {{"a.mkv", "--stream", "1"}, "no stream 1 in a.mkv (it has 1)\n"},
+        {{"a.mkv", "40", "32"}, "The frames of a.mkv are 48 x 32, not the 40 x 32 given\n"},
+        {{"a.yuv", "48", "32", "--stream", "0"}, "--stream applies to container files, and a.yuv is not one\n"},
+    };
+    for (const auto& [args, err] : failures) {
+        const RunResult f = runTool(dir.path(), args);
+        EXPECT_EQ(f.status, 255) << err;
+        EXPECT_EQ(f.err, err);
+    }
+    const RunResult d = runTool(dir.path(), {"d.mkv", "--no-log"});
+    EXPECT_EQ(d.status, 0);
+    EXPECT_EQ(rowsOf(d.out).size(), clip.size());
+    EXPECT_EQ(d.err.rfind("Warning: damaged input: ", 0), 0u) << d.err;
+}
+
+}  // namespace
