@@ -79,6 +79,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
                  "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]   raw planar YUV\n"
                  "  nrvq FILE.y4m [options]                                                YUV4MPEG2\n"
+                 "  nrvq FILE.mp4 [options]           MP4, Matroska, AVI, MPEG-TS and other containers\n"
                  "FILE - reads standard input (a pipe: ffmpeg -i IN -f yuv4mpegpipe - | nrvq -).",
                  "nrvq");
     app.set_help_flag();
@@ -88,6 +89,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     std::string frames;
     std::string start;
     std::string simd;
+    std::string stream;
     bool help = false;
     app.add_option("positionals", positionals, "FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]")
         ->allow_extra_args();
@@ -96,6 +98,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--fps", fps, "Frame rate (e.g. 25 or 30000/1001)");
     app.add_option("--frames", frames, "Number of frames to examine");
     app.add_option("--start", start, "First frame to examine, counted from 0");
+    app.add_option("--stream", stream,
+                   "Video stream of a container file, counted from 0 over all its streams (default: the first "
+                   "video stream)");
     app.add_option("--pix-fmt", o.pixFmt,
                    "Layout of raw input: yuv420p (default), yuv422p, yuv444p, gray, yuv420p10le, yuv422p10le, "
                    "yuv444p10le, gray10le");
@@ -134,7 +139,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = e.what();
         return result;
     }
-    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath, &o.pixFmt}) {
+    for (std::string* text : {&fps, &frames, &start, &simd, &stream, &o.logPath, &o.pixFmt}) {
         unmark(*text);
     }
     for (std::string& text : positionals) {
@@ -215,6 +220,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
             return reject("--start", start, "expected a whole number that is not negative");
         }
         o.start = value;
+    }
+    if (!stream.empty()) {
+        if (!parseInt32(stream, &value) || value < 0) {
+            return reject("--stream", stream, "expected a whole number that is not negative");
+        }
+        o.stream = value;
     }
     if (!simd.empty()) {
         const auto level = kernels::parseSimdLevel(simd);

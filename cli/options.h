@@ -22,8 +22,9 @@ struct Options {
     std::optional<double> fps;
     std::optional<int32_t> frames;  // how many frames to examine
     int32_t start = 0;              // first frame to examine
+    std::optional<int32_t> stream;  // video stream of a container file
     // How many positionals stood on the command line (the usage check). One
-    // alone is a self-describing input (YUV4MPEG2), or not enough.
+    // alone is a self-describing input (YUV4MPEG2, a container), or not enough.
     size_t positionals = 0;
 
     unsigned threads = 0;  // 0: one per online core

@@ -83,6 +83,7 @@ int run(int argc, char** argv) {
     request.start = o.start;
     request.frames = o.frames;
     request.pixFmt = o.pixFmt;
+    request.stream = o.stream;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "io/byte_stream.h"
+#include "io/decoder.h"
 #include "io/layout.h"
 #include "io/raw_source.h"
 #include "io/y4m.h"
@@ -49,17 +50,37 @@ bool looksLikeTenBit(std::span<const uint8_t> head) {
     return large;
 }
 
-// A recognised compressed or container format. The decoder source will
-// read these; until then the user is told what the input is and how to
-// convert it.
-std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, InputFormat format,
-                                           const InputRequest& /*request*/) {
-    const std::string name = stream->path() == "-" ? "Standard input" : stream->path();
-    const std::string file = stream->path() == "-" ? "FILE" : stream->path();
-    throw InputError(name + " appears to be " + std::string(formatName(format)) +
-                     ", not raw video: nrvq reads raw planar YUV and YUV4MPEG2. Convert it first, e.g.\n"
-                     "  ffmpeg -i " + file + " -f rawvideo -pix_fmt yuv420p out.yuv   (then: nrvq out.yuv WIDTH HEIGHT)\n"
-                     "  ffmpeg -i " + file + " -f yuv4mpegpipe - | nrvq -");
+// A container or compressed stream, decoded with FFmpeg's libraries, which
+// open the file themselves: a pipe's bytes cannot be handed to them yet.
+std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, const InputRequest& request) {
+    const std::string path = stream->path();
+    if (!stream->seekable()) {
+        throw InputError((path == "-" ? std::string("Standard input") : path) +
+                         " holds compressed video, which is decoded from files only. Save it to a file, or "
+                         "pipe it as YUV4MPEG2:\n  ffmpeg -i IN -f yuv4mpegpipe - | nrvq -");
+    }
+    stream.reset();
+    if (!request.pixFmt.empty()) {
+        throw InputError("--pix-fmt applies to raw video, and " + path + " is decoded");
+    }
+    DecoderOptions options;
+    options.stream = request.stream.value_or(-1);
+    options.fps = request.fps.value_or(0);
+    options.startFrame = request.start;
+    options.frameCount = request.frames ? std::max<int32_t>(*request.frames, 0) : -1;
+    std::unique_ptr<DecoderSource> source;
+    try {
+        source = openDecoderSource(path, options);
+    } catch (const SourceError& e) {
+        throw InputError(e.what());
+    }
+    const SourceInfo& info = source->info();
+    if ((request.width && *request.width != info.width) || (request.height && *request.height != info.height)) {
+        throw InputError("The frames of " + path + " are " + std::to_string(info.width) + " x " +
+                         std::to_string(info.height) + ", not the " + std::to_string(request.width.value_or(0)) +
+                         " x " + std::to_string(request.height.value_or(0)) + " given");
+    }
+    return source;
 }
 
 // The parts of the two readers that the notes describe.
@@ -171,8 +192,13 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
         y4m.layout = layout;
         return std::make_unique<Y4mSource>(std::move(stream), y4m);
     }
-    if (format != InputFormat::Raw) {
-        return openContainer(std::move(stream), format, request);
+    // The fixed signatures, then FFmpeg's own probe of a file's first bytes
+    // (elementary streams and the rarer containers).
+    if (format != InputFormat::Raw || (stream->seekable() && looksLikeContainer(request.path))) {
+        return openContainer(std::move(stream), request);
+    }
+    if (request.stream) {
+        throw InputError("--stream applies to container files, and " + request.path + " is not one");
     }
     if (!request.width || !request.height) {
         throw InputError("raw video needs WIDTH and HEIGHT", InputError::NeedsSize);
@@ -222,6 +248,12 @@ std::string endOfInputNotes(const FrameSource& source) {
     }
     if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
         return notesAtEnd(*y4m, name, y4m->seekable());
+    }
+    if (const auto* decoded = dynamic_cast<const DecoderSource*>(&source);
+        decoded != nullptr && (decoded->damagedPackets() > 0 || decoded->damagedFrames() > 0)) {
+        return "Warning: damaged input: " + std::to_string(decoded->damagedPackets()) +
+               " packets could not be decoded and " + std::to_string(decoded->damagedFrames()) +
+               " frames came out damaged\n";
     }
     return "";
 }

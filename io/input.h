@@ -26,6 +26,9 @@ struct InputRequest {
     int32_t start = 0;
     std::optional<int32_t> frames;
     std::string pixFmt;  // raw layout; "" for yuv420p (or what a header says)
+    // The video stream of a container file, counted over all its streams;
+    // none: its first video stream.
+    std::optional<int32_t> stream;
 };
 
 // The input cannot be used. message is the complete text for the user.
@@ -56,7 +59,11 @@ InputFormat detectInputFormat(std::span<const uint8_t> head);
 // "Matroska/WebM", "MP4/MOV", ... for messages.
 std::string_view formatName(InputFormat format);
 
-// Throws InputError when the input cannot be opened or read as asked.
+// YUV4MPEG2 input is read by its own reader; containers and compressed
+// streams (those the fixed signatures or FFmpeg's probe recognise) are
+// decoded, with the frame size and rate from the stream; anything else is
+// raw video, which needs WIDTH and HEIGHT. Throws InputError when the input
+// cannot be opened or read as asked.
 std::unique_ptr<FrameSource> openInput(const InputRequest& request);
 
 // Said once on standard error when the input is open, if anything: bytes
@@ -64,7 +71,7 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request);
 std::string openingNotes(const FrameSource& source);
 
 // Said once on standard error at the end of a run, if anything: frames the
-// input lacked, damaged data skipped and the like.
+// input lacked, damage the decoder met and the like.
 std::string endOfInputNotes(const FrameSource& source);
 
 }  // namespace nrvq

@@ -4,9 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace nrvq {
+
+// An input that cannot be opened or read at all.
+class SourceError : public std::runtime_error {
+    using runtime_error::runtime_error;
+};
 
 // What a source tells about its input once it is open.
 struct SourceInfo {

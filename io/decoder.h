@@ -1,0 +1,60 @@
+// Frames of compressed video (MP4, Matroska, AVI, MPEG-TS and whatever else
+// the installed FFmpeg libraries read), decoded and reduced to their luma
+// plane.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "io/source.h"
+
+namespace nrvq {
+
+struct DecoderOptions {
+    int stream = -1;          // index of the video stream; -1: the first one
+    double fps = 0;           // frame rate to report; <= 0: the stream's own
+    int64_t startFrame = 0;   // decoded frames to drop before the first one delivered
+    int64_t frameCount = -1;  // frames to deliver; -1: to the end of the stream
+};
+
+// Frame sizes the decoder accepts: at most this many samples on a side and
+// kMaxDecodedSamples in all.
+inline constexpr int32_t kMaxDecodedSide = 32768;
+inline constexpr int64_t kMaxDecodedSamples = int64_t{1} << 28;
+
+// Delivers every decoded frame once, in the decoder's output (presentation)
+// order, with no frame-rate conversion. Damage that the decoder recovers
+// from is counted and the run goes on.
+class DecoderSource : public FrameSource {
+public:
+    ~DecoderSource() override;
+    const SourceInfo& info() const override;
+    ReadResult next(uint8_t* luma) override;
+
+    // Packets the decoder rejected (or whose decoding failed) so far.
+    int64_t damagedPackets() const;
+    // Frames the decoder flagged as corrupt or reported errors for while
+    // making them (a concealed slice, say); frames dropped before the start
+    // included.
+    int64_t damagedFrames() const;
+
+    struct State;
+
+private:
+    friend std::unique_ptr<DecoderSource> openDecoderSource(const std::string&, const DecoderOptions&);
+    explicit DecoderSource(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// Opens path and its video stream's decoder. Throws SourceError naming the
+// file and the cause when the file cannot be opened, holds no video stream
+// (or not the one asked for), or has no usable decoder or frame size.
+std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const DecoderOptions& options = {});
+
+// True when the libraries recognise path's first bytes as a container or
+// compressed stream. Raw sample files (which carry no signature) and
+// YUV4MPEG2 files are not recognised.
+bool looksLikeContainer(const std::string& path);
+
+}  // namespace nrvq

@@ -1,0 +1,388 @@
+#include "io/decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "clips/clip.h"
+#include "io/convert.h"
+#include "io/encode.h"
+#include "testing.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using nrvq::DecoderOptions;
+using nrvq::ReadStatus;
+using Plane8 = std::vector<uint8_t>;
+
+constexpr int kFrames = 12;
+
+// Frame t of a textured clip in the given depth: the 8-bit texture in the
+// high bits, low bits that vary so that the rounding to 8 bits matters.
+WideLuma wideTexture(int32_t w, int32_t h, int32_t t, int depth) {
+    const clips::Plane p = clips::texture(w, h, t);
+    WideLuma out(p.samples.size());
+    const unsigned low = (1u << (depth - 8)) - 1;
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<uint16_t>((p.samples[i] << (depth - 8)) | ((i * 7 + t) & low));
+    }
+    return out;
+}
+
+std::vector<WideLuma> wideClip(int32_t w, int32_t h, int depth, int frames = kFrames) {
+    std::vector<WideLuma> clip;
+    for (int t = 0; t < frames; ++t) clip.push_back(wideTexture(w, h, t, depth));
+    return clip;
+}
+
+Plane8 narrowed(const WideLuma& wide, int depth) {
+    Plane8 out(wide.size());
+    if (depth == 8) {
+        std::copy(wide.begin(), wide.end(), out.begin());
+    } else {
+        nrvq::narrowSamples(wide.data(), depth, out.data(), wide.size());
+    }
+    return out;
+}
+
+struct Decoded {
+    nrvq::SourceInfo info;
+    std::vector<Plane8> frames;
+    nrvq::ReadResult end;
+    int64_t damaged = 0;  // packets and frames
+};
+
+// Every frame a source delivers, up to limit.
+Decoded decodeAll(const fs::path& path, const DecoderOptions& options = {}, size_t limit = 4 * kFrames) {
+    auto source = nrvq::openDecoderSource(path.string(), options);
+    Decoded d;
+    d.info = source->info();
+    Plane8 plane(static_cast<size_t>(d.info.width) * static_cast<size_t>(d.info.height));
+    for (;;) {
+        d.end = source->next(plane.data());
+        if (d.end.status != ReadStatus::Frame || d.frames.size() == limit) break;
+        d.frames.push_back(plane);
+    }
+    d.damaged = source->damagedPackets() + source->damagedFrames();
+    return d;
+}
+
+ClipFormat format(const std::string& muxer, AVCodecID codec, AVPixelFormat pixels, int32_t w, int32_t h) {
+    ClipFormat f;
+    f.muxer = muxer;
+    f.codec = codec;
+    f.pixels = pixels;
+    f.w = w;
+    f.h = h;
+    if (codec == AV_CODEC_ID_FFV1) f.options = {{"level", "3"}, {"slicecrc", "1"}};
+    return f;
+}
+
+ClipFormat mpeg4Format() {
+    ClipFormat f = format("mp4", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 64, 48);
+    f.bitRate = 400000;
+    f.maxBFrames = 2;
+    return f;
+}
+
+double meanAbsDifference(const Plane8& a, const Plane8& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int{a[i]} - int{b[i]});
+    return sum / static_cast<double>(a.size());
+}
+
+// Lossless clips of several codecs, containers and sample layouts come back
+// with every luma sample as written (narrowed for the 10- and 16-bit ones);
+// RGB pictures of gray go through the conversion and keep their level.
+TEST(DecoderSource, LosslessClipsReturnTheWrittenLuma) {
+    struct Case {
+        std::string file;
+        ClipFormat format;
+        int depth;
+        int64_t frameCount;  // as the container states it
+        int tolerance;
+    };
+    const std::vector<Case> cases = {
+        {"ffv1.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 48, 32), 8, -1, 0},
+        {"odd.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, 37, 29), 8, kFrames, 0},
+        {"ffv1-10.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P10LE, 37, 29), 10, -1, 0},
+        {"gray16be.nut", format("nut", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_GRAY16BE, 21, 13), 16, -1, 0},
+        {"yuyv.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUYV422, 38, 29), 8, kFrames, 0},
+        {"rgb.nut", format("nut", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_RGB24, 37, 29), 8, -1, 1},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto clip = wideClip(c.format.w, c.format.h, c.depth);
+        writeClip(dir / c.file, c.format, clip);
+        const Decoded d = decodeAll(dir / c.file);
+        EXPECT_EQ(d.info.kind, "decoded");
+        EXPECT_EQ(d.info.layout, av_get_pix_fmt_name(c.format.pixels));
+        EXPECT_EQ(d.info.width, c.format.w);
+        EXPECT_EQ(d.info.height, c.format.h);
+        EXPECT_DOUBLE_EQ(d.info.fps, 25.0);
+        EXPECT_EQ(d.info.frameCount, c.frameCount);
+        EXPECT_EQ(d.end.status, ReadStatus::End);
+        EXPECT_EQ(d.damaged, 0);
+        ASSERT_EQ(d.frames.size(), clip.size());
+        for (size_t t = 0; t < clip.size(); ++t) {
+            const Plane8 want = narrowed(clip[t], c.depth);
+            if (c.tolerance == 0) {
+                ASSERT_EQ(d.frames[t], want) << "frame " << t;
+            } else {
+                for (size_t i = 0; i < want.size(); ++i) {
+                    ASSERT_LE(std::abs(int{d.frames[t][i]} - int{want[i]}), c.tolerance) << "frame " << t;
+                }
+            }
+        }
+    }
+}
+
+// The start counts decoded frames and the count limits the delivered ones;
+// the frame count shown is the container's, shortened by both, or else the
+// count asked for.
+TEST(DecoderSource, StartAndCountSelectFrames) {
+    TempDir dir;
+    const auto clip = wideClip(37, 29, 8);
+    writeClip(dir / "a.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, 37, 29), clip);
+    writeClip(dir / "a.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 37, 29), clip);
+    struct Case {
+        std::string file;
+        int64_t start, count;
+        int64_t frameCount;  // shown
+        int64_t delivered;
+    };
+    const std::vector<Case> cases = {
+        {"a.avi", 3, 4, 4, 4},   {"a.avi", 8, -1, kFrames - 8, kFrames - 8},
+        {"a.avi", 10, 9, 2, 2},  {"a.avi", kFrames + 2, -1, 0, 0},
+        {"a.avi", 0, 0, 0, 0},   {"a.mkv", 2, 3, 3, 3},
+        {"a.mkv", 5, -1, -1, kFrames - 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + " from " + std::to_string(c.start) + " count " + std::to_string(c.count));
+        DecoderOptions options;
+        options.startFrame = c.start;
+        options.frameCount = c.count;
+        options.fps = 12.5;
+        const Decoded d = decodeAll(dir / c.file, options);
+        EXPECT_EQ(d.info.startFrame, c.start);
+        EXPECT_EQ(d.info.frameCount, c.frameCount);
+        EXPECT_DOUBLE_EQ(d.info.fps, 12.5);
+        EXPECT_EQ(d.end.status, ReadStatus::End);
+        ASSERT_EQ(static_cast<int64_t>(d.frames.size()), c.delivered);
+        for (size_t i = 0; i < d.frames.size(); ++i) EXPECT_EQ(d.frames[i], narrowed(clip[c.start + i], 8));
+    }
+}
+
+// MPEG-4 with B-frames: every frame comes out once, in presentation order.
+TEST(DecoderSource, LossyClipDecodesInPresentationOrder) {
+    if (!haveEncoder(AV_CODEC_ID_MPEG4)) GTEST_SKIP() << "no MPEG-4 encoder";
+    TempDir dir;
+    const auto clip = wideClip(64, 48, 8, 2 * kFrames);
+    writeClip(dir / "lossy.mp4", mpeg4Format(), clip);
+    const Decoded d = decodeAll(dir / "lossy.mp4");
+    EXPECT_EQ(d.info.width, 64);
+    EXPECT_EQ(d.info.height, 48);
+    EXPECT_EQ(d.info.layout, "yuv420p");
+    EXPECT_EQ(d.info.frameCount, 2 * kFrames);
+    EXPECT_EQ(d.end.status, ReadStatus::End);
+    ASSERT_EQ(d.frames.size(), clip.size());
+    for (size_t t = 0; t < clip.size(); ++t) {
+        const double own = meanAbsDifference(d.frames[t], narrowed(clip[t], 8));
+        EXPECT_LT(own, 4.0) << "frame " << t;
+        if (t > 0) {
+            EXPECT_LT(own, meanAbsDifference(d.frames[t], narrowed(clip[t - 1], 8))) << "frame " << t;
+        }
+    }
+}
+
+// Flipped bytes and files cut short never crash or hang: the run ends with
+// the frames that could be decoded, or with a message.
+TEST(DecoderSource, DamagedFilesEndCleanly) {
+    TempDir dir;
+    const auto clip = wideClip(64, 48, 8);
+    std::vector<std::string> files = {"d.mkv", "d.avi"};
+    writeClip(dir / "d.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 64, 48), clip);
+    writeClip(dir / "d.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, 64, 48), clip);
+    if (haveEncoder(AV_CODEC_ID_MPEG4)) {
+        writeClip(dir / "d.mp4", mpeg4Format(), clip);
+        files.push_back("d.mp4");
+    }
+    for (const std::string& file : files) {
+        const std::string bytes = readFile(dir / file);
+        for (int part = 1; part < 8; ++part) {
+            const size_t at = bytes.size() * part / 8;
+            for (const bool cut : {false, true}) {
+                SCOPED_TRACE(file + (cut ? " cut at " : " flipped at ") + std::to_string(at));
+                std::string damaged = bytes.substr(0, cut ? at : bytes.size());
+                for (size_t i = at; !cut && i < at + 24 && i < damaged.size(); ++i) damaged[i] ^= 0x5A;
+                const fs::path path = dir / ("damaged-" + file);
+                std::ofstream(path, std::ios::binary) << damaged;
+                try {
+                    const Decoded d = decodeAll(path);
+                    EXPECT_LE(d.frames.size(), clip.size());
+                    if (d.end.status == ReadStatus::Error) {
+                        EXPECT_NE(d.end.message, "");
+                    }
+                    // FFV1 checks every slice, so a flip in its frames is seen.
+                    if (file == "d.mkv" && !cut && part > 1 && d.end.status == ReadStatus::End) {
+                        EXPECT_GT(d.damaged, 0);
+                    }
+                } catch (const nrvq::SourceError& e) {
+                    EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+                }
+            }
+        }
+    }
+}
+
+// A frame of another size stops the run at that frame with a message.
+TEST(DecoderSource, FrameSizeChangeIsAnError) {
+    TempDir dir;
+    const ClipFormat small = format("mpeg1video", AV_CODEC_ID_MPEG1VIDEO, AV_PIX_FMT_YUV420P, 32, 32);
+    ClipFormat large = small;
+    large.w = 48;
+    writeClip(dir / "a.m1v", small, wideClip(32, 32, 8, 4));
+    writeClip(dir / "b.m1v", large, wideClip(48, 32, 8, 4));
+    std::ofstream(dir / "ab.m1v", std::ios::binary) << readFile(dir / "a.m1v") << readFile(dir / "b.m1v");
+    const Decoded d = decodeAll(dir / "ab.m1v");
+    EXPECT_EQ(d.info.width, 32);
+    EXPECT_GE(d.frames.size(), 3u);
+    ASSERT_EQ(d.end.status, ReadStatus::Error);
+    EXPECT_EQ(d.end.message, "frame " + std::to_string(d.frames.size()) + " of " + (dir / "ab.m1v").string() +
+                                 " is 48 x 32, the stream started at 32 x 32");
+}
+
+void expectSourceError(const fs::path& path, const DecoderOptions& options, const std::string& text) {
+    try {
+        nrvq::openDecoderSource(path.string(), options);
+        ADD_FAILURE() << path << " opened";
+    } catch (const nrvq::SourceError& e) {
+        EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+    }
+}
+
+TEST(DecoderSource, UnusableFilesAreClearErrors) {
+    TempDir dir;
+    const std::string missing = (dir / "missing.mp4").string();
+    expectSourceError(missing, {}, "cannot open " + missing + ": No such file or directory");
+    const clips::Plane noise = clips::randomPlane(64, 64, 7);
+    std::ofstream(dir / "noise.mp4", std::ios::binary)
+        .write(reinterpret_cast<const char*>(noise.samples.data()), static_cast<std::streamsize>(noise.samples.size()));
+    expectSourceError(dir / "noise.mp4", {}, (dir / "noise.mp4").string());
+    writeAudioOnly(dir / "audio.mka");
+    const std::string audio = (dir / "audio.mka").string();
+    expectSourceError(audio, {}, "no video stream in " + audio);
+    DecoderOptions stream;
+    stream.stream = 0;
+    expectSourceError(audio, stream, "stream 0 of " + audio + " is not a video stream");
+    stream.stream = 3;
+    expectSourceError(audio, stream, "no stream 3 in " + audio + " (it has 1)");
+}
+
+// Containers and compressed streams are recognised; raw samples, random
+// bytes and YUV4MPEG2 files are not.
+TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
+    TempDir dir;
+    const auto clip = wideClip(64, 48, 8, 4);
+    writeClip(dir / "a.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 64, 48), clip);
+    writeClip(dir / "a.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, 64, 48), clip);
+    writeClip(dir / "a.m1v", format("mpeg1video", AV_CODEC_ID_MPEG1VIDEO, AV_PIX_FMT_YUV420P, 64, 48), clip);
+    for (const char* file : {"a.mkv", "a.avi", "a.m1v"}) EXPECT_TRUE(nrvq::looksLikeContainer(dir / file)) << file;
+
+    {
+        clips::ClipWriter raw((dir / "a.yuv").string());
+        for (int t = 0; t < 24; ++t) raw.write(clips::texture(176, 144, t));
+        raw.close();
+        clips::ClipWriter black((dir / "black.yuv").string());
+        for (const uint8_t level : {0, 0, 16, 16}) black.write(clips::Plane(176, 144, level));
+        black.close();
+    }
+    const clips::Plane noise = clips::randomPlane(1024, 1024, 3);
+    std::ofstream(dir / "noise.mp4", std::ios::binary)
+        .write(reinterpret_cast<const char*>(noise.samples.data()), static_cast<std::streamsize>(noise.samples.size()));
+    std::ofstream(dir / "a.y4m", std::ios::binary) << "YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\nFRAME\n"
+                                                    << std::string(64 * 48 * 3 / 2, '\x80');
+    std::ofstream(dir / "empty.mp4").flush();
+    for (const char* file : {"a.yuv", "black.yuv", "noise.mp4", "a.y4m", "empty.mp4", "missing.mkv"}) {
+        EXPECT_FALSE(nrvq::looksLikeContainer(dir / file)) << file;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The console rows of a run: the lines that start with a frame number.
+std::vector<std::string> rowsOf(const std::string& out) {
+    std::vector<std::string> rows;
+    for (const std::string& line : splitLines(out)) {
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9') rows.push_back(line);
+    }
+    return rows;
+}
+
+// A container file needs no frame size on the command line and gives the
+// same rows as the raw file of the same frames; raw files still need it;
+// unusable inputs and damage are said on standard error.
+TEST(DecoderCommandLine, ContainersRunLikeTheirRawFrames) {
+    TempDir dir;
+    const auto clip = wideClip(48, 32, 8);
+    writeClip(dir / "a.mkv", format("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 48, 32), clip);
+    {
+        clips::ClipWriter raw((dir / "a.yuv").string());
+        for (int t = 0; t < kFrames; ++t) raw.write(clips::texture(48, 32, t));
+        raw.close();
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> runs = {
+        {{"a.mkv"}, {"a.yuv", "48", "32"}},
+        {{"a.mkv", "--start", "3", "--frames", "4", "--fps", "30"}, {"a.yuv", "48", "32", "30", "4", "3"}},
+        {{"a.mkv", "48", "32", "25", "5", "2"}, {"a.yuv", "48", "32", "25", "5", "2"}},
+    };
+    for (const auto& [decoded, raw] : runs) {
+        std::vector<std::string> args = decoded;
+        args.push_back("--no-log");
+        const RunResult d = runTool(dir.path(), args);
+        const RunResult r = runTool(dir.path(), raw);
+        SCOPED_TRACE(d.err);
+        EXPECT_EQ(d.status, 0);
+        EXPECT_EQ(d.err, "");
+        EXPECT_FALSE(rowsOf(d.out).empty());
+        EXPECT_EQ(rowsOf(d.out), rowsOf(r.out));
+    }
+    EXPECT_NE(runTool(dir.path(), {"a.mkv", "--no-log"}).out.find("Number of Frames = all, Start Frame = 0"),
+              std::string::npos);
+
+    const RunResult bare = runTool(dir.path(), {"a.yuv"});
+    EXPECT_EQ(bare.status, 255);
+    EXPECT_EQ(bare.out.rfind("Not enough parameters\n", 0), 0u);
+
+    writeAudioOnly(dir / "audio.mka");
+    const std::string bytes = readFile(dir / "a.mkv");
+    std::string damaged = bytes;
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 24; ++i) damaged[i] ^= 0x5A;
+    std::ofstream(dir / "d.mkv", std::ios::binary) << damaged;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> failures = {
+        {{"audio.mka"}, "no video stream in audio.mka\n"},
+        {{"a.mkv", "--stream", "1"}, "no stream 1 in a.mkv (it has 1)\n"},
+        {{"a.mkv", "40", "32"}, "The frames of a.mkv are 48 x 32, not the 40 x 32 given\n"},
+        {{"a.yuv", "48", "32", "--stream", "0"}, "--stream applies to container files, and a.yuv is not one\n"},
+    };
+    for (const auto& [args, err] : failures) {
+        const RunResult f = runTool(dir.path(), args);
+        EXPECT_EQ(f.status, 255) << err;
+        EXPECT_EQ(f.err, err);
+    }
+    const RunResult d = runTool(dir.path(), {"d.mkv", "--no-log"});
+    EXPECT_EQ(d.status, 0);
+    EXPECT_EQ(rowsOf(d.out).size(), clip.size());
+    EXPECT_EQ(d.err.rfind("Warning: damaged input: ", 0), 0u) << d.err;
+}
+
+}  // namespace
