@@ -1,6 +1,8 @@
 # make run   builds the tool and runs it on a clip that the project generates
 # make test  builds and runs every test, plain and under the sanitizers
 # make bench builds and runs the micro-benchmarks
+# make install installs the tool, the library, its header and package files
+#              (PREFIX=/some/where to choose the prefix; default /usr/local)
 
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
@@ -10,7 +12,7 @@ RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all build asan run test test-plain test-asan bench clean
+.PHONY: all build asan run test test-plain test-asan bench install clean
 
 all: build
 
@@ -38,6 +40,9 @@ test-asan: asan
 
 bench: build
 	$(BUILD)/nrvq_bench
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(RUN_DIR)
