@@ -1,6 +1,8 @@
 # make run   builds the tool and runs it on a clip that the project generates
 # make test  builds and runs every test, plain and under the sanitizers
 # make bench builds and runs the micro-benchmarks
+# make python builds the Python module into build/python (PYTHONPATH=build/python)
+#             and runs its tests
 # make install installs the tool, the library, its header and package files
 #              (PREFIX=/some/where to choose the prefix; default /usr/local)
 
@@ -12,7 +14,7 @@ RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all build asan run test test-plain test-asan bench install clean
+.PHONY: all build asan run test test-plain test-asan bench python install clean
 
 all: build
 
@@ -40,6 +42,11 @@ test-asan: asan
 
 bench: build
 	$(BUILD)/nrvq_bench
+
+python:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DNRVQ_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
+	cmake --build $(BUILD) -j $(JOBS) --target nrvq_python nrvq makeclip
+	ctest --test-dir $(BUILD) --output-on-failure -R '^python\.'
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
