@@ -10,11 +10,14 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 BUILD := build
 ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
 RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all build asan run test test-plain test-asan bench python install clean
+.PHONY: all build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
 
 all: build
 
@@ -26,12 +29,16 @@ asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+tsan:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target nrvq_tests nrvq
+
 run: build
 	mkdir -p $(RUN_DIR)
 	$(BUILD)/makeclip demo $(RUN_DIR)/demo.yuv
 	cd $(RUN_DIR) && ../$(BUILD)/nrvq demo.yuv $(DEMO_W) $(DEMO_H)
 
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -39,6 +46,21 @@ test-plain: build
 test-asan: asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The threaded engine and whole runs under ThreadSanitizer.
+test-tsan: tsan
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/nrvq_tests --gtest_filter='Engine*:Run*:DemoRun*:Signals*'
+
+# Every fuzz target for FUZZ_SECONDS, from its seed corpus; new inputs that
+# widen coverage go to a scratch corpus, findings stop the run.
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	for target in $(FUZZ_BUILD)/*_fuzz; do \
+		name=$$(basename $$target _fuzz); mkdir -p $(FUZZ_BUILD)/corpus-$$name; \
+		$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/$$name- \
+			$(FUZZ_BUILD)/corpus-$$name fuzz/corpus/$$name || exit 1; \
+	done
 
 bench: build
 	$(BUILD)/nrvq_bench
@@ -52,4 +74,4 @@ install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(RUN_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RUN_DIR)

@@ -1,12 +1,16 @@
 #include "cli/run.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <signal.h>
 
 #include "cli/options.h"
 #include "engine/analyzer.h"
@@ -18,6 +22,28 @@
 namespace nrvq::cli {
 
 namespace {
+
+// Set by SIGINT and SIGTERM: the run stops after the frame in progress.
+std::atomic<bool> stopRequested{false};
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int signal) {
+    stopSignal = signal;
+    stopRequested.store(true);
+}
+
+void installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Reads resume after the signal, so the frame in progress completes.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed standard output shows as a failed write (EPIPE), which ends
+    // the run with whole rows in the log.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 int run(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "nrvq";
@@ -86,12 +112,18 @@ int run(int argc, char** argv) {
     AnalyzerOptions analysis;
     analysis.threads = o.threads;
     analysis.reference = o.reference;
-    const RunOutcome outcome = runAnalysis(*source, analysis, [&sinks](const FrameRecord& record) {
-        for (auto& sink : sinks) {
-            sink->frame(record);
-        }
-        return true;
-    });
+    installSignalHandlers();
+    const RunOutcome outcome = runAnalysis(
+        *source, analysis,
+        [&sinks](const FrameRecord& record) {
+            // The console row goes first: the log never holds a row that
+            // could not be printed.
+            for (auto& sink : sinks) {
+                sink->frame(record);
+            }
+            return true;
+        },
+        &stopRequested);
 
     if (outcome.end.status == ReadStatus::Error) {
         const int64_t frame = info.startFrame + outcome.examined;
@@ -107,8 +139,10 @@ int run(int argc, char** argv) {
         std::fputs(notes.c_str(), stderr);
     }
 
-    // A run cut short by the end of the file reports per examined frame.
-    const int64_t divisor = info.frameCount > outcome.examined ? outcome.examined : info.frameCount;
+    // A run cut short by the end of the file or a signal reports per
+    // examined frame.
+    const int64_t divisor =
+        info.frameCount > outcome.examined || outcome.stopped ? outcome.examined : info.frameCount;
     printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
     RunSummary summary;
     summary.examined = outcome.examined;
@@ -119,7 +153,7 @@ int run(int argc, char** argv) {
     }
     source.reset();
     std::puts("\nFile stream closed\n");
-    return 0;
+    return stopSignal != 0 ? 128 + stopSignal : 0;
 }
 
 }  // namespace
@@ -132,6 +166,11 @@ int runNrvq(int argc, char** argv) {
         std::fprintf(stderr, "Out of memory: the images for this frame size cannot be allocated\n");
         return -1;
     } catch (const OutputError& e) {
+        if (e.error() == EPIPE) {
+            // The reader of the rows went away: stop quietly, as a program
+            // ended by the broken pipe would.
+            return 128 + SIGPIPE;
+        }
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }

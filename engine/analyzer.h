@@ -42,6 +42,7 @@ public:
     // took to timings.
     void analyze(const Image* frame, FrameRecord& record, Timings& timings);
     Scratch& scratch() { return scratch_; }
+    const Scratch& scratch() const { return scratch_; }
 
 private:
     bool reference_;
@@ -57,6 +58,7 @@ public:
     // previous (null on the first frame: the columns keep their start
     // values) into record, and adds their times to timings.
     void analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings);
+    const Scratch& scratch() const { return scratch_; }
 
 private:
     double fps_;
@@ -79,6 +81,10 @@ public:
     const Timings& timings() const { return timings_; }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
+    // Buffers taken from the system for working memory so far.
+    uint64_t systemAllocations() const {
+        return worker_.scratch().systemAllocations() + temporal_.scratch().systemAllocations();
+    }
 
 private:
     int32_t width_;

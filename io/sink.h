@@ -14,7 +14,12 @@ namespace nrvq {
 // A sink could not write (a full disk, a closed pipe).
 class OutputError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit OutputError(const std::string& what, int error = 0) : std::runtime_error(what), error_(error) {}
+    // The errno of the failed write (EPIPE: the reader went away).
+    int error() const { return error_; }
+
+private:
+    int error_;
 };
 
 // The end of a run, for the sinks that summarise it.

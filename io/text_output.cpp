@@ -61,7 +61,8 @@ void appendRow(const FrameRecord& record, std::string& out, std::string_view Ind
 
 void writeOrThrow(std::FILE* out, const std::string& text, const std::string& what) {
     if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
-        throw OutputError("Cannot write " + what + ": " + std::strerror(errno));
+        const int error = errno;
+        throw OutputError("Cannot write " + what + ": " + std::strerror(error), error);
     }
 }
 
@@ -136,7 +137,8 @@ void TabLog::finish(const RunSummary&) {
     std::FILE* file = file_;
     file_ = nullptr;
     if (std::fclose(file) != 0) {
-        throw OutputError("Cannot write the log " + path_ + ": " + std::strerror(errno));
+        const int error = errno;
+        throw OutputError("Cannot write the log " + path_ + ": " + std::strerror(error), error);
     }
 }
 

@@ -49,12 +49,29 @@ void* Scratch::bytes(uint32_t slot, size_t size) {
 }
 
 void* Scratch::acquire(size_t size, bool zeroed) {
+    // The smallest free buffer that is large enough; failing that, the
+    // largest free one grows. The pool never holds more buffers than were
+    // in use at once, whatever sizes the frames ask for.
     Pooled* found = nullptr;
+    Pooled* largest = nullptr;
     for (Pooled& p : pool_) {
-        if (!p.inUse && p.size == size) {
-            found = &p;
-            break;
+        if (p.inUse) {
+            continue;
         }
+        if (p.size >= size && (found == nullptr || p.size < found->size)) {
+            found = &p;
+        }
+        if (largest == nullptr || p.size > largest->size) {
+            largest = &p;
+        }
+    }
+    if (found == nullptr && largest != nullptr) {
+        void* fresh = alignedAlloc(size);
+        std::free(largest->data);
+        largest->data = fresh;
+        largest->size = size;
+        ++systemAllocations_;
+        found = largest;
     }
     if (found == nullptr) {
         pool_.push_back(Pooled{alignedAlloc(size), size, false});

@@ -453,8 +453,8 @@ TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
     EXPECT_EQ(maskFigures(noLog.out), maskFigures(normal.out));
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
-// (The address sanitizer reserves more address space than the limit allows.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// (The sanitizers reserve more address space than the limit allows.)
 TEST(Run, ExhaustedMemoryStopsWithAMessage) {
     TempDir dir;
     writeClip(dir / "clip.yuv", movingFrames(32, 16, 1));

@@ -18,6 +18,10 @@ TEST(BlockLoss, OnlyOutlinesOnTheGridScore) {
     EXPECT_EQ(squareLoss(16, 32), 4.0);
     EXPECT_EQ(squareLoss(20, 32), 0.0);
     EXPECT_EQ(squareLoss(16, 24), 1.0);
+    // The cross operator widens a side by one: sides of 11 on the grid lines
+    // are runs of exactly twelve, both ways; sides of 10 are too short.
+    EXPECT_EQ(squareLoss(16, 11), 1.0);
+    EXPECT_EQ(squareLoss(16, 10), 0.0);
 }
 
 // Counts the runs of one line of strong ('x') and weak samples, laid along a

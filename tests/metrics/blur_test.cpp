@@ -32,6 +32,16 @@ TEST(Blur, EdgeWidthsRisingAndFalling) {
     }
 }
 
+TEST(Blur, EdgesCountFromSixteenTimesTheMeanEnergy) {
+    // A hard rise at column 16 and a two-sample fall of 110 per sample at
+    // column 40 in every row. The fall's energy, 12100, is below sixteen
+    // times the mean in a frame 64 wide (22306) and above it in one 256 wide
+    // (5576): there it adds edges 2 wide.
+    const auto rowOf = [](uint64_t c) { return c < 16 ? 0 : c < 40 ? 255 : c == 40 ? 145 : 35; };
+    EXPECT_EQ(blurOf(64, 32, false, rowOf), 1.0);
+    EXPECT_EQ(blurOf(256, 32, false, rowOf), 1.5);
+}
+
 TEST(Blur, OpinionScore) {
     EXPECT_NEAR(blurToMOS(0.0), 4.96154, 5e-6);
     EXPECT_NEAR(blurToMOS(10.0), 0.91506, 5e-6);

@@ -1,0 +1,72 @@
+// Whole runs through the engine: frames from memory, every indicator, the
+// records consumed in order; wall time per frame for one and two threads.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "clips/clip.h"
+#include "engine/analyzer.h"
+
+namespace {
+
+class LoopSource : public nrvq::FrameSource {
+public:
+    LoopSource(const std::vector<clips::Plane>& frames, int64_t count) : frames_(frames), count_(count) {
+        info_.width = frames.front().w;
+        info_.height = frames.front().h;
+        info_.frameCount = count;
+    }
+    const nrvq::SourceInfo& info() const override { return info_; }
+    nrvq::ReadResult next(uint8_t* luma) override {
+        nrvq::ReadResult r;
+        if (next_ == count_) {
+            r.status = nrvq::ReadStatus::End;
+            return r;
+        }
+        const clips::Plane& plane = frames_[static_cast<size_t>(next_++) % frames_.size()];
+        std::memcpy(luma, plane.samples.data(), plane.samples.size());
+        return r;
+    }
+
+private:
+    const std::vector<clips::Plane>& frames_;
+    int64_t count_;
+    int64_t next_ = 0;
+    nrvq::SourceInfo info_;
+};
+
+// Arguments: width, height, threads, literal (1) or fast (0).
+void WholeRun(benchmark::State& state) {
+    const auto w = static_cast<int32_t>(state.range(0));
+    const auto h = static_cast<int32_t>(state.range(1));
+    std::vector<clips::Plane> frames;
+    for (int t = 0; t < 8; ++t) {
+        frames.push_back(clips::texture(w, h, t));
+    }
+    nrvq::AnalyzerOptions options;
+    options.threads = static_cast<unsigned>(state.range(2));
+    options.reference = state.range(3) != 0;
+    const int64_t count = options.reference ? 16 : 64;
+    for (auto _ : state) {
+        LoopSource source(frames, count);
+        const nrvq::RunOutcome outcome =
+            nrvq::runAnalysis(source, options, [](const nrvq::FrameRecord&) { return true; });
+        benchmark::DoNotOptimize(outcome.examined);
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+    state.counters["ms_per_frame"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * count) * 1e-3,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(WholeRun)
+    ->ArgNames({"w", "h", "threads", "literal"})
+    ->Args({1920, 1080, 1, 0})
+    ->Args({1920, 1080, 2, 0})
+    ->Args({1920, 1080, 1, 1})
+    ->Args({1920, 1080, 2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,91 @@
+// A run stopped from outside: by SIGINT or SIGTERM, or by a reader of the
+// rows that goes away. The log must hold whole rows, the same ones printed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "clips/clip.h"
+#include "testing.h"
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::splitFields;
+using testing_support::splitLines;
+using testing_support::TempDir;
+
+void writeClip(const std::filesystem::path& path, int32_t w, int32_t h, int count) {
+    std::vector<clips::Plane> planes;
+    for (int t = 0; t < 7; ++t) {
+        planes.push_back(clips::texture(w, h, t));
+    }
+    clips::ClipWriter writer(path.string());
+    for (int t = 0; t < count; ++t) {
+        writer.write(planes[static_cast<size_t>(t) % planes.size()]);
+    }
+    writer.close();
+}
+
+int shell(const std::filesystem::path& dir, const std::string& script) {
+    const std::string command = "cd '" + dir.string() + "' && bash -c '" + script + "'";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::vector<std::string> rowsOf(const std::vector<std::string>& lines) {
+    std::vector<std::string> rows;
+    for (const std::string& line : lines) {
+        if (line.size() > 5 && line[0] >= '0' && line[0] <= '9' && line.find('\t') != std::string::npos) {
+            rows.push_back(line);
+        }
+    }
+    return rows;
+}
+
+TEST(Signals, InterruptedRunReportsTheFramesItExamined) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", 640, 480, 300);
+    for (const auto& [name, status] : std::vector<std::pair<std::string, int>>{{"INT", 130}, {"TERM", 143}}) {
+        // The signal arrives once the log holds a few rows.
+        const std::string script = "rm -f metricsResultsCSV.csv; " + std::string(NRVQ_BINARY) +
+                                   " clip.yuv 640 480 --reference --threads 1 >out.txt 2>err.txt & pid=$!; "
+                                   "for i in $(seq 400); do "
+                                   "[ $(cat metricsResultsCSV.csv 2>/dev/null | wc -l) -ge 3 ] && break; sleep 0.05; done; "
+                                   "kill -" + name + " $pid; wait $pid";
+        EXPECT_EQ(shell(dir.path(), script), status) << name;
+        const std::string out = readFile(dir / "out.txt");
+        const std::vector<std::string> printed = rowsOf(splitLines(out));
+        const std::vector<std::string> logged = rowsOf(splitLines(readFile(dir / "metricsResultsCSV.csv")));
+        ASSERT_GE(printed.size(), 2u) << name;
+        EXPECT_LT(printed.size(), 300u) << name;
+        ASSERT_EQ(printed.size(), logged.size()) << name;
+        for (size_t i = 0; i < printed.size(); ++i) {
+            EXPECT_EQ(splitFields(printed[i]), splitFields(logged[i])) << name << " row " << i;
+        }
+        EXPECT_NE(out.find("Calculation time: "), std::string::npos) << name;
+        EXPECT_NE(out.find("File stream closed"), std::string::npos) << name;
+        EXPECT_EQ(readFile(dir / "err.txt"), "") << name;
+    }
+}
+
+TEST(Signals, ClosedOutputStopsQuietlyWithWholeRowsInTheLog) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", 8, 8, 3000);
+    ASSERT_EQ(shell(dir.path(), std::string(NRVQ_BINARY) + " clip.yuv 8 8 --log full.log >/dev/null"), 0);
+    const std::string script = std::string(NRVQ_BINARY) +
+                               " clip.yuv 8 8 2>err.txt | head -c 20000 >/dev/null; exit ${PIPESTATUS[0]}";
+    EXPECT_EQ(shell(dir.path(), script), 141);
+    EXPECT_EQ(readFile(dir / "err.txt"), "");
+    const std::string log = readFile(dir / "metricsResultsCSV.csv");
+    const std::string full = readFile(dir / "full.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_LT(log.size(), full.size());
+    EXPECT_EQ(full.substr(0, log.size()), log);  // whole rows, the first ones
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The engine: the indicator table against the tool's fixed texts, whole runs
+// that must not depend on the thread count, independent contexts, and no
+// allocation once the first frame has sized the working memory.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "clips/clip.h"
+#include "engine/analyzer.h"
+#include "engine/registry.h"
+#include "io/text_output.h"
+
+namespace {
+
+std::atomic<uint64_t> allocations{0};
+
+}  // namespace
+
+// Counts every allocation of the test program.
+void* operator new(size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+using clips::Plane;
+using nrvq::FrameRecord;
+
+// Frames held in memory: a moving texture with repeats (freezing), a cut, a
+// flat stretch (blackout) and noise, long enough for two flickering periods.
+std::vector<Plane> testFrames(int32_t w, int32_t h) {
+    std::vector<Plane> frames;
+    for (int t = 0; t < 6; ++t) {
+        frames.push_back(clips::texture(w, h, t, 2, 1, 3));
+    }
+    for (int t = 0; t < 5; ++t) {
+        frames.push_back(frames.back());
+    }
+    for (int t = 0; t < 3; ++t) {
+        frames.push_back(Plane(w, h, 16));
+    }
+    for (int t = 0; t < 8; ++t) {
+        frames.push_back(clips::randomPlane(w, h, static_cast<uint64_t>(t)));
+    }
+    return frames;
+}
+
+class MemorySource : public nrvq::FrameSource {
+public:
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1)
+        : frames_(frames), failAt_(failAt) {
+        info_.kind = "raw";
+        info_.width = frames.front().w;
+        info_.height = frames.front().h;
+        info_.fps = 25.0;
+        info_.startFrame = start;
+        info_.frameCount = static_cast<int64_t>(frames.size());
+    }
+    const nrvq::SourceInfo& info() const override { return info_; }
+    nrvq::ReadResult next(uint8_t* luma) override {
+        nrvq::ReadResult r;
+        if (next_ == failAt_) {
+            throw std::runtime_error("source failed");
+        }
+        if (next_ >= frames_.size()) {
+            r.status = nrvq::ReadStatus::End;
+            return r;
+        }
+        std::memcpy(luma, frames_[next_].samples.data(), frames_[next_].samples.size());
+        ++next_;
+        return r;
+    }
+
+private:
+    const std::vector<Plane>& frames_;
+    nrvq::SourceInfo info_;
+    size_t next_ = 0;
+    size_t failAt_;
+};
+
+std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
+                                int64_t start = 0) {
+    MemorySource source(frames, start);
+    nrvq::AnalyzerOptions options;
+    options.threads = threads;
+    options.reference = reference;
+    std::vector<FrameRecord> records;
+    const nrvq::RunOutcome outcome = nrvq::runAnalysis(source, options, [&](const FrameRecord& r) {
+        records.push_back(r);
+        return true;
+    });
+    EXPECT_EQ(outcome.examined, static_cast<int64_t>(frames.size()));
+    EXPECT_EQ(outcome.end.status, nrvq::ReadStatus::End);
+    return records;
+}
+
+// Same index, same measured flag and the same bits in every column.
+void expectSameRecords(const std::vector<FrameRecord>& a, const std::vector<FrameRecord>& b, const char* what) {
+    ASSERT_EQ(a.size(), b.size()) << what;
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].index, b[i].index) << what;
+        EXPECT_EQ(a[i].hasPrevious, b[i].hasPrevious) << what;
+        EXPECT_EQ(std::memcmp(a[i].values.data(), b[i].values.data(), sizeof a[i].values), 0)
+            << what << ": frame " << i;
+    }
+}
+
+TEST(Registry, GeneratesTheToolsFixedTexts) {
+    EXPECT_EQ(nrvq::consoleHeader(),
+              "Frame: \tBlockiness: \tSpatial Activity: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: "
+              "\t\tTemporalAct: \tBlackout: \tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: "
+              "\t\tSlice: \t\tFlickering:");
+    EXPECT_EQ(nrvq::logHeader(),
+              "Frame: \tBlockiness: \tSA: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \tTA: \tBlackout: "
+              "\tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: \tSlice: \tFlickering:\n");
+    EXPECT_EQ(nrvq::logHeader().size(), 163u);
+    EXPECT_EQ(nrvq::consoleRowFormat(),
+              "%05i \t%-5.5f \t%-5.5f \t\t%-5.5f \t%-5.5f \t%-5.5f \t%-7.3f \t%-5.5f \t%-d \t\t%-d \t\t%-6i "
+              "\t\t%-5.5f \t%-5.5f \t%-8.4f \t%-7.3f \t%-5.5f\n");
+    EXPECT_EQ(nrvq::logRowFormat(),
+              "%05i \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.3f \t%-5.5f \t%-d \t%-d \t%-6i \t%-5.5f "
+              "\t%-5.5f \t%-8.4f \t%-7.3f \t%-5.5f\n");
+    std::string report;
+    std::vector<std::string_view> keys;
+    for (const nrvq::Column c : nrvq::reportOrder()) {
+        report += nrvq::kIndicators[c].reportField;
+        keys.push_back(nrvq::kIndicators[c].key);
+    }
+    EXPECT_EQ(report,
+              "\tBlockiness: %02.6f ms \tSpatialAct: %02.6f ms \tLetterbox: %02.6f ms \n"
+              "\tPillarbox: %02.6f ms \t\tBlockLoss: %02.6f ms \t\tBlur: %02.6f ms \n"
+              " \tExposure: %02.6f ms \t\tInterlace: %02.6f ms \t\tNoise: %02.6f ms \n"
+              " \tSlice: %02.6f ms\t\tBlackout: %02.6f ms \t\tTemporal: %02.6f ms \n"
+              " \tFreezing : %02.6f ms\t\tFlickering: %02.6f ms \tContrast: %02.6f ms\n");
+    EXPECT_EQ(keys, (std::vector<std::string_view>{"blockiness", "spatial_activity", "letterbox", "pillarbox",
+                                                   "block_loss", "blur", "exposure", "interlace", "noise", "slice",
+                                                   "blackout", "temporal_activity", "freezing", "flickering",
+                                                   "contrast"}));
+    std::vector<std::string_view> calls;
+    for (const nrvq::Column c : nrvq::callOrder()) {
+        calls.push_back(nrvq::kIndicators[c].key);
+    }
+    EXPECT_EQ(calls, (std::vector<std::string_view>{"blockiness", "spatial_activity", "letterbox", "pillarbox",
+                                                    "block_loss", "blur", "exposure", "interlace", "noise",
+                                                    "slice", "blackout", "contrast", "temporal_activity",
+                                                    "freezing", "flickering"}));
+    EXPECT_EQ(nrvq::columnOf("block_loss"), nrvq::kBlockLoss);
+    EXPECT_FALSE(nrvq::columnOf("Blur").has_value());
+}
+
+TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
+    for (const auto& [w, h] : std::vector<std::pair<int32_t, int32_t>>{{64, 48}, {33, 17}, {2, 3}}) {
+        const std::vector<Plane> frames = testFrames(w, h);
+        const std::vector<FrameRecord> reference = runAll(frames, 1, true, 7);
+        EXPECT_EQ(reference.front().index, 7);
+        EXPECT_FALSE(reference.front().hasPrevious);
+        EXPECT_TRUE(reference.back().hasPrevious);
+        for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+            expectSameRecords(runAll(frames, threads, false, 7), reference, "fast");
+            expectSameRecords(runAll(frames, threads, true, 7), reference, "literal");
+        }
+    }
+}
+
+TEST(Engine, InterleavedContextsMatchSeparateRuns) {
+    const std::vector<Plane> a = testFrames(48, 40);
+    const std::vector<Plane> b = testFrames(72, 24);
+    nrvq::Analyzer first(48, 40, 25.0);
+    nrvq::Analyzer second(72, 24, 25.0);
+    std::vector<FrameRecord> gotA;
+    std::vector<FrameRecord> gotB;
+    for (size_t i = 0; i < a.size(); ++i) {
+        gotA.push_back(first.push(a[i].samples.data(), 48));
+        gotB.push_back(second.push(b[i].samples.data(), 72));
+    }
+    expectSameRecords(gotA, runAll(a, 1, false), "first video");
+    expectSameRecords(gotB, runAll(b, 1, false), "second video");
+}
+
+TEST(Engine, PushHonoursTheLineStride) {
+    const std::vector<Plane> frames = testFrames(40, 24);
+    nrvq::Analyzer packed(40, 24, 25.0);
+    nrvq::Analyzer padded(40, 24, 25.0);
+    std::vector<uint8_t> wide(static_cast<size_t>(57) * 24, 0xAB);
+    for (const Plane& frame : frames) {
+        for (int32_t y = 0; y < 24; ++y) {
+            std::memcpy(&wide[static_cast<size_t>(y) * 57], &frame.samples[static_cast<size_t>(y) * 40], 40);
+        }
+        const FrameRecord expected = packed.push(frame.samples.data(), 40);
+        expectSameRecords({padded.push(wide.data(), 57)}, {expected}, "stride 57");
+    }
+}
+
+TEST(Engine, NothingIsAllocatedOnceTheBuffersHaveTheirSizes) {
+    const std::vector<Plane> frames = testFrames(96, 80);
+    for (const bool reference : {false, true}) {
+        nrvq::AnalyzerOptions options;
+        options.reference = reference;
+        nrvq::Analyzer analyzer(96, 80, 25.0, options);
+        // Some working images are sized by what a frame holds: once every
+        // kind of frame has been seen, the buffers are large enough.
+        for (const Plane& frame : frames) {
+            analyzer.push(frame.samples.data(), 96);
+        }
+        const uint64_t before = allocations.load();
+        const uint64_t buffersBefore = analyzer.systemAllocations();
+        for (const Plane& frame : frames) {
+            analyzer.push(frame.samples.data(), 96);
+        }
+        EXPECT_EQ(allocations.load() - before, 0u) << (reference ? "literal" : "fast");
+        EXPECT_EQ(analyzer.systemAllocations(), buffersBefore) << (reference ? "literal" : "fast");
+    }
+}
+
+TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
+    const std::vector<Plane> frames = testFrames(32, 32);
+    for (const unsigned threads : {1u, 3u}) {
+        nrvq::AnalyzerOptions options;
+        options.threads = threads;
+        MemorySource failing(frames, 0, 9);
+        int seen = 0;
+        EXPECT_THROW(nrvq::runAnalysis(failing, options,
+                                       [&](const FrameRecord&) {
+                                           ++seen;
+                                           return true;
+                                       }),
+                     std::runtime_error);
+        EXPECT_LE(seen, 9);
+
+        MemorySource source(frames, 0);
+        std::atomic<bool> stop{false};
+        std::vector<int64_t> indices;
+        const nrvq::RunOutcome outcome = nrvq::runAnalysis(
+            source, options,
+            [&](const FrameRecord& r) {
+                indices.push_back(r.index);
+                if (r.index == 4) {
+                    stop = true;
+                }
+                return r.index < 10;
+            },
+            &stop);
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_EQ(indices, (std::vector<int64_t>{0, 1, 2, 3, 4}));
+        EXPECT_EQ(outcome.examined, 5);
+    }
+}
+
+}  // namespace
