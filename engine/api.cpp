@@ -1,6 +1,7 @@
 // The public interface (include/nrvq/nrvq.h) over the engine: Analysis wraps
 // Analyzer, analyzeFile wraps openInput and runAnalysis, and FrameResult is a
 // view of the engine's own FrameRecord.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -174,8 +175,11 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
 
     FileResults results;
     results.impl_->info = info;
+    // The count asked for may far exceed what the input holds: reserve for
+    // at most a few thousand frames and let the vector grow past that.
+    constexpr int64_t kReserveLimit = 1 << 14;
     if (info.frameCount > 0) {
-        results.impl_->records.reserve(static_cast<size_t>(info.frameCount));
+        results.impl_->records.reserve(static_cast<size_t>(std::min(info.frameCount, kReserveLimit)));
     }
     AnalyzerOptions analysis;
     analysis.threads = options.threads;

@@ -87,6 +87,7 @@ public:
     // is not positive, std::bad_alloc when the working memory does not fit.
     Analysis(std::int32_t width, std::int32_t height, double fps, const Options& options = {});
     ~Analysis();
+    // A moved-from Analysis may only be destroyed or assigned to.
     Analysis(Analysis&&) noexcept;
     Analysis& operator=(Analysis&&) noexcept;
     Analysis(const Analysis&) = delete;

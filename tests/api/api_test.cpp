@@ -128,9 +128,11 @@ TEST(Api, BadRequestsThrow) {
         EXPECT_THROW(nrvq::analyzeFile(clip, bad), nrvq::InputFailure);
     }
     // Frames the file lacks are not analysed, and the reader says so.
-    const nrvq::FileResults short_ = nrvq::analyzeFile(clip, {.width = 8, .height = 8, .frames = 3});
-    EXPECT_EQ(short_.size(), 1u);
-    EXPECT_FALSE(short_.notes().empty());
+    for (const int32_t frames : {3, INT32_MAX}) {
+        const nrvq::FileResults results = nrvq::analyzeFile(clip, {.width = 8, .height = 8, .frames = frames});
+        EXPECT_EQ(results.size(), 1u);
+        EXPECT_FALSE(results.notes().empty());
+    }
 }
 
 }  // namespace
