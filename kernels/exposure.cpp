@@ -1,9 +1,94 @@
-// Fast exposure.
+// Fast exposure. The block sums are exact integers, and the lists end up
+// holding the four smallest and the four largest of the visited sums
+// (together with the initial entries) whatever the order of the visits, so
+// the blocks are taken row by row of blocks, eight sample rows at a time,
+// and a sum is tried for a list only when it can enter it.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "kernels/exposure.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstddef>
+#include <cstdint>
+
 #include "kernels/kernels.h"
+#include "kernels/limits.h"
+#include "kernels/simd-inl.h"
+#include "kernels/slots.h"
 #include "metrics/exposure.h"
 
+HWY_BEFORE_NAMESPACE();
+namespace nrvq::kernels::HWY_NAMESPACE {
+
+// Visits the blocks at columns X < w - 8 and rows Y < h - 8 (w, h >= 8),
+// inserting their sums into darkest (ascending) and brightest (descending)
+// as the literal version does.
+void ExtremeBlocks(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* sums, double* darkest, double* brightest) {
+    const size_t columns = (w - 1) / 8;
+    const size_t rows = (h - 1) / 8;
+    for (size_t by = 0; by < rows; ++by) {
+        BlockSums8x8(p + by * 8 * w, w, columns, sums);
+        for (size_t bx = 0; bx < columns; ++bx) {
+            const double sum = static_cast<double>(sums[bx]);
+            if (darkest[nBlSum - 1] >= sum) {
+                for (int32_t q = 0; q < nBlSum; ++q) {
+                    if (darkest[q] >= sum) {
+                        for (int32_t k = nBlSum - 1; k > q; --k) {
+                            darkest[k] = darkest[k - 1];
+                        }
+                        darkest[q] = sum;
+                        break;
+                    }
+                }
+            }
+            if (sum >= brightest[nBlSum - 1]) {
+                for (int32_t q = 0; q < nBlSum; ++q) {
+                    if (sum >= brightest[q]) {
+                        for (int32_t k = nBlSum - 1; k > q; --k) {
+                            brightest[k] = brightest[k - 1];
+                        }
+                        brightest[q] = sum;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace nrvq::kernels::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
 namespace nrvq::kernels {
 
-double exposure(const Image* frame, Scratch&) { return ::exposure(frame); }
+HWY_EXPORT(ExtremeBlocks);
+
+double exposure(const Image* frame, Scratch& scratch) {
+    if (!indexFits32(frame)) {
+        return ::exposure(frame);
+    }
+    const uint32_t w = static_cast<uint32_t>(frame->w);
+    const uint32_t h = static_cast<uint32_t>(frame->h);
+    double darkest[nBlSum];
+    double brightest[nBlSum];
+    for (int32_t q = 0; q < nBlSum; ++q) {
+        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
+        brightest[q] = 0.0;
+    }
+    if (w >= 8 && h >= 8) {
+        uint64_t* sums = scratch.get<uint64_t>(slot(KernelSlots::exposure, 0), w / 8 + 1);
+        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(frame->data, w, h, sums, darkest, brightest);
+    }
+    double total = 0.0;
+    for (int32_t q = 0; q < nBlSum; ++q) {
+        total += darkest[q];
+    }
+    for (int32_t q = 0; q < nBlSum; ++q) {
+        total += brightest[q];
+    }
+    return total / static_cast<double>(BLOCKSIZE * BLOCKSIZE * 8);
+}
 
 }  // namespace nrvq::kernels
+#endif  // HWY_ONCE

@@ -1,11 +1,122 @@
-// Fast flickering.
-#include "kernels/kernels.h"
+// Fast flickering. A block's mean absolute difference is a multiple of
+// 1/64, so it reaches the changing threshold (0.0111) exactly when some
+// sample of the block differs, and is 0.0 exactly when none does: the
+// classification only needs to know whether a block changed, which is the
+// OR of the XORed samples. At the end of a period the k largest switch
+// counts are summed from a histogram of the counts instead of a sort; the
+// counts are cleared right after, so the sorted order is never seen.
+#undef NDEBUG  // the size preconditions stay active in every build type
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "kernels/flickering.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
 
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/kernels.h"
+#include "kernels/slots.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace nrvq::kernels::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Classifies the bw x bh blocks of 8x8 samples (rows stride samples apart)
+// and counts their switches; changed holds bw entries of working memory.
+void ClassifyBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
+                    uint8_t* transitionCounts, uint8_t* blockStates, uint64_t* changed) {
+    for (size_t by = 0; by < bh; ++by) {
+        const uint8_t* cur = current + by * 8 * stride;
+        const uint8_t* prev = previous + by * 8 * stride;
+        size_t bx = 0;
+#if HWY_TARGET != HWY_SCALAR
+        const hn::ScalableTag<uint8_t> d8;
+        const hn::Repartition<uint64_t, decltype(d8)> d64;
+        const size_t lanes = hn::Lanes(d64);
+        for (; bx + lanes <= bw; bx += lanes) {
+            auto differ = hn::Zero(d8);
+            for (size_t r = 0; r < 8; ++r) {
+                const size_t at = r * stride + 8 * bx;
+                differ = hn::Or(differ, hn::Xor(hn::LoadU(d8, cur + at), hn::LoadU(d8, prev + at)));
+            }
+            hn::StoreU(hn::SumsOf8(differ), d64, changed + bx);
+        }
+#endif
+        for (; bx < bw; ++bx) {
+            uint64_t differ = 0;
+            for (size_t r = 0; r < 8; ++r) {
+                for (size_t c = 0; c < 8; ++c) {
+                    const size_t at = r * stride + 8 * bx + c;
+                    differ |= static_cast<uint64_t>(cur[at] ^ prev[at]);
+                }
+            }
+            changed[bx] = differ;
+        }
+        uint8_t* counts = transitionCounts + by * bw;
+        uint8_t* states = blockStates + by * bw;
+        for (size_t i = 0; i < bw; ++i) {
+            if (changed[i] != 0 && states[i] == 0) {
+                states[i] = 1;
+                ++counts[i];
+            } else if (changed[i] == 0 && states[i] == 1) {
+                states[i] = 0;
+                ++counts[i];
+            }
+        }
+    }
+}
+
+}  // namespace nrvq::kernels::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
 namespace nrvq::kernels {
 
+HWY_EXPORT(ClassifyBlocks);
+
 double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
-                  Image* blockStates, Scratch&) {
-    return state.update(current, previous, transitionCounts, blockStates);
+                  Image* blockStates, Scratch& scratch) {
+    const uint64_t bw = transitionCounts->w;
+    const uint64_t bh = transitionCounts->h;
+    assert(bw <= current->w / 8 && bh <= current->h / 8);
+    assert(previous->w == current->w && previous->h == current->h);
+    assert(blockStates->w * blockStates->h >= bw * bh);
+    if (bw != 0 && bh != 0) {
+        uint64_t* changed = scratch.get<uint64_t>(slot(KernelSlots::flickering, 0), bw);
+        HWY_DYNAMIC_DISPATCH(ClassifyBlocks)(current->data, previous->data, current->w, bw, bh,
+                                             transitionCounts->data, blockStates->data, changed);
+    }
+
+    state.frameCount = static_cast<int32_t>(static_cast<uint32_t>(state.frameCount) + 1u);
+    if (state.frameCount != framePeriod) {
+        return -1.0;
+    }
+
+    const uint32_t n = static_cast<uint32_t>(transitionCounts->w * transitionCounts->h);
+    const int32_t k = static_cast<int32_t>(static_cast<double>(n) * 0.03);
+    uint32_t histogram[256] = {};
+    for (uint32_t i = 0; i < n; ++i) {
+        ++histogram[transitionCounts->data[i]];
+    }
+    // The k largest counts, taken from the top of the histogram.
+    uint64_t sum = 0;
+    uint64_t remaining = static_cast<uint64_t>(k);
+    for (int32_t v = 255; v >= 0 && remaining > 0; --v) {
+        const uint64_t take = histogram[v] < remaining ? histogram[v] : remaining;
+        sum += take * static_cast<uint64_t>(v);
+        remaining -= take;
+    }
+    const int32_t periodSwitches = static_cast<int32_t>(static_cast<uint32_t>(framePeriod) * static_cast<uint32_t>(k));
+    const double value = static_cast<double>(sum) / static_cast<double>(periodSwitches);
+
+    state.frameCount = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        transitionCounts->data[i] = 0;
+        blockStates->data[i] = 0;
+    }
+    return value;
 }
 
 }  // namespace nrvq::kernels
+#endif  // HWY_ONCE

@@ -1,0 +1,210 @@
+// Every fast kernel against its literal indicator, bit for bit (not-a-number
+// included), at every instruction-set level this processor runs, over
+// adversarial fills and every small frame size plus odd large ones; the
+// temporal kernels over sequences of frames, with their state compared
+// after every frame.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernels/dispatch.h"
+#include "kernels/fills.h"
+#include "kernels/kernels.h"
+#include "metrics/blackout.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+#include "metrics/contrast.h"
+#include "metrics/exposure.h"
+#include "metrics/flickering.h"
+#include "metrics/interlace.h"
+#include "metrics/letterbox.h"
+#include "metrics/noise.h"
+#include "metrics/pillarbox.h"
+#include "metrics/slice.h"
+#include "metrics/spatialActivity.h"
+#include "metrics/temporalActivity.h"
+
+namespace {
+
+using kernel_testing::Fill;
+using nrvq::Scratch;
+using nrvq::kernels::SimdLevel;
+
+uint64_t bits(double v) {
+    uint64_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+struct SingleFrameKernel {
+    const char* name;
+    double (*literal)(const Image*);
+    double (*fast)(const Image*, Scratch&);
+};
+
+template <double (*F)(const Image*)>
+double literal(const Image* frame) {
+    return F(frame);
+}
+double literalBlackout(const Image* frame) { return blackout(frame) ? 1.0 : 0.0; }
+double fastBlackout(const Image* frame, Scratch& s) { return nrvq::kernels::blackout(frame, s) ? 1.0 : 0.0; }
+
+const std::vector<SingleFrameKernel>& singleFrameKernels() {
+    namespace k = nrvq::kernels;
+    static const std::vector<SingleFrameKernel> all = {
+        {"blockiness", literal<blockiness>, k::blockiness},
+        {"spatialActivity", literal<spatialActivity>, k::spatialActivity},
+        {"letterbox", literal<letterbox>, k::letterbox},
+        {"pillarbox", literal<pillarbox>, k::pillarbox},
+        {"blockLoss", literal<blockLoss>, k::blockLoss},
+        {"blur", literal<blur>, k::blur},
+        {"exposure", literal<exposure>, k::exposure},
+        {"interlace", literal<interlace>, k::interlace},
+        {"noise", literal<noise>, k::noise},
+        {"slice", literal<slice>, k::slice},
+        {"blackout", literalBlackout, fastBlackout},
+        {"contrastRMS", literal<contrastRMS>, k::contrastRMS},
+    };
+    return all;
+}
+
+std::string where(uint64_t seed, uint64_t w, uint64_t h, std::string_view fill, SimdLevel level) {
+    return "seed " + std::to_string(seed) + ", " + std::to_string(w) + " x " + std::to_string(h) + ", fill " +
+           std::string(fill) + ", level " + std::string(nrvq::kernels::simdLevelName(level));
+}
+
+TEST(KernelDispatch, LevelsRunAndRestrict) {
+    const auto levels = nrvq::kernels::availableSimdLevels();
+    ASSERT_FALSE(levels.empty());
+    EXPECT_EQ(levels.front(), SimdLevel::scalar);
+    for (const SimdLevel level : {SimdLevel::scalar, SimdLevel::sse4, SimdLevel::avx2, SimdLevel::avx512}) {
+        const bool available = std::find(levels.begin(), levels.end(), level) != levels.end();
+        EXPECT_EQ(nrvq::kernels::setSimdLevel(level), available) << nrvq::kernels::simdLevelName(level);
+        if (available) {
+            EXPECT_EQ(nrvq::kernels::activeSimdLevel(), level);
+        }
+    }
+    EXPECT_TRUE(nrvq::kernels::setSimdLevel(SimdLevel::best));
+    EXPECT_EQ(nrvq::kernels::activeSimdLevel(), levels.back());
+    EXPECT_EQ(nrvq::kernels::parseSimdLevel("avx2"), SimdLevel::avx2);
+    EXPECT_EQ(nrvq::kernels::parseSimdLevel("mmx"), std::nullopt);
+}
+
+TEST(KernelDifferential, SingleFrameKernelsMatchTheLiteralBitForBit) {
+    const auto levels = nrvq::kernels::availableSimdLevels();
+    Scratch scratch;
+    uint64_t seed = 1;
+    for (const auto& [w, h] : kernel_testing::frameSizes()) {
+        const bool large = w * h > 100000;
+        for (const Fill fill : kernel_testing::allFills()) {
+            if (large && fill != Fill::random && fill != Fill::flat8 && fill != Fill::zeros && fill != Fill::combed) {
+                continue;  // the large sizes take the fills that stress different paths
+            }
+            ++seed;
+            const auto frame = kernel_testing::filledImage(w, h, fill, seed);
+            std::vector<uint64_t> expected;
+            for (const auto& kernel : singleFrameKernels()) {
+                expected.push_back(bits(kernel.literal(frame.get())));
+            }
+            kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+                for (size_t i = 0; i < singleFrameKernels().size(); ++i) {
+                    const auto& kernel = singleFrameKernels()[i];
+                    const double got = kernel.fast(frame.get(), scratch);
+                    ASSERT_EQ(bits(got), expected[i])
+                        << kernel.name << " gave " << got << " at " << where(seed, w, h, kernel_testing::fillName(fill), level);
+                }
+            });
+        }
+    }
+    (void)levels;
+}
+
+// A sequence of frames: the previous frame changed everywhere, nowhere, or
+// in a few random samples, by turns.
+enum class Motion { repeated, alternating, random, sparse };
+
+const char* motionName(Motion m) {
+    switch (m) {
+        case Motion::repeated: return "repeated";
+        case Motion::alternating: return "alternating";
+        case Motion::random: return "random";
+        case Motion::sparse: return "sparse";
+    }
+    return "?";
+}
+
+void nextFrame(Image* frame, const Image* previous, Motion motion, uint64_t index, std::mt19937_64& random) {
+    const uint64_t n = frame->w * frame->h;
+    if (n == 0) {
+        return;
+    }
+    switch (motion) {
+        case Motion::repeated:
+            std::memcpy(frame->data, previous->data, n);
+            break;
+        case Motion::alternating:
+            kernel_testing::fillImage(frame, index % 2 == 0 ? Fill::flat8 : Fill::checker254, 7);
+            break;
+        case Motion::random:
+            kernel_testing::fillImage(frame, Fill::random, random());
+            break;
+        case Motion::sparse:
+            std::memcpy(frame->data, previous->data, n);
+            for (uint64_t k = 0; k < 1 + n / 300; ++k) {
+                frame->data[random() % n] ^= static_cast<uint8_t>(1 + random() % 255);
+            }
+            break;
+    }
+}
+
+TEST(KernelDifferential, TemporalKernelsMatchTheLiteralOverSequences) {
+    const std::pair<uint64_t, uint64_t> sizes[] = {{0, 0},   {7, 9},   {8, 8},     {17, 23},  {48, 40},
+                                                   {48, 48}, {64, 72}, {257, 263}, {1023, 17}};
+    constexpr int kFrames = 19;
+    uint64_t seed = 100;
+    for (const auto& [w, h] : sizes) {
+        for (const Motion motion : {Motion::repeated, Motion::alternating, Motion::random, Motion::sparse}) {
+            kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+                ++seed;
+                std::mt19937_64 random(seed);
+                auto previous = kernel_testing::filledImage(w, h, Fill::random, seed);
+                auto current = kernel_testing::filledImage(w, h, Fill::zeros, seed);
+                auto literalCounts = kernel_testing::filledImage(w / 8, h / 8, Fill::zeros, 0);
+                auto literalStates = kernel_testing::filledImage(w / 8, h / 8, Fill::zeros, 0);
+                auto fastCounts = kernel_testing::filledImage(w / 8, h / 8, Fill::zeros, 0);
+                auto fastStates = kernel_testing::filledImage(w / 8, h / 8, Fill::zeros, 0);
+                FlickeringState literalState;
+                FlickeringState fastState;
+                Scratch scratch;
+                const uint64_t blocks = (w / 8) * (h / 8);
+                for (int f = 0; f < kFrames; ++f) {
+                    nextFrame(current.get(), previous.get(), motion, static_cast<uint64_t>(f), random);
+                    const std::string at = where(seed, w, h, motionName(motion), level) + ", frame " + std::to_string(f);
+                    const double activity = temporalActivity(current.get(), previous.get());
+                    ASSERT_EQ(bits(nrvq::kernels::temporalActivity(current.get(), previous.get(), scratch)),
+                              bits(activity))
+                        << "temporalActivity at " << at;
+                    const double flicker =
+                        literalState.update(current.get(), previous.get(), literalCounts.get(), literalStates.get());
+                    const double fastFlicker = nrvq::kernels::flickering(fastState, current.get(), previous.get(),
+                                                                         fastCounts.get(), fastStates.get(), scratch);
+                    ASSERT_EQ(bits(fastFlicker), bits(flicker)) << "flickering " << fastFlicker << " at " << at;
+                    ASSERT_EQ(fastState.frameCount, literalState.frameCount) << at;
+                    ASSERT_EQ(blocks == 0 || std::memcmp(fastCounts->data, literalCounts->data, blocks) == 0, true)
+                        << "transitionCounts at " << at;
+                    ASSERT_EQ(blocks == 0 || std::memcmp(fastStates->data, literalStates->data, blocks) == 0, true)
+                        << "blockStates at " << at;
+                    std::swap(current->data, previous->data);
+                }
+            });
+        }
+    }
+}
+
+}  // namespace

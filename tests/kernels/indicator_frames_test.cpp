@@ -1,0 +1,116 @@
+// Block loss, blur, noise and slice kernels against their literal
+// indicators on frames built to reach paths the generic fills miss: strong
+// edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
+// not-a-number among ordinary ones (where qsort's order decides), and more
+// than 65 535 noise blocks (the 16-bit histogram counters wrap).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernels/fills.h"
+#include "kernels/kernels.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blur.h"
+#include "metrics/noise.h"
+#include "metrics/slice.h"
+
+namespace {
+
+uint64_t bits(double v) {
+    uint64_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+using Pattern = std::function<uint8_t(uint64_t y, uint64_t x, std::mt19937_64& random)>;
+
+struct Case {
+    const char* name;
+    Pattern pattern;
+};
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> all = {
+        // Bright rectangles with grid-aligned and unaligned sides, slightly noisy.
+        {"squares", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
+             const bool inside = y % 64 >= 16 && y % 64 < 48 && x % 96 >= 16 && x % 96 < 70;
+             return static_cast<uint8_t>((inside ? 230 : 20) + r() % 3);
+         }},
+        // Slanted ramps 1 ... 5 samples wide, rising and falling, with a
+        // flipped low bit here and there.
+        {"edges", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
+             const uint64_t k = (x + y / 3) % 40;
+             const uint64_t width = 1 + (y / 7) % 5;
+             const int v = k < 18 ? 10 : k < 18 + width ? 10 + static_cast<int>((k - 17) * 240 / width) : 250;
+             return static_cast<uint8_t>((x / 40) % 2 ? 260 - v : v) ^ static_cast<uint8_t>(r() % 5 == 0);
+         }},
+        // Bands repeating vertically, horizontally, both, or neither.
+        {"bandMix", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
+             switch ((y / 16) % 4) {
+                 case 0: return static_cast<uint8_t>(x * 7);
+                 case 1: return static_cast<uint8_t>(y * 5 + (x % 16) * 11);
+                 case 2: return static_cast<uint8_t>(3);
+                 default: return static_cast<uint8_t>(r());
+             }
+         }},
+        // Every third band flat, the others matching in neither direction.
+        {"bandNaN", [](uint64_t y, uint64_t x, std::mt19937_64&) {
+             return (y / 16) % 3 == 1 ? uint8_t{9} : static_cast<uint8_t>(x * 3 + y * 17 + (y / 16) * 101);
+         }},
+        // 8 x 8 blocks of graded noise over a coarse pattern.
+        {"noisyBlocks", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
+             return static_cast<uint8_t>(((x / 8) * 13 + (y / 8) * 29) % 200 + r() % (1 + (x / 8 + y / 8) % 9));
+         }},
+    };
+    return all;
+}
+
+TEST(IndicatorFrames, CraftedFramesMatchTheLiteralBitForBit) {
+    const std::pair<uint64_t, uint64_t> sizes[] = {{17, 48}, {64, 48}, {255, 300}, {257, 263}, {512, 513}, {777, 531}};
+    nrvq::Scratch scratch;
+    uint64_t seed = 0;
+    for (const auto& [w, h] : sizes) {
+        for (const Case& c : cases()) {
+            std::mt19937_64 random(++seed);
+            auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
+            for (uint64_t y = 0; y < h; ++y) {
+                for (uint64_t x = 0; x < w; ++x) {
+                    frame->data[y * w + x] = c.pattern(y, x, random);
+                }
+            }
+            const uint64_t expected[] = {bits(blockLoss(frame.get())), bits(blur(frame.get())),
+                                         bits(noise(frame.get())), bits(slice(frame.get()))};
+            kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
+                const std::string at = std::string(c.name) + " " + std::to_string(w) + " x " + std::to_string(h) +
+                                       " at " + std::string(nrvq::kernels::simdLevelName(level));
+                EXPECT_EQ(bits(nrvq::kernels::blockLoss(frame.get(), scratch)), expected[0]) << "blockLoss, " << at;
+                EXPECT_EQ(bits(nrvq::kernels::blur(frame.get(), scratch)), expected[1]) << "blur, " << at;
+                EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected[2]) << "noise, " << at;
+                EXPECT_EQ(bits(nrvq::kernels::slice(frame.get(), scratch)), expected[3]) << "slice, " << at;
+            });
+        }
+    }
+}
+
+TEST(IndicatorFrames, NoiseHistogramCountersWrap) {
+    // 256 x 257 blocks: 65 536 of deviation 0 (bin 0 wraps to 0 on the
+    // last one) and 256 noisy ones further down.
+    const uint64_t w = 2048;
+    const uint64_t h = 2056;
+    auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
+    std::mt19937_64 random(5);
+    for (uint64_t i = 2048 * 2048; i < w * h; ++i) {
+        frame->data[i] = static_cast<uint8_t>(100 + random() % 4);
+    }
+    const uint64_t expected = bits(noise(frame.get()));
+    nrvq::Scratch scratch;
+    kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
+        EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected) << nrvq::kernels::simdLevelName(level);
+    });
+}
+
+}  // namespace
