@@ -17,23 +17,34 @@ RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
+.PHONY: all deps test-deps tool build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
 
 all: build
 
-build:
+deps:
+	scripts/install-deps build
+
+test-deps:
+	scripts/install-deps test
+
+build: test-deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-asan:
+# Only the tool and the clip generator: no tests or benchmarks to build.
+tool: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target nrvq makeclip
+
+asan: test-deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-tsan:
+tsan: test-deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_TSAN=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target nrvq_tests nrvq
 
-run: build
+run: tool
 	mkdir -p $(RUN_DIR)
 	$(BUILD)/makeclip demo $(RUN_DIR)/demo.yuv
 	cd $(RUN_DIR) && ../$(BUILD)/nrvq demo.yuv $(DEMO_W) $(DEMO_H)
@@ -53,7 +64,7 @@ test-tsan: tsan
 
 # Every fuzz target for FUZZ_SECONDS, from its seed corpus; new inputs that
 # widen coverage go to a scratch corpus, findings stop the run.
-fuzz:
+fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNRVQ_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	for target in $(FUZZ_BUILD)/*_fuzz; do \
@@ -65,12 +76,12 @@ fuzz:
 bench: build
 	$(BUILD)/nrvq_bench
 
-python:
+python: test-deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DNRVQ_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
 	cmake --build $(BUILD) -j $(JOBS) --target nrvq_python nrvq makeclip
 	ctest --test-dir $(BUILD) --output-on-failure -R '^python\.'
 
-install: build
+install: tool
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:

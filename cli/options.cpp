@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "io/layout.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -75,7 +77,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     Options& o = result.options;
 
     CLI::App app("nrvq: no-reference video quality indicators, one row per frame.\n"
-                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]",
+                 "  nrvq FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame] [options]   raw planar YUV\n"
+                 "  nrvq FILE.y4m [options]                                                YUV4MPEG2\n"
+                 "FILE - reads standard input (a pipe: ffmpeg -i IN -f yuv4mpegpipe - | nrvq -).",
                  "nrvq");
     app.set_help_flag();
     app.allow_extras(false);
@@ -92,11 +96,20 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--fps", fps, "Frame rate (e.g. 25 or 30000/1001)");
     app.add_option("--frames", frames, "Number of frames to examine");
     app.add_option("--start", start, "First frame to examine, counted from 0");
+    app.add_option("--pix-fmt", o.pixFmt,
+                   "Layout of raw input: yuv420p (default), yuv422p, yuv444p, gray, yuv420p10le, yuv422p10le, "
+                   "yuv444p10le, gray10le");
     app.add_option("--threads", o.threads, "Threads (default: one per core; 1: everything in order)");
     app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
     app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
     app.add_option("--log", o.logPath, "Path of the tab-separated results log (default metricsResultsCSV.csv)");
     app.add_flag("--no-log", o.noLog, "Write no results log");
+    app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
+    app.add_option("--csv", o.csvPath, "Write one CSV row per frame to PATH (- for stdout)");
+    app.add_option("--report", o.reportPath, "Write an HTML report with a chart per indicator to PATH");
+    app.add_flag("--summary", o.summary, "Print pooled statistics and event spans after the run");
+    app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
+    app.add_flag("--progress", o.progress, "Show a progress line on a terminal even when the rows go there");
 
     // The parser would take a negative number for an option's name: such
     // arguments pass through it marked, and lose the mark afterwards.
@@ -121,7 +134,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = e.what();
         return result;
     }
-    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath}) {
+    for (std::string* text : {&fps, &frames, &start, &simd, &o.logPath, &o.pixFmt}) {
         unmark(*text);
     }
     for (std::string& text : positionals) {
@@ -138,10 +151,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
 
     o.positionals = positionals.size();
-    if (positionals.size() < 3) {
-        if (!positionals.empty()) {
-            o.input = positionals[0];
-        }
+    if (!positionals.empty()) {
+        o.input = positionals[0];
+    }
+    // A file alone may say its own size (YUV4MPEG2); the run finds out.
+    if (positionals.empty() || positionals.size() == 2) {
         result.status = ParseResult::NotEnough;
         return result;
     }
@@ -150,19 +164,19 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.message = std::string("Invalid ") + name + " \"" + text + "\": " + problem;
         return result;
     };
-    o.input = positionals[0];
     int32_t value = 0;
-    if (!parseInt32(positionals[1], &value) || value <= 0) {
-        return reject("WIDTH", positionals[1], "expected a positive whole number");
-    }
-    o.width = value;
-    if (!parseInt32(positionals[2], &value) || value <= 0) {
-        return reject("HEIGHT", positionals[2], "expected a positive whole number");
-    }
-    o.height = value;
-    const int64_t lumaSize = int64_t{*o.width} * *o.height;
-    if (lumaSize > INT32_MAX || (3 * lumaSize) / 2 > INT32_MAX) {
-        return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+    if (positionals.size() >= 3) {
+        if (!parseInt32(positionals[1], &value) || value <= 0) {
+            return reject("WIDTH", positionals[1], "expected a positive whole number");
+        }
+        o.width = value;
+        if (!parseInt32(positionals[2], &value) || value <= 0) {
+            return reject("HEIGHT", positionals[2], "expected a positive whole number");
+        }
+        o.height = value;
+        if (!frameSizeFits(*o.width, *o.height)) {
+            return reject("HEIGHT", positionals[2], "a frame of WIDTH x HEIGHT is too large (over 2^31 - 1 bytes)");
+        }
     }
     double rate = 0;
     if (positionals.size() >= 4) {
@@ -208,6 +222,15 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
             return reject("--simd", simd, "expected scalar, sse4, avx2, avx512 or best");
         }
         o.simd = *level;
+    }
+    if (o.jsonPath == "-" && o.csvPath == "-") {
+        return reject("--csv", o.csvPath, "standard output already takes the JSON output");
+    }
+    if (o.reportPath == "-") {
+        return reject("--report", o.reportPath, "expected a file path");
+    }
+    if (!o.pixFmt.empty() && findLayout(o.pixFmt) == nullptr) {
+        return reject("--pix-fmt", o.pixFmt, ("expected one of " + layoutNames()).c_str());
     }
     if (o.logPath.empty()) {
         return reject("--log", o.logPath, "expected a path");

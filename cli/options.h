@@ -22,15 +22,26 @@ struct Options {
     std::optional<double> fps;
     std::optional<int32_t> frames;  // how many frames to examine
     int32_t start = 0;              // first frame to examine
-    // How many positionals stood on the command line (the usage check).
+    // How many positionals stood on the command line (the usage check). One
+    // alone is a self-describing input (YUV4MPEG2), or not enough.
     size_t positionals = 0;
 
     unsigned threads = 0;  // 0: one per online core
     bool reference = false;
     kernels::SimdLevel simd = kernels::SimdLevel::best;
 
+    std::string pixFmt;  // raw layout; "" for yuv420p or what the input's header says
+
     std::string logPath = "metricsResultsCSV.csv";
     bool noLog = false;
+
+    // Further outputs (cli/outputs.h); "-" for standard output.
+    std::string jsonPath;
+    std::string csvPath;
+    std::string reportPath;
+    bool summary = false;
+    bool quiet = false;
+    bool progress = false;
 
     bool help = false;
     bool version = false;

@@ -13,8 +13,10 @@
 #include <signal.h>
 
 #include "cli/options.h"
+#include "cli/outputs.h"
 #include "engine/analyzer.h"
 #include "io/input.h"
+#include "io/log_file.h"
 #include "io/sink.h"
 #include "io/text_output.h"
 #include "kernels/dispatch.h"
@@ -80,31 +82,49 @@ int run(int argc, char** argv) {
     request.fps = o.fps;
     request.start = o.start;
     request.frames = o.frames;
+    request.pixFmt = o.pixFmt;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);
     } catch (const InputError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        // A path alone that is not a self-describing input: as too few arguments.
+        if (!o.width && (e.kind() == InputError::NeedsSize || e.kind() == InputError::CannotOpen)) {
+            std::puts("Not enough parameters\n");
+            std::fputs(usageText(program).c_str(), stdout);
+        } else {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
         return -1;
     }
     const SourceInfo& info = source->info();
+    // The log is emptied only now that the input is known to be usable.
+    std::FILE* log = nullptr;
+    const int logError = o.noLog || (log = openResultsLog(o.logPath, o.input)) != nullptr ? 0 : errno;
+    std::fputs(openingNotes(*source).c_str(), stderr);
 
-    std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
-    std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n", info.width,
-                info.height, info.fps, static_cast<int>(info.frameCount), static_cast<int>(info.startFrame));
-    std::printf("%s\n", consoleHeader().c_str());
-    std::fflush(stdout);
+    const bool console = consoleShown(o);
+    if (console) {
+        std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
+        // The count as given (0 or less examines none), or as the input says.
+        const std::string count = o.frames ? std::to_string(*o.frames)
+                                  : info.frameCount >= 0 ? std::to_string(info.frameCount) : "all";
+        std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %s, Start Frame = %d\n\n",
+                    info.width, info.height, info.fps, count.c_str(), static_cast<int>(info.startFrame));
+        std::printf("%s\n", consoleHeader().c_str());
+        std::fflush(stdout);
+    }
 
     std::vector<std::unique_ptr<FrameSink>> sinks;
-    sinks.push_back(std::make_unique<ConsoleRows>(stdout));
-    if (!o.noLog) {
-        std::FILE* log = std::fopen(o.logPath.c_str(), "w");
-        if (log == nullptr) {
-            std::perror("Cannot create the log file");
-        } else {
-            sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
-        }
+    if (console) {
+        sinks.push_back(std::make_unique<ConsoleRows>(stdout));
     }
+    if (log != nullptr) {
+        sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
+    } else if (!o.noLog) {
+        errno = logError;
+        std::perror("Cannot create the log file");
+    }
+    ExtraOutputs extras(o, sinks);
     for (auto& sink : sinks) {
         sink->begin(info);
     }
@@ -124,7 +144,13 @@ int run(int argc, char** argv) {
             return true;
         },
         &stopRequested);
+    extras.runEnded();
 
+    if (outcome.end.status == ReadStatus::Error && !outcome.end.message.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", outcome.end.message.c_str());
+        return -1;
+    }
     if (outcome.end.status == ReadStatus::Error) {
         const int64_t frame = info.startFrame + outcome.examined;
         std::printf("Some error occurred when reading the %d frame\n", static_cast<int>(frame));
@@ -139,11 +165,14 @@ int run(int argc, char** argv) {
         std::fputs(notes.c_str(), stderr);
     }
 
-    // A run cut short by the end of the file or a signal reports per
+    // A run cut short by the end of the input or a signal reports per
     // examined frame.
-    const int64_t divisor =
-        info.frameCount > outcome.examined || outcome.stopped ? outcome.examined : info.frameCount;
-    printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+    const int64_t divisor = info.frameCount < 0 || info.frameCount > outcome.examined || outcome.stopped
+                                ? outcome.examined
+                                : info.frameCount;
+    if (console) {
+        printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+    }
     RunSummary summary;
     summary.examined = outcome.examined;
     summary.timings = outcome.timings;
@@ -152,7 +181,14 @@ int run(int argc, char** argv) {
         sink->finish(summary);
     }
     source.reset();
-    std::puts("\nFile stream closed\n");
+    if (console) {
+        std::puts("\nFile stream closed\n");
+    }
+    extras.printSummary();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
+    }
     return stopSignal != 0 ? 128 + stopSignal : 0;
 }
 

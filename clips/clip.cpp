@@ -7,8 +7,9 @@
 namespace clips {
 
 uint64_t chromaBytes(int32_t w, int32_t h) {
-    const uint64_t luma = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
-    return (3 * luma) / 2 - luma;
+    const uint64_t cw = (static_cast<uint64_t>(w) + 1) / 2;
+    const uint64_t ch = (static_cast<uint64_t>(h) + 1) / 2;
+    return 2 * cw * ch;
 }
 
 ClipWriter::ClipWriter(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {

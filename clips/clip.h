@@ -22,8 +22,8 @@ struct Plane {
     uint8_t at(int32_t row, int32_t column) const { return samples[static_cast<size_t>(row) * w + column]; }
 };
 
-// Bytes of chroma that follow a luma plane of w x h in a file whose frames
-// are (3 * w * h) / 2 bytes apart.
+// Bytes of chroma that follow a luma plane of w x h: two planes of
+// ceil(w / 2) x ceil(h / 2), as every 4:2:0 writer lays them out.
 uint64_t chromaBytes(int32_t w, int32_t h);
 
 // Writes frames to a raw YUV 4:2:0 file: each luma plane followed by neutral

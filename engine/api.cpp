@@ -13,6 +13,7 @@
 #include "engine/frame.h"
 #include "engine/registry.h"
 #include "io/input.h"
+#include "io/results.h"
 #include "nrvq/nrvq.h"
 
 #ifndef NRVQ_VERSION_TEXT
@@ -112,6 +113,7 @@ int64_t Analysis::frames() const { return impl_->pushed; }
 
 struct FileResults::Impl {
     std::vector<FrameRecord> records;
+    ResultTable table;  // the same values, for the pooled statistics
     SourceInfo info;
     std::string notes;
 };
@@ -135,6 +137,26 @@ int32_t FileResults::height() const { return impl_->info.height; }
 double FileResults::fps() const { return impl_->info.fps; }
 int64_t FileResults::startFrame() const { return impl_->info.startFrame; }
 const std::string& FileResults::notes() const { return impl_->notes; }
+
+IndicatorSummary FileResults::summary(size_t column) const {
+    if (column >= kIndicatorCount) {
+        throw std::out_of_range("indicator column " + std::to_string(column) + " is past the last one");
+    }
+    const IndicatorStats s = impl_->table.stats(column);
+    return {s.count, s.leftOut, s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev};
+}
+
+std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
+    const auto column = static_cast<Column>(indicatorIndex(key));
+    if (kIndicators[column].type != ValueType::Flag) {
+        throw std::invalid_argument("\"" + std::string(key) + "\" is not a flag: only flags have spans");
+    }
+    std::vector<FlagSpan> out;
+    for (const FrameSpan& span : impl_->table.spans(column)) {
+        out.push_back({span.first, span.last});
+    }
+    return out;
+}
 
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     // The same checks as the command line's, so that the reader is never
@@ -185,8 +207,11 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     analysis.threads = options.threads;
     analysis.reference = options.reference;
     std::vector<FrameRecord>& records = results.impl_->records;
-    const RunOutcome outcome = runAnalysis(*source, analysis, [&records](const FrameRecord& record) {
+    ResultTable& table = results.impl_->table;
+    table.begin(info);
+    const RunOutcome outcome = runAnalysis(*source, analysis, [&records, &table](const FrameRecord& record) {
         records.push_back(record);
+        table.frame(record);
         return true;
     });
     if (outcome.end.status == ReadStatus::Error) {

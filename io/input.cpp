@@ -1,31 +1,227 @@
 #include "io/input.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
+#include "io/byte_stream.h"
+#include "io/layout.h"
 #include "io/raw_source.h"
+#include "io/y4m.h"
 
 namespace nrvq {
 
+namespace {
+
+bool startsWith(std::span<const uint8_t> head, size_t at, std::string_view bytes) {
+    return head.size() >= at + bytes.size() && std::memcmp(head.data() + at, bytes.data(), bytes.size()) == 0;
+}
+
+// MPEG transport stream: a sync byte every 188 bytes. A flat raw picture of
+// luma 0x47 has them too, so some byte between must differ.
+bool looksLikeTransportStream(std::span<const uint8_t> head) {
+    constexpr size_t kPacket = 188;
+    constexpr size_t kPackets = 4;
+    if (head.size() <= kPacket * (kPackets - 1)) {
+        return false;
+    }
+    for (size_t p = 0; p < kPackets; ++p) {
+        if (head[p * kPacket] != 0x47) {
+            return false;
+        }
+    }
+    return std::any_of(head.begin(), head.begin() + kPacket * (kPackets - 1), [](uint8_t b) { return b != 0x47; });
+}
+
+// 10-bit little-endian samples read as 8-bit ones: every second byte is a
+// high byte of 0 ... 3, while the others are not all that small.
+bool looksLikeTenBit(std::span<const uint8_t> head) {
+    if (head.size() < 64) {
+        return false;
+    }
+    bool large = false;
+    for (size_t i = 0; i + 1 < head.size(); i += 2) {
+        if (head[i + 1] > 3) {
+            return false;
+        }
+        large = large || head[i] > 3;
+    }
+    return large;
+}
+
+// A recognised compressed or container format. The decoder source will
+// read these; until then the user is told what the input is and how to
+// convert it.
+std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, InputFormat format,
+                                           const InputRequest& /*request*/) {
+    const std::string name = stream->path() == "-" ? "Standard input" : stream->path();
+    const std::string file = stream->path() == "-" ? "FILE" : stream->path();
+    throw InputError(name + " appears to be " + std::string(formatName(format)) +
+                     ", not raw video: nrvq reads raw planar YUV and YUV4MPEG2. Convert it first, e.g.\n"
+                     "  ffmpeg -i " + file + " -f rawvideo -pix_fmt yuv420p out.yuv   (then: nrvq out.yuv WIDTH HEIGHT)\n"
+                     "  ffmpeg -i " + file + " -f yuv4mpegpipe - | nrvq -");
+}
+
+// The parts of the two readers that the notes describe.
+template <typename Source>
+std::string notesAtOpen(const Source& source, const std::string& name, bool seekable) {
+    std::string notes;
+    const SourceInfo& info = source.info();
+    if (seekable && source.endedBeforeStart()) {
+        notes += "Warning: the start frame " + std::to_string(info.startFrame) + " is past the end of " + name + "\n";
+    }
+    if (seekable && source.leftoverBytes() > 0) {
+        notes += "Warning: " + name + " ends with " + std::to_string(source.leftoverBytes()) +
+                 " bytes that are not a whole frame of " + describeFrame(info.width, info.height, source.layout()) +
+                 "; they are not examined\n";
+    }
+    if (source.layout().bits > 8) {
+        notes += "Note: the " + std::to_string(source.layout().bits) + "-bit luma samples are narrowed to 8 bits: (v + " +
+                 std::to_string(1 << (source.layout().bits - 9)) + ") >> " + std::to_string(source.layout().bits - 8) +
+                 ", at most 255\n";
+    }
+    return notes;
+}
+
+template <typename Source>
+std::string notesAtEnd(const Source& source, const std::string& name, bool seekable) {
+    std::string notes;
+    const SourceInfo& info = source.info();
+    if (source.missingFrames() > 0) {
+        notes += "Warning: " + std::to_string(source.missingFrames()) + " of the " + std::to_string(info.frameCount) +
+                 " requested frames are not in the " + (seekable ? "file" : "input") + "\n";
+    } else if (!seekable && source.endedBeforeStart()) {
+        notes += "Warning: " + name + " ends before the start frame " + std::to_string(info.startFrame) + "\n";
+    } else if (!seekable && source.leftoverBytes() > 0) {
+        notes += "Warning: " + name + " ends with " + std::to_string(source.leftoverBytes()) +
+                 " bytes that are not a whole frame of " + describeFrame(info.width, info.height, source.layout()) +
+                 "; they are not examined\n";
+    }
+    return notes;
+}
+
+}  // namespace
+
+InputFormat detectInputFormat(std::span<const uint8_t> head) {
+    if (startsWith(head, 0, kY4mSignature)) {
+        return InputFormat::Y4m;
+    }
+    if (startsWith(head, 0, "\x1a\x45\xdf\xa3")) {
+        return InputFormat::Matroska;
+    }
+    if (startsWith(head, 4, "ftyp")) {
+        return InputFormat::Mp4;
+    }
+    if (startsWith(head, 0, "RIFF") && startsWith(head, 8, "AVI ")) {
+        return InputFormat::Avi;
+    }
+    if (startsWith(head, 0, "OggS")) {
+        return InputFormat::Ogg;
+    }
+    if (startsWith(head, 0, "FLV\x01")) {
+        return InputFormat::Flv;
+    }
+    if (startsWith(head, 0, "DKIF")) {
+        return InputFormat::Ivf;
+    }
+    if (startsWith(head, 0, "\x30\x26\xb2\x75\x8e\x66\xcf\x11")) {
+        return InputFormat::Asf;
+    }
+    if (startsWith(head, 0, std::string_view("\x00\x00\x01\xba", 4))) {
+        return InputFormat::MpegPs;
+    }
+    if (looksLikeTransportStream(head)) {
+        return InputFormat::MpegTs;
+    }
+    return InputFormat::Raw;
+}
+
+std::string_view formatName(InputFormat format) {
+    switch (format) {
+        case InputFormat::Raw: return "raw video";
+        case InputFormat::Y4m: return "YUV4MPEG2";
+        case InputFormat::Matroska: return "Matroska/WebM";
+        case InputFormat::Mp4: return "MP4/MOV";
+        case InputFormat::Avi: return "AVI";
+        case InputFormat::MpegTs: return "an MPEG transport stream";
+        case InputFormat::MpegPs: return "an MPEG program stream";
+        case InputFormat::Ogg: return "Ogg";
+        case InputFormat::Flv: return "FLV";
+        case InputFormat::Ivf: return "IVF (VP8/VP9/AV1)";
+        case InputFormat::Asf: return "ASF/WMV";
+    }
+    return "unknown";
+}
+
 std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
-    std::FILE* file = std::fopen(request.path.c_str(), "rb");
-    if (file == nullptr) {
-        throw InputError("Error opening the file " + request.path + ": " + std::strerror(errno) + " ");
+    const PixelLayout* layout = nullptr;
+    if (!request.pixFmt.empty() && (layout = findLayout(request.pixFmt)) == nullptr) {
+        throw InputError("Invalid --pix-fmt \"" + request.pixFmt + "\": expected one of " + layoutNames());
+    }
+    auto stream = std::make_unique<ByteStream>(request.path);
+    const InputFormat format = detectInputFormat(stream->peek(1024));
+    if (format == InputFormat::Y4m) {
+        Y4mOptions y4m;
+        y4m.width = request.width;
+        y4m.height = request.height;
+        y4m.fps = request.fps;
+        y4m.defaultFps = kDefaultFps;
+        y4m.start = request.start;
+        y4m.frames = request.frames;
+        y4m.layout = layout;
+        return std::make_unique<Y4mSource>(std::move(stream), y4m);
+    }
+    if (format != InputFormat::Raw) {
+        return openContainer(std::move(stream), format, request);
+    }
+    if (!request.width || !request.height) {
+        throw InputError("raw video needs WIDTH and HEIGHT", InputError::NeedsSize);
     }
     RawOptions raw;
-    raw.width = request.width.value_or(0);
-    raw.height = request.height.value_or(0);
+    raw.width = *request.width;
+    raw.height = *request.height;
     raw.fps = request.fps.value_or(kDefaultFps);
     raw.start = request.start;
     raw.frames = request.frames;
-    return std::make_unique<RawSource>(file, request.path, raw);
+    raw.layout = layout;
+    const bool tenBit = layout == nullptr &&
+                        looksLikeTenBit(stream->peek(std::min<size_t>(size_t{1} << 16, static_cast<size_t>(*request.width) *
+                                                                                          static_cast<size_t>(*request.height))));
+    auto source = std::make_unique<RawSource>(std::move(stream), raw);
+    if (tenBit) {
+        source->setNote("Warning: " + (request.path == "-" ? std::string("standard input") : request.path) +
+                        " looks like 10-bit samples (every second byte is 0 ... 3); if it is, give --pix-fmt "
+                        "yuv420p10le\n");
+    }
+    return source;
+}
+
+std::string openingNotes(const FrameSource& source) {
+    const std::string name = source.info().path == "-" ? "standard input" : source.info().path;
+    if (const auto* raw = dynamic_cast<const RawSource*>(&source)) {
+        std::string notes = raw->note() + notesAtOpen(*raw, name, raw->stream().seekable());
+        if (raw->stream().seekable() && raw->leftoverBytes() > 0) {
+            notes += sizeHint(raw->stream().size(), raw->info().width, raw->info().height, raw->layout());
+        }
+        return notes;
+    }
+    if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
+        return notesAtOpen(*y4m, name, y4m->seekable());
+    }
+    return "";
 }
 
 std::string endOfInputNotes(const FrameSource& source) {
-    if (const auto* raw = dynamic_cast<const RawSource*>(&source); raw != nullptr && raw->missingFrames() > 0) {
-        return "Warning: " + std::to_string(raw->missingFrames()) + " of the " +
-               std::to_string(raw->info().frameCount) + " requested frames are not in the file\n";
+    const std::string name = source.info().path == "-" ? "standard input" : source.info().path;
+    if (const auto* raw = dynamic_cast<const RawSource*>(&source)) {
+        std::string notes = notesAtEnd(*raw, name, raw->stream().seekable());
+        if (!raw->stream().seekable() && raw->leftoverBytes() > 0 && raw->missingFrames() == 0) {
+            notes += sizeHint(raw->stream().position(), raw->info().width, raw->info().height, raw->layout());
+        }
+        return notes;
+    }
+    if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
+        return notesAtEnd(*y4m, name, y4m->seekable());
     }
     return "";
 }

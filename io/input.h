@@ -2,14 +2,19 @@
 // itself and what the caller asked for.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "io/source.h"
 
 namespace nrvq {
+
+struct PixelLayout;
 
 // What the caller asks of an input; unset fields come from the input where
 // it says them.
@@ -20,19 +25,43 @@ struct InputRequest {
     std::optional<double> fps;
     int32_t start = 0;
     std::optional<int32_t> frames;
+    std::string pixFmt;  // raw layout; "" for yuv420p (or what a header says)
 };
 
-// The input cannot be used. message is the complete line for the user.
+// The input cannot be used. message is the complete text for the user.
 class InputError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum Kind {
+        Unusable,    // the message says why
+        CannotOpen,  // the path does not open
+        NeedsSize,   // raw input given without WIDTH and HEIGHT
+    };
+    explicit InputError(const std::string& message, Kind kind = Unusable)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 // Frame rate assumed when neither the caller nor the input gives one.
 inline constexpr double kDefaultFps = 25.0;
 
+// What the first bytes of an input show it to be.
+enum class InputFormat { Raw, Y4m, Matroska, Mp4, Avi, MpegTs, MpegPs, Ogg, Flv, Ivf, Asf };
+
+// Recognises an input by its first bytes (a few hundred are enough).
+// Anything not recognised is taken for raw video.
+InputFormat detectInputFormat(std::span<const uint8_t> head);
+// "Matroska/WebM", "MP4/MOV", ... for messages.
+std::string_view formatName(InputFormat format);
+
 // Throws InputError when the input cannot be opened or read as asked.
 std::unique_ptr<FrameSource> openInput(const InputRequest& request);
+
+// Said once on standard error when the input is open, if anything: bytes
+// that are not a whole frame, samples narrowed to 8 bits.
+std::string openingNotes(const FrameSource& source);
 
 // Said once on standard error at the end of a run, if anything: frames the
 // input lacked, damaged data skipped and the like.

@@ -1,58 +1,179 @@
 #include "io/raw_source.h"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "io/convert.h"
+#include "io/input.h"
 
 namespace nrvq {
 
-RawSource::RawSource(std::FILE* file, const std::string& path, const RawOptions& options) : file_(file) {
-    info_.path = path;
+FrameReader::FrameReader(const PixelLayout& layout, int32_t width, int32_t height)
+    : layout_(layout), lumaBytes_(layout.lumaBytes(width, height)), frameBytes_(layout.frameBytes(width, height)) {
+    if (layout.bits > 8) {
+        wide_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    }
+}
+
+int64_t FrameReader::read(ByteStream& stream, uint8_t* luma) {
+    size_t got = 0;
+    if (wide_.empty()) {
+        got = stream.read(luma, static_cast<size_t>(lumaBytes_));
+    } else {
+        got = stream.read(reinterpret_cast<uint8_t*>(wide_.data()), static_cast<size_t>(lumaBytes_));
+        if (got == static_cast<size_t>(lumaBytes_)) {
+            if constexpr (std::endian::native == std::endian::big) {
+                for (uint16_t& v : wide_) {
+                    v = static_cast<uint16_t>((v >> 8) | (v << 8));
+                }
+            }
+            narrowSamples(wide_.data(), layout_.bits, luma, wide_.size());
+        }
+    }
+    if (got < static_cast<size_t>(lumaBytes_) || stream.error() != 0) {
+        return static_cast<int64_t>(got);
+    }
+    return lumaBytes_ + stream.skip(frameBytes_ - lumaBytes_);
+}
+
+std::string describeFrame(int32_t width, int32_t height, const PixelLayout& layout) {
+    return std::to_string(width) + "x" + std::to_string(height) + " " + std::string(layout.name) + " (" +
+           std::to_string(layout.frameBytes(width, height)) + " bytes)";
+}
+
+std::string sizeHint(int64_t total, int32_t width, int32_t height, const PixelLayout& layout) {
+    std::vector<std::string> fits;
+    for (const PixelLayout& other : pixelLayouts()) {
+        const int64_t bytes = other.frameBytes(width, height);
+        if (&other != &layout && total >= bytes && total % bytes == 0) {
+            fits.push_back("--pix-fmt " + std::string(other.name) + " (" + std::to_string(total / bytes) +
+                           " frames)");
+        }
+    }
+    // Sizes a few samples off, nearest first, in the same layout.
+    for (int32_t d = 1; d <= 16 && fits.size() < 3; ++d) {
+        for (const auto& [w, h] : {std::pair{width - d, height}, std::pair{width + d, height},
+                                   std::pair{width, height - d}, std::pair{width, height + d}}) {
+            if (!frameSizeFits(w, h)) {
+                continue;
+            }
+            const int64_t bytes = layout.frameBytes(w, h);
+            if (total >= 2 * bytes && total % bytes == 0 && fits.size() < 3) {
+                fits.push_back(std::to_string(w) + "x" + std::to_string(h) + " (" + std::to_string(total / bytes) +
+                               " frames)");
+            }
+        }
+    }
+    if (fits.empty()) {
+        return "";
+    }
+    std::string hint = "Hint: the size would divide exactly with ";
+    for (size_t i = 0; i < fits.size(); ++i) {
+        hint += (i == 0 ? "" : i + 1 == fits.size() ? " or " : ", ") + fits[i];
+    }
+    return hint + "\n";
+}
+
+RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& options)
+    : stream_(std::move(stream)),
+      name_(stream_->path() == "-" ? std::string("Standard input") : stream_->path()),
+      layout_(options.layout != nullptr ? *options.layout : defaultLayout()),
+      reader_(layout_, options.width, options.height) {
+    info_.path = stream_->path();
     info_.kind = "raw";
-    info_.layout = "yuv420p";
+    info_.layout = std::string(layout_.name);
     info_.width = options.width;
     info_.height = options.height;
     info_.fps = options.fps;
     info_.startFrame = options.start;
-    lumaSize_ = int64_t{options.width} * options.height;
-    // Frames lie 1.5 luma planes apart; an odd luma size drops the half byte.
-    frameSize_ = (3 * lumaSize_) / 2;
+    const int64_t frameBytes = reader_.frameBytes();
+    const std::string& name = name_;
     if (options.frames) {
-        info_.frameCount = *options.frames;
-    } else {
-        std::fseek(file_, 0, SEEK_END);
-        const int64_t fileSize = std::ftell(file_);
-        const int64_t frames = frameSize_ > 0 && fileSize > 0 ? fileSize / frameSize_ : 0;
-        info_.frameCount = frames > INT32_MAX ? INT32_MAX : frames;
+        info_.frameCount = std::max(*options.frames, 0);  // 0 or less examines none
+    } else if (stream_->seekable()) {
+        const int64_t size = stream_->size();
+        if (size < frameBytes) {
+            std::string hint = sizeHint(size, options.width, options.height, layout_);
+            if (!hint.empty()) {
+                hint.pop_back();
+                hint.insert(0, "\n");
+            }
+            throw InputError(name + (size == 0 ? std::string(" is empty") :
+                                     " holds " + std::to_string(size) + " bytes, less than one frame of " +
+                                     describeFrame(options.width, options.height, layout_)) +
+                             hint);
+        }
+        const int64_t frames = size / frameBytes - options.start;
+        info_.frameCount = std::clamp<int64_t>(frames, 0, INT32_MAX);
+        leftover_ = size % frameBytes;
+        endedBeforeStart_ = frames <= 0;
     }
-    offset_ = int64_t{options.start} * frameSize_;
+    const int64_t offset = int64_t{options.start} * frameBytes;
+    if (stream_->seekable()) {
+        if (!stream_->seek(offset)) {
+            throw InputError("Cannot position " + name + " at frame " + std::to_string(options.start) +
+                             " (byte " + std::to_string(offset) + "): " + std::strerror(stream_->error()));
+        }
+    } else if (offset > 0) {
+        const int64_t skipped = stream_->skip(offset);
+        if (stream_->error() != 0) {
+            throw InputError("Error reading " + name + " before frame " + std::to_string(options.start) + ": " +
+                             std::strerror(stream_->error()));
+        }
+        if (skipped < offset) {
+            endedBeforeStart_ = true;
+            endOfInput(0);
+        }
+    }
 }
 
-RawSource::~RawSource() { std::fclose(file_); }
+void RawSource::endOfInput(int64_t partialBytes) {
+    ended_ = true;
+    if (info_.frameCount >= 0) {
+        missing_ = info_.frameCount - delivered_;
+    } else {
+        leftover_ = partialBytes;
+    }
+}
 
 ReadResult RawSource::next(uint8_t* luma) {
     ReadResult result;
     const int64_t frame = info_.startFrame + delivered_;
-    if (delivered_ >= info_.frameCount || frame > INT32_MAX) {
+    if (ended_ || (info_.frameCount >= 0 && delivered_ >= info_.frameCount) || frame > INT32_MAX) {
         result.status = ReadStatus::End;
         return result;
     }
-    std::fseek(file_, offset_, SEEK_SET);
-    const size_t bytesRead = std::fread(luma, 1, static_cast<size_t>(lumaSize_), file_);
-    if (std::ferror(file_)) {
+    const int64_t frameBytes = reader_.frameBytes();
+    if (stream_->seekable() && stream_->position() + frameBytes > stream_->size()) {
+        // Only whole frames are examined, from a file as from a pipe.
+        endOfInput(std::max<int64_t>(0, stream_->size() - stream_->position()));
+        result.status = ReadStatus::End;
+        return result;
+    }
+    const int64_t got = reader_.read(*stream_, luma);
+    if (stream_->error() != 0) {
         result.status = ReadStatus::Error;
-        result.error = errno;
-        result.bytesRead = bytesRead;
+        result.error = stream_->error();
+        result.bytesRead = static_cast<size_t>(std::min(got, reader_.lumaBytes()));
         return result;
     }
-    if (bytesRead < static_cast<size_t>(lumaSize_)) {
-        // The file ends before this frame does: the frames from here on are
-        // not in it, and examining stale buffers would report frames that do
-        // not exist.
-        missing_ = info_.frameCount - delivered_;
+    if (got < frameBytes) {
+        endOfInput(got);
         result.status = ReadStatus::End;
+        if (delivered_ == 0 && info_.frameCount < 0 && !endedBeforeStart_) {
+            const int64_t total = stream_->position();
+            result.status = ReadStatus::Error;
+            result.message = name_ +
+                             (total == 0 ? std::string(" is empty") :
+                                           " holds " + std::to_string(total) + " bytes, less than one frame of " +
+                                               describeFrame(info_.width, info_.height, layout_));
+        }
         return result;
     }
-    offset_ += frameSize_;
     ++delivered_;
     return result;
 }

@@ -1,43 +1,91 @@
-// Raw planar YUV 4:2:0 with 8-bit samples and no header: luma planes read
-// one frame after another at their offsets in a seekable file.
+// Raw planar video with no header: frames of one layout back to back, from a
+// file (positioned at each frame) or a pipe (read in order, the bytes before
+// the start frame and the chroma planes read and dropped).
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "io/byte_stream.h"
+#include "io/layout.h"
 #include "io/source.h"
 
 namespace nrvq {
+
+// Reads frames of one layout and size: the luma plane, narrowed to 8 bits
+// where the samples are wider, and skips the chroma planes. Its memory is
+// allocated once.
+class FrameReader {
+public:
+    FrameReader(const PixelLayout& layout, int32_t width, int32_t height);
+    // Reads the frame at the stream's position into luma. Returns the bytes
+    // of the frame that the input held: frameBytes() for a whole frame.
+    // The stream's error() tells a failed read from the end of the input.
+    int64_t read(ByteStream& stream, uint8_t* luma);
+    int64_t frameBytes() const { return frameBytes_; }
+    int64_t lumaBytes() const { return lumaBytes_; }
+
+private:
+    const PixelLayout& layout_;
+    int64_t lumaBytes_;
+    int64_t frameBytes_;
+    std::vector<uint16_t> wide_;  // samples of more than 8 bits, as read
+};
 
 struct RawOptions {
     int32_t width = 0;
     int32_t height = 0;
     double fps = 25.0;
     int32_t start = 0;
-    std::optional<int32_t> frames;  // frames to examine; none: as many as the file holds
+    std::optional<int32_t> frames;  // frames to examine; none: to the end of the input
+    const PixelLayout* layout = nullptr;  // null: yuv420p
 };
 
 class RawSource : public FrameSource {
 public:
-    // Takes an open stream. Derives the frame count from the file's size
-    // when none is given.
-    RawSource(std::FILE* file, const std::string& path, const RawOptions& options);
-    ~RawSource() override;
+    // Reaches the start frame. Throws InputError when the input holds no
+    // whole frame (and no count was asked for), or cannot be positioned.
+    RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& options);
     const SourceInfo& info() const override { return info_; }
     ReadResult next(uint8_t* luma) override;
-    // Frames asked for that the file does not hold (found at the end).
+
+    const PixelLayout& layout() const { return layout_; }
+    const ByteStream& stream() const { return *stream_; }
+    // Frames asked for that the input does not hold (found at the end).
     int64_t missingFrames() const { return missing_; }
+    // Bytes after the last whole frame: known at the start for a file whose
+    // frame count comes from its size, at the end for a pipe.
+    int64_t leftoverBytes() const { return leftover_; }
+    // The input ended before the start frame.
+    bool endedBeforeStart() const { return endedBeforeStart_; }
+    // A warning about the input found while opening it.
+    const std::string& note() const { return note_; }
+    void setNote(std::string note) { note_ = std::move(note); }
 
 private:
-    std::FILE* file_;
+    void endOfInput(int64_t partialBytes);
+    std::unique_ptr<ByteStream> stream_;
+    std::string name_;  // for messages
+    const PixelLayout& layout_;
+    FrameReader reader_;
     SourceInfo info_;
-    int64_t frameSize_ = 0;
-    int64_t lumaSize_ = 0;
-    int64_t offset_ = 0;
     int64_t delivered_ = 0;
     int64_t missing_ = 0;
+    int64_t leftover_ = 0;
+    bool ended_ = false;
+    bool endedBeforeStart_ = false;
+    std::string note_;
 };
+
+// Hints for an input of total bytes that is not a whole number of frames
+// of width x height in layout: other layouts, or nearby sizes, that would
+// divide it exactly; "" when none does.
+std::string sizeHint(int64_t total, int32_t width, int32_t height, const PixelLayout& layout);
+
+// "768x576 yuv420p (663552 bytes)".
+std::string describeFrame(int32_t width, int32_t height, const PixelLayout& layout);
 
 }  // namespace nrvq

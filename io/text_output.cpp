@@ -91,12 +91,14 @@ void appendConsoleRow(const FrameRecord& record, std::string& out) {
 void appendLogRow(const FrameRecord& record, std::string& out) { appendRow(record, out, &IndicatorInfo::logField); }
 
 void printTimingReport(std::FILE* out, const Timings& timings, double processSeconds, double frames) {
+    // With no frame examined the averages are 0, not a division by zero.
+    const auto perFrame = [frames](double seconds) { return frames > 0 ? seconds / frames * 1000 : 0.0; };
     std::fprintf(out, "Calculation time: \t%f seconds overall \n \t\t\t%f milliseconds per frame", processSeconds,
-                 processSeconds / frames * 1000);
+                 perFrame(processSeconds));
     std::fprintf(out, "\n\nAverage calculation time per frame for each metric: \n");
     for (const Column c : reportOrder()) {
         const std::string format(kIndicators[c].reportField);
-        std::fprintf(out, format.c_str(), timings.seconds[c] / frames * 1000);
+        std::fprintf(out, format.c_str(), perFrame(timings.seconds[c]));
     }
 }
 

@@ -75,16 +75,21 @@ std::string shellQuote(const std::string& text) {
 }  // namespace
 
 RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                  const std::string& shellPrefix) {
+                  const std::string& shellPrefix, const std::string& stdinFrom) {
     static int counter = 0;
     const std::string tag = std::to_string(getpid()) + "-" + std::to_string(counter++);
     const std::filesystem::path outPath = std::filesystem::temp_directory_path() / ("nrvq-out-" + tag);
     const std::filesystem::path errPath = std::filesystem::temp_directory_path() / ("nrvq-err-" + tag);
-    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellPrefix + " exec " + shellQuote(NRVQ_BINARY);
+    const bool piped = !stdinFrom.empty() && stdinFrom[0] == '|';
+    std::string command = "cd " + shellQuote(dir.string()) + " && " + shellPrefix +
+                          (piped ? " " + stdinFrom.substr(1) + " | " : " exec ") + shellQuote(NRVQ_BINARY);
     for (const std::string& arg : args) {
         command += " " + shellQuote(arg);
     }
-    command += " >" + shellQuote(outPath.string()) + " 2>" + shellQuote(errPath.string()) + " </dev/null";
+    command += " >" + shellQuote(outPath.string()) + " 2>" + shellQuote(errPath.string());
+    if (!piped) {
+        command += " <" + shellQuote(stdinFrom);
+    }
     const int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -44,9 +44,11 @@ struct RunResult {
 
 // Runs the tool with the given arguments (not counting its name) in folder
 // dir, capturing standard output and standard error. shellPrefix is shell
-// text run before it in the same shell (a resource limit, say).
+// text run before it in the same shell (a resource limit, say); stdinFrom
+// is a file, relative to dir, for standard input, or "|command" to pipe
+// that command's output into the tool.
 RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                  const std::string& shellPrefix = "");
+                  const std::string& shellPrefix = "", const std::string& stdinFrom = "/dev/null");
 
 std::string readFile(const std::filesystem::path& path);
 std::vector<std::string> splitLines(const std::string& text);

@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nrvq {
 
@@ -121,6 +122,22 @@ struct FileOptions {
     bool reference = false;                // as Options::reference
 };
 
+// Pooled statistics of one indicator over a file's frames where it has a
+// finite, measured value.
+struct IndicatorSummary {
+    std::int64_t count = 0;    // frames with a value
+    std::int64_t leftOut = 0;  // frames without one (not measured, or not finite)
+    // Not-a-number when count is 0. Percentiles interpolate linearly between
+    // the nearest ranks; stddev divides by count.
+    double mean = 0, min = 0, max = 0, p5 = 0, p50 = 0, p95 = 0, stddev = 0;
+};
+
+// Consecutive frames, by frame index, both ends included.
+struct FlagSpan {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
 // The input cannot be opened or read. what() is a complete sentence.
 class InputFailure : public std::runtime_error {
 public:
@@ -146,6 +163,13 @@ public:
     // What the input reader had to say at the end, if anything: frames the
     // input lacked, damaged data skipped; empty otherwise.
     const std::string& notes() const;
+
+    // The pooled statistics of an indicator, as the command line's summary
+    // and JSON output give them. Unknown keys throw std::out_of_range.
+    IndicatorSummary summary(std::size_t column) const;
+    IndicatorSummary summary(std::string_view key) const { return summary(indicatorIndex(key)); }
+    // The runs of frames where a flag (blackout, freezing) is set.
+    std::vector<FlagSpan> spans(std::string_view key) const;
 
     class Iterator {
     public:

@@ -4,27 +4,34 @@
     result = nrvq.analyze("clip.yuv", width=512, height=288)
     result["blur"]          # one NumPy array per indicator key, NaN where not measured
     result.to_pandas()      # the same as a pandas DataFrame indexed by frame
+    result.summary["blur"]  # pooled statistics: count, mean, min, max, percentiles
 
     analyzer = nrvq.Analyzer(512, 288, fps=25)
     values = analyzer.push(luma)   # 2-D uint8 array of shape (height, width)
 """
 
-import math
-
 from ._nrvq import KEYS, Analyzer, InputError, __version__, indicator_table
 from ._nrvq import analyze_file as _analyze_file
 
-__all__ = ["KEYS", "Analyzer", "InputError", "Result", "analyze", "indicator_table", "summarize"]
+__all__ = ["KEYS", "STATISTICS", "Analyzer", "InputError", "Result", "analyze", "indicator_table"]
+
+# The pooled statistics of every indicator, in Result.summary and its rows.
+STATISTICS = ("count", "left_out", "mean", "min", "max", "p5", "p50", "p95", "stddev")
 
 
 class Result(dict):
     """Per-frame values of one video: "frame" (int64) and one float64 array per
     indicator key, in the indicator table's order. Attributes: path, width,
-    height, fps, start (first frame examined) and notes (what the reader had
-    to say at the end, e.g. frames the file lacked)."""
+    height, fps, start (first frame examined), notes (what the reader had to
+    say at the end, e.g. frames the file lacked), summary (per key, the pooled
+    statistics of its finite measured values: count, left_out, mean, min, max,
+    p5, p50, p95, stddev; NaN where count is 0) and spans (per flag, blackout
+    and freezing, the (first, last) frame runs where it is set)."""
 
-    def __init__(self, columns, info):
+    def __init__(self, columns, info, summary, spans):
         super().__init__(columns)
+        self.summary = summary
+        self.spans = spans
         self.path = info["path"]
         self.width = info["width"]
         self.height = info["height"]
@@ -46,9 +53,9 @@ class Result(dict):
 
         return pandas.DataFrame({key: self[key] for key in KEYS}, index=pandas.Index(self["frame"], name="frame"))
 
-    def summary(self):
-        """count, mean, min and max of every indicator's measured values."""
-        return summarize(self)
+    def summary_row(self):
+        """The summary flattened to one dict keyed "<key>_<statistic>"."""
+        return {f"{key}_{stat}": self.summary[key][stat] for key in KEYS for stat in STATISTICS}
 
 
 def analyze(path, width=None, height=None, fps=None, start=0, frames=None, threads=None, reference=False):
@@ -63,25 +70,4 @@ def analyze(path, width=None, height=None, fps=None, start=0, frames=None, threa
     raw = _analyze_file(
         str(path), width=width, height=height, fps=fps, start=start, frames=frames, threads=threads,
         reference=reference)
-    return Result(raw["columns"], raw["info"])
-
-
-def summarize(values):
-    """Per indicator: count, mean, min and max of the measured (not NaN) values
-    of a Result or any mapping of key to array. A dict keyed "<key>_count",
-    "<key>_mean", "<key>_min", "<key>_max"; NaN statistics where an indicator
-    measured nothing."""
-    import numpy
-
-    out = {}
-    for key in KEYS:
-        column = numpy.asarray(values[key], dtype=numpy.float64)
-        measured = column[~numpy.isnan(column)]
-        out[key + "_count"] = int(measured.size)
-        if measured.size:
-            out[key + "_mean"] = float(measured.mean())
-            out[key + "_min"] = float(measured.min())
-            out[key + "_max"] = float(measured.max())
-        else:
-            out[key + "_mean"] = out[key + "_min"] = out[key + "_max"] = math.nan
-    return out
+    return Result(raw["columns"], raw["info"], raw["summary"], raw["spans"])

@@ -19,8 +19,9 @@ __all__ = ["analyze_many", "analyze_one"]
 def analyze_one(path, frames=False, frame_count=None, **options):
     """Analyses one video (nrvq.analyze's options, its frame limit named
     frame_count; threads defaults to 1) and returns its summary row: path,
-    frames analysed, width, height, fps, notes, and per indicator count, mean,
-    min and max of the measured values. With frames=True, returns (row,
+    frames analysed, width, height, fps, notes, and per indicator the pooled
+    statistics of Result.summary as "<key>_<statistic>" (count, left_out,
+    mean, min, max, p5, p50, p95, stddev). With frames=True, returns (row,
     per-frame DataFrame)."""
     options.setdefault("threads", 1)
     result = nrvq.analyze(path, frames=frame_count, **options)
@@ -32,7 +33,7 @@ def analyze_one(path, frames=False, frame_count=None, **options):
         "fps": result.fps,
         "notes": result.notes,
     }
-    row.update(nrvq.summarize(result))
+    row.update(result.summary_row())
     if frames:
         return row, result.to_pandas()
     return row

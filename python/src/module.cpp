@@ -155,8 +155,35 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     info["fps"] = results.fps();
     info["start"] = results.startFrame();
     info["notes"] = results.notes();
+    // The pooled statistics per key and the spans of the flags.
+    py::dict summary;
+    py::dict spans;
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        const nrvq::IndicatorSummary st = results.summary(c);
+        py::dict stats;
+        stats["count"] = st.count;
+        stats["left_out"] = st.leftOut;
+        stats["mean"] = st.mean;
+        stats["min"] = st.min;
+        stats["max"] = st.max;
+        stats["p5"] = st.p5;
+        stats["p50"] = st.p50;
+        stats["p95"] = st.p95;
+        stats["stddev"] = st.stddev;
+        const py::str key(keys[c].data(), keys[c].size());
+        summary[key] = stats;
+        if (nrvq::kIndicators[c].type == nrvq::ValueType::Flag) {
+            py::list list;
+            for (const nrvq::FlagSpan& span : results.spans(keys[c])) {
+                list.append(py::make_tuple(span.first, span.last));
+            }
+            spans[key] = list;
+        }
+    }
     py::dict out;
     out["columns"] = columns;
+    out["summary"] = summary;
+    out["spans"] = spans;
     out["info"] = info;
     return out;
 }

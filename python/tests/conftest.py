@@ -80,9 +80,10 @@ def expect_log_values(rows, frames):
 
 
 def luma_planes(clip, width, height):
-    """The luma planes of a raw YUV 4:2:0 clip (frames (3 * width * height) // 2
-    bytes apart), as read-only (height, width) views of a memory map."""
-    frame_bytes = (3 * width * height) // 2
+    """The luma planes of a raw YUV 4:2:0 clip (each followed by two chroma
+    planes of half the size, rounded up), as read-only (height, width) views
+    of a memory map."""
+    frame_bytes = width * height + 2 * ((width + 1) // 2) * ((height + 1) // 2)
     data = np.memmap(clip, dtype=np.uint8, mode="r")
     count = data.size // frame_bytes
     return [data[i * frame_bytes:i * frame_bytes + width * height].reshape(height, width) for i in range(count)]

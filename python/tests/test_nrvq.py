@@ -1,6 +1,7 @@
 """The Python module against the command line's log, pushed arrays of any
 layout against whole files, and bad input."""
 
+import json
 import math
 import threading
 
@@ -23,13 +24,21 @@ CASES = [
 def test_analyze_equals_the_command_line_log(clips, workdir, spec, width, height, start, count):
     clip = clips(*spec)
     args = [25] + ([count, start] if count is not None else [])
-    rows = run_tool(clip, width, height, *args, "--threads", 2, workdir=workdir)
+    rows = run_tool(clip, width, height, *args, "--threads", 2, "--json", "run.json", workdir=workdir)
+    document = json.loads((workdir / "run.json").read_text())
     for threads in (1, None):
         result = nrvq.analyze(clip, width=width, height=height, start=start, frames=count, threads=threads)
         assert (result.width, result.height, result.fps, result.start) == (width, height, 25.0, start)
         assert list(result) == ["frame", *nrvq.KEYS]
         assert result["frame"].dtype == np.int64 and result["blur"].dtype == np.float64
         expect_log_values(rows, result)
+        # The pooled statistics and flag spans are the command line's own.
+        for key in nrvq.KEYS:
+            for stat, value in document["summary"][key].items():
+                assert result.summary[key][stat] == (math.nan if value is None else value) or (
+                    value is None and math.isnan(result.summary[key][stat])), f"{key} {stat}"
+        spans = {k: [(e["first"], e["last"]) for e in v] for k, v in document["events"].items()}
+        assert result.spans == spans
     table = result.to_pandas()
     assert list(table.columns) == list(nrvq.KEYS) and table.index.name == "frame"
     assert table.index[0] == start and len(table) == len(rows)

@@ -132,6 +132,8 @@ TEST(Api, BadRequestsThrow) {
         const nrvq::FileResults results = nrvq::analyzeFile(clip, {.width = 8, .height = 8, .frames = frames});
         EXPECT_EQ(results.size(), 1u);
         EXPECT_FALSE(results.notes().empty());
+        EXPECT_EQ(results.summary("blur").count, 1);
+        EXPECT_THROW(results.spans("blur"), std::invalid_argument);
     }
 }
 

@@ -23,10 +23,12 @@ uint8_t cellLevel(uint64_t seed, uint64_t cx, uint64_t cy) {
 
 }  // namespace
 
+bool sanitized() { return kSanitized; }
+
 std::vector<Fill> allFills() {
     return {Fill::zeros, Fill::full,     Fill::checker01, Fill::checker254, Fill::rampH,
             Fill::rampV, Fill::rampDiag, Fill::flat8,     Fill::flat16,     Fill::stripesV,
-            Fill::stripesH, Fill::combed, Fill::random};
+            Fill::stripesH, Fill::combed, Fill::blockStep, Fill::spike, Fill::random};
 }
 
 std::string_view fillName(Fill fill) {
@@ -43,6 +45,8 @@ std::string_view fillName(Fill fill) {
         case Fill::stripesV: return "stripesV";
         case Fill::stripesH: return "stripesH";
         case Fill::combed: return "combed";
+        case Fill::blockStep: return "blockStep";
+        case Fill::spike: return "spike";
         case Fill::random: return "random";
     }
     return "?";
@@ -66,6 +70,8 @@ void fillImage(Image* image, Fill fill, uint64_t seed) {
                 case Fill::stripesV: v = (x / 4) % 2 == 0 ? 0 : 255; break;
                 case Fill::stripesH: v = (y / 4) % 2 == 0 ? 0 : 255; break;
                 case Fill::combed: v = y % 2 == 0 ? 0 : 255; break;
+                case Fill::blockStep: v = x / 8 == 1 && y / 8 == 1 ? 4 : 0; break;
+                case Fill::spike: v = x == 9 && y == 10 ? 255 : 0; break;
                 case Fill::random: v = static_cast<uint8_t>(random() >> 56); break;
             }
             image->data[y * image->w + x] = v;
@@ -83,14 +89,15 @@ std::vector<std::pair<uint64_t, uint64_t>> frameSizes() {
     std::vector<std::pair<uint64_t, uint64_t>> sizes;
     for (uint64_t h = 0; h <= 40; ++h) {
         for (uint64_t w = 0; w <= 40; ++w) {
-            // Under the sanitizers: every size up to 17 on one side, and a
+            // Under the sanitizers: every size up to 9 on one side, and a
             // spread of the rest.
-            if (!kSanitized || w <= 17 || h <= 17 || (w * 7 + h * 3) % 5 == 0) {
+            if (!kSanitized || w <= 9 || h <= 9 || (w * 7 + h * 3) % 4 == 0) {
                 sizes.emplace_back(w, h);
             }
         }
     }
-    for (auto size : {std::pair<uint64_t, uint64_t>{257, 263}, {1023, 17}, {1920, 1080}}) {
+    // Rows wide enough for every vector loop to flush its 32-bit lanes.
+    for (auto size : {std::pair<uint64_t, uint64_t>{257, 263}, {1023, 17}, {8300, 4}, {1920, 1080}}) {
         sizes.push_back(size);
     }
     return sizes;

@@ -26,6 +26,8 @@ enum class Fill {
     stripesV,     // columns alternating on the 8-sample block grid (0 / 255 halves)
     stripesH,     // rows alternating on the 8-sample block grid
     combed,       // lines alternating 0 / 255 (interlace-like)
+    blockStep,    // zeros but one 8x8 block of 4s: block means exactly 4.0 apart
+    spike,        // zeros but one sample of 255: block means 255/64 apart
     random,       // independent random samples
 };
 
@@ -38,8 +40,12 @@ void fillImage(Image* image, Fill fill, uint64_t seed);
 OwnedImage<Image> filledImage(uint64_t w, uint64_t h, Fill fill, uint64_t seed);
 
 // Frame sizes to sweep: every size from 0 x 0 to 40 x 40 (a subsample of
-// them in sanitizer builds), then odd large ones up to full HD.
+// them in sanitizer builds), then odd large ones up to full HD and rows
+// over 8192 samples wide.
 std::vector<std::pair<uint64_t, uint64_t>> frameSizes();
+
+// True in the sanitizer builds, where sweeps are thinned out.
+bool sanitized();
 
 // Calls fn once per instruction-set level this processor runs, with that
 // level active; the best level is active again afterwards.

@@ -1,0 +1,179 @@
+// Processor time of every indicator on full-HD textured frames: the literal
+// version against the fast kernel at each instruction-set level this
+// processor runs, and a whole frame of all fifteen through the engine.
+// Reports milliseconds per frame and megapixels per second.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "clips/clip.h"
+#include "engine/analyzer.h"
+#include "kernels/dispatch.h"
+#include "kernels/kernels.h"
+#include "metrics/blackout.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+#include "metrics/contrast.h"
+#include "metrics/exposure.h"
+#include "metrics/flickering.h"
+#include "metrics/interlace.h"
+#include "metrics/letterbox.h"
+#include "metrics/noise.h"
+#include "metrics/pillarbox.h"
+#include "metrics/slice.h"
+#include "metrics/spatialActivity.h"
+#include "metrics/temporalActivity.h"
+
+namespace {
+
+using nrvq::Scratch;
+using nrvq::kernels::SimdLevel;
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+
+struct Frames {
+    clips::Plane currentPlane = clips::texture(kWidth, kHeight, 1);
+    clips::Plane previousPlane = clips::texture(kWidth, kHeight, 0);
+    Image current = makeImage(kWidth, kHeight, currentPlane.samples.data());
+    Image previous = makeImage(kWidth, kHeight, previousPlane.samples.data());
+};
+
+Frames& frames() {
+    static Frames shared;
+    return shared;
+}
+
+// Processor time of the timed loop on the calling thread, for the
+// milliseconds-per-frame counter.
+class LoopClock {
+public:
+    LoopClock() : start_(nrvq::threadSeconds()) {}
+    double seconds() const { return nrvq::threadSeconds() - start_; }
+
+private:
+    double start_;
+};
+
+void setCounters(benchmark::State& state, const LoopClock& clock) {
+    constexpr double kMegapixels = static_cast<double>(kWidth) * kHeight * 1e-6;
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["MP/s"] = benchmark::Counter(kMegapixels, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["ms/frame"] = iterations > 0 ? clock.seconds() * 1e3 / iterations : 0.0;
+}
+
+// Registers name/literal and name/fast/<level> for every available level.
+template <typename Literal, typename Fast>
+void registerIndicator(const std::string& name, Literal literalFn, Fast fastFn) {
+    benchmark::RegisterBenchmark((name + "/literal").c_str(), [literalFn](benchmark::State& state) {
+        Frames& f = frames();
+        const LoopClock clock;
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(literalFn(f));
+        }
+        setCounters(state, clock);
+    })->Unit(benchmark::kMillisecond);
+    for (const SimdLevel level : nrvq::kernels::availableSimdLevels()) {
+        const std::string levelName(nrvq::kernels::simdLevelName(level));
+        benchmark::RegisterBenchmark((name + "/fast/" + levelName).c_str(), [fastFn, level](benchmark::State& state) {
+            nrvq::kernels::setSimdLevel(level);
+            Frames& f = frames();
+            Scratch scratch;
+            const LoopClock clock;
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(fastFn(f, scratch));
+            }
+            setCounters(state, clock);
+            nrvq::kernels::setSimdLevel(SimdLevel::best);
+        })->Unit(benchmark::kMillisecond);
+    }
+}
+
+template <double (*Literal)(const Image*), double (*Fast)(const Image*, Scratch&)>
+void registerSingleFrame(const std::string& name) {
+    registerIndicator(
+        name, [](Frames& f) { return Literal(&f.current); },
+        [](Frames& f, Scratch& s) { return Fast(&f.current, s); });
+}
+
+double literalBlackout(const Image* frame) { return blackout(frame) ? 1.0 : 0.0; }
+double fastBlackout(const Image* frame, Scratch& s) { return nrvq::kernels::blackout(frame, s) ? 1.0 : 0.0; }
+
+// Flickering with its own per-block state.
+struct FlickerRun {
+    OwnedImage<Image> counts{callocImage(kWidth / 8, kHeight / 8)};
+    OwnedImage<Image> states{callocImage(kWidth / 8, kHeight / 8)};
+    FlickeringState period;
+};
+
+// The twelve single-frame indicators and the three temporal ones on one
+// frame, as the engine runs them on one thread.
+void wholeFrame(benchmark::State& state, bool reference) {
+    Frames& f = frames();
+    nrvq::FrameWorker worker(kWidth, kHeight, reference);
+    nrvq::TemporalState temporal(kWidth, kHeight, 25.0, reference);
+    nrvq::FrameRecord record;
+    nrvq::Timings timings;
+    const LoopClock clock;
+    for (auto _ : state) {
+        worker.analyze(&f.current, record, timings);
+        temporal.analyze(&f.current, &f.previous, record, timings);
+        benchmark::DoNotOptimize(record);
+    }
+    setCounters(state, clock);
+}
+
+void registerAll() {
+    namespace k = nrvq::kernels;
+    registerSingleFrame<blockiness, k::blockiness>("blockiness");
+    registerSingleFrame<spatialActivity, k::spatialActivity>("spatialActivity");
+    registerSingleFrame<letterbox, k::letterbox>("letterbox");
+    registerSingleFrame<pillarbox, k::pillarbox>("pillarbox");
+    registerSingleFrame<blockLoss, k::blockLoss>("blockLoss");
+    registerSingleFrame<blur, k::blur>("blur");
+    registerSingleFrame<exposure, k::exposure>("exposure");
+    registerSingleFrame<interlace, k::interlace>("interlace");
+    registerSingleFrame<noise, k::noise>("noise");
+    registerSingleFrame<slice, k::slice>("slice");
+    registerSingleFrame<literalBlackout, fastBlackout>("blackout");
+    registerSingleFrame<contrastRMS, k::contrastRMS>("contrastRMS");
+    registerIndicator(
+        "temporalActivity", [](Frames& f) { return temporalActivity(&f.current, &f.previous); },
+        [](Frames& f, Scratch& s) { return k::temporalActivity(&f.current, &f.previous, s); });
+    registerIndicator(
+        "flickering",
+        [](Frames& f) {
+            static FlickerRun run;
+            return run.period.update(&f.current, &f.previous, run.counts.get(), run.states.get());
+        },
+        [](Frames& f, Scratch& s) {
+            static FlickerRun run;
+            return k::flickering(run.period, &f.current, &f.previous, run.counts.get(), run.states.get(), s);
+        });
+
+    benchmark::RegisterBenchmark("wholeFrame/reference", [](benchmark::State& state) { wholeFrame(state, true); })
+        ->Unit(benchmark::kMillisecond);
+    for (const SimdLevel level : k::availableSimdLevels()) {
+        const std::string name = "wholeFrame/fast/" + std::string(k::simdLevelName(level));
+        benchmark::RegisterBenchmark(name.c_str(), [level](benchmark::State& state) {
+            nrvq::kernels::setSimdLevel(level);
+            wholeFrame(state, false);
+            nrvq::kernels::setSimdLevel(SimdLevel::best);
+        })->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,164 @@
+#include "io/data_output.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace nrvq {
+
+using ordered_json = nlohmann::ordered_json;
+
+// ---- OutputFile -------------------------------------------------------------------
+
+OutputFile::OutputFile(const std::string& path, const std::string& what) : what_(what + " " + path) {
+    if (path == "-") {
+        file_ = stdout;
+        what_ = what + " on standard output";
+        return;
+    }
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr) {
+        throw OutputError("Cannot create " + what_ + ": " + std::strerror(errno));
+    }
+    owned_ = true;
+}
+
+OutputFile::~OutputFile() {
+    if (owned_ && file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+void OutputFile::fail(int error) { throw OutputError("Cannot write " + what_ + ": " + std::strerror(error)); }
+
+void OutputFile::write(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+        fail(errno);
+    }
+}
+
+void OutputFile::flush() {
+    if (std::fflush(file_) != 0) {
+        fail(errno);
+    }
+}
+
+void OutputFile::close() {
+    flush();
+    if (owned_) {
+        std::FILE* file = std::exchange(file_, nullptr);
+        owned_ = false;
+        if (std::fclose(file) != 0) {
+            fail(errno);
+        }
+    }
+}
+
+void appendNumber(std::string& out, double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+// ---- JSON -------------------------------------------------------------------------
+
+namespace {
+
+ordered_json numberOrNull(double value) { return std::isfinite(value) ? ordered_json(value) : ordered_json(); }
+
+}  // namespace
+
+JsonOutput::JsonOutput(const std::string& path, const ResultTable& table, std::string version)
+    : file_(path, "the JSON output"), table_(table), version_(std::move(version)) {}
+
+void JsonOutput::finish(const RunSummary&) {
+    const SourceInfo& info = table_.info();
+    ordered_json input = {{"path", info.path},          {"kind", info.kind},
+                          {"width", info.width},        {"height", info.height},
+                          {"fps", info.fps},            {"layout", info.layout},
+                          {"first_frame", table_.firstIndex()}, {"frames_examined", table_.frames()}};
+    ordered_json summary = ordered_json::object();
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        const IndicatorStats s = table_.stats(c);
+        summary[std::string(kIndicators[c].key)] = {
+            {"count", s.count},  {"mean", numberOrNull(s.mean)}, {"min", numberOrNull(s.min)},
+            {"max", numberOrNull(s.max)}, {"p5", numberOrNull(s.p5)},     {"p50", numberOrNull(s.p50)},
+            {"p95", numberOrNull(s.p95)}, {"stddev", numberOrNull(s.stddev)}, {"left_out", s.leftOut}};
+    }
+    ordered_json events = ordered_json::object();
+    for (const Column flag : {kBlackout, kFreezing}) {
+        ordered_json spans = ordered_json::array();
+        for (const FrameSpan& span : table_.spans(flag)) {
+            spans.push_back({{"first", span.first}, {"last", span.last}});
+        }
+        events[std::string(kIndicators[flag].key)] = std::move(spans);
+    }
+
+    // The frames are written value by value rather than built as a tree: a
+    // long run has many of them.
+    std::string text = "{\n\"version\": " + ordered_json(version_).dump() + ",\n\"input\": " + input.dump() +
+                       ",\n\"summary\": " + summary.dump() + ",\n\"events\": " + events.dump() +
+                       ",\n\"frames\": [";
+    for (int64_t row = 0; row < table_.frames(); ++row) {
+        text += row == 0 ? "\n{\"frame\": " : ",\n{\"frame\": ";
+        text += std::to_string(table_.indexOf(row));
+        for (size_t c = 0; c < kIndicatorCount; ++c) {
+            text += ", \"";
+            text += kIndicators[c].key;
+            text += "\": ";
+            const double v = table_.value(row, c);
+            if (std::isfinite(v)) {
+                appendNumber(text, v);
+            } else {
+                text += "null";
+            }
+        }
+        text += '}';
+        if (text.size() > (1 << 16)) {
+            file_.write(text);
+            text.clear();
+        }
+    }
+    text += "\n]\n}\n";
+    file_.write(text);
+    file_.close();
+}
+
+// ---- CSV --------------------------------------------------------------------------
+
+CsvOutput::CsvOutput(const std::string& path) : file_(path, "the CSV output") { row_.reserve(512); }
+
+void CsvOutput::begin(const SourceInfo&) {
+    std::string header = "frame";
+    for (const IndicatorInfo& info : kIndicators) {
+        header += ',';
+        header += info.key;
+    }
+    header += "\r\n";
+    file_.write(header);
+    file_.flush();
+}
+
+void CsvOutput::frame(const FrameRecord& record) {
+    row_.clear();
+    row_ += std::to_string(record.index);
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        row_ += ',';
+        const double v = record.values[c];
+        if (isMeasured(record, static_cast<Column>(c)) && std::isfinite(v)) {
+            char buffer[32];
+            const int n = std::snprintf(buffer, sizeof buffer, "%.17g", v);
+            row_.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    row_ += "\r\n";
+    file_.write(row_);
+    file_.flush();
+}
+
+void CsvOutput::finish(const RunSummary&) { file_.close(); }
+
+}  // namespace nrvq

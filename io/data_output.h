@@ -1,0 +1,66 @@
+// Machine-readable outputs: a JSON document of the whole run and a CSV file
+// (RFC 4180) with one row per frame. Both give every value at full double
+// precision, exposure untruncated, and nothing where a value is missing.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "io/results.h"
+#include "io/sink.h"
+
+namespace nrvq {
+
+// A file to write, or standard output for the path "-". Every failed write
+// throws OutputError naming the path.
+class OutputFile {
+public:
+    // Throws OutputError when the file cannot be created.
+    OutputFile(const std::string& path, const std::string& what);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void write(const std::string& text);
+    void flush();
+    // Flushes and closes (standard output is only flushed).
+    void close();
+
+private:
+    [[noreturn]] void fail(int error);
+    std::FILE* file_ = nullptr;
+    bool owned_ = false;
+    std::string what_;
+};
+
+// Appends the shortest text that reads back as exactly value (JSON and CSV
+// both accept it); value must be finite.
+void appendNumber(std::string& out, double value);
+
+// The JSON document, written once the run is over from the collected values.
+class JsonOutput : public FrameSink {
+public:
+    JsonOutput(const std::string& path, const ResultTable& table, std::string version);
+    void frame(const FrameRecord&) override {}
+    void finish(const RunSummary& summary) override;
+
+private:
+    OutputFile file_;
+    const ResultTable& table_;
+    std::string version_;
+};
+
+// The CSV file, written through row by row.
+class CsvOutput : public FrameSink {
+public:
+    explicit CsvOutput(const std::string& path);
+    void begin(const SourceInfo& info) override;
+    void frame(const FrameRecord& record) override;
+    void finish(const RunSummary& summary) override;
+
+private:
+    OutputFile file_;
+    std::string row_;
+};
+
+}  // namespace nrvq
