@@ -1,6 +1,10 @@
 # make run   builds the tool and runs it on a clip that the project generates
 # make test  builds and runs every test, plain and under the sanitizers
 # make bench builds and runs the micro-benchmarks
+# make python builds the Python module into build/python (PYTHONPATH=build/python)
+#             and runs its tests
+# make install installs the tool, the library, its header and package files
+#              (PREFIX=/some/where to choose the prefix; default /usr/local)
 
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
@@ -13,7 +17,7 @@ RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all deps test-deps tool build asan tsan run test test-plain test-asan test-tsan bench fuzz clean
+.PHONY: all deps test-deps tool build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
 
 all: build
 
@@ -71,6 +75,14 @@ fuzz: test-deps
 
 bench: build
 	$(BUILD)/nrvq_bench
+
+python: test-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DNRVQ_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
+	cmake --build $(BUILD) -j $(JOBS) --target nrvq_python nrvq makeclip
+	ctest --test-dir $(BUILD) --output-on-failure -R '^python\.'
+
+install: tool
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RUN_DIR)

@@ -15,17 +15,15 @@
 #include "kernels/scratch.h"
 #include "metrics/flickering.h"
 #include "metrics/freezing.h"
+#include "nrvq/nrvq.h"
 #include "tools/definitions.h"
 
 namespace nrvq {
 
-struct AnalyzerOptions {
-    // Threads for a whole run: 0 for one per online core, 1 for one thread
-    // doing everything in order.
-    unsigned threads = 0;
-    // The literal versions of the indicators instead of the fast ones.
-    bool reference = false;
-};
+// What a run is asked: threads and the literal or fast indicators. The
+// public nrvq::Options, so that the library's callers and the command line
+// speak the same type.
+using AnalyzerOptions = Options;
 
 // The threads a run uses for AnalyzerOptions::threads.
 unsigned resolveThreads(unsigned threads);

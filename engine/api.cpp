@@ -1,0 +1,231 @@
+// The public interface (include/nrvq/nrvq.h) over the engine: Analysis wraps
+// Analyzer, analyzeFile wraps openInput and runAnalysis, and FrameResult is a
+// view of the engine's own FrameRecord.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/analyzer.h"
+#include "engine/frame.h"
+#include "engine/registry.h"
+#include "io/input.h"
+#include "io/results.h"
+#include "nrvq/nrvq.h"
+
+#ifndef NRVQ_VERSION_TEXT
+#define NRVQ_VERSION_TEXT "0.0.0"
+#endif
+
+namespace nrvq {
+
+static_assert(indicatorCount == kIndicatorCount, "the public value arrays follow the indicator table");
+
+namespace {
+
+std::array<std::string_view, kIndicatorCount> makeKeys() {
+    std::array<std::string_view, kIndicatorCount> keys{};
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        keys[c] = kIndicators[c].key;
+    }
+    return keys;
+}
+
+const std::array<std::string_view, kIndicatorCount>& keys() {
+    static const auto table = makeKeys();
+    return table;
+}
+
+bool validFps(double fps) { return std::isfinite(fps) && fps > 0.0; }
+
+}  // namespace
+
+std::span<const std::string_view, indicatorCount> indicatorKeys() { return keys(); }
+
+size_t indicatorIndex(std::string_view key) {
+    const std::optional<Column> column = columnOf(key);
+    if (!column) {
+        throw std::out_of_range("no indicator has the key \"" + std::string(key) + "\"");
+    }
+    return *column;
+}
+
+std::string_view version() { return NRVQ_VERSION_TEXT; }
+
+// ---- FrameResult ----------------------------------------------------------------
+
+int64_t FrameResult::index() const { return record_->index; }
+
+bool FrameResult::hasPrevious() const { return record_->hasPrevious; }
+
+std::span<const double, indicatorCount> FrameResult::values() const { return record_->values; }
+
+bool FrameResult::measured(size_t column) const {
+    if (column >= kIndicatorCount) {
+        throw std::out_of_range("indicator column " + std::to_string(column) + " is past the last one");
+    }
+    return isMeasured(*record_, static_cast<Column>(column));
+}
+
+// ---- Analysis -------------------------------------------------------------------
+
+struct Analysis::Impl {
+    Impl(int32_t width, int32_t height, double fps, const Options& options)
+        : analyzer(width, height, fps, options), fps(fps) {}
+    Analyzer analyzer;
+    double fps;
+    int64_t pushed = 0;
+};
+
+Analysis::Analysis(int32_t width, int32_t height, double fps, const Options& options) {
+    if (width <= 0 || height <= 0) {
+        throw std::invalid_argument("the frame size must be positive, not " + std::to_string(width) + " x " +
+                                    std::to_string(height));
+    }
+    if (!validFps(fps)) {
+        throw std::invalid_argument("the frame rate must be a positive finite number");
+    }
+    impl_ = std::make_unique<Impl>(width, height, fps, options);
+}
+
+Analysis::~Analysis() = default;
+Analysis::Analysis(Analysis&&) noexcept = default;
+Analysis& Analysis::operator=(Analysis&&) noexcept = default;
+
+FrameResult Analysis::push(const uint8_t* luma, ptrdiff_t stride) {
+    if (luma == nullptr) {
+        throw std::invalid_argument("the luma plane is null");
+    }
+    const FrameRecord& record = impl_->analyzer.push(luma, stride);
+    ++impl_->pushed;
+    return FrameResult(&record);
+}
+
+int32_t Analysis::width() const { return impl_->analyzer.width(); }
+int32_t Analysis::height() const { return impl_->analyzer.height(); }
+double Analysis::fps() const { return impl_->fps; }
+int64_t Analysis::frames() const { return impl_->pushed; }
+
+// ---- FileResults ----------------------------------------------------------------
+
+struct FileResults::Impl {
+    std::vector<FrameRecord> records;
+    ResultTable table;  // the same values, for the pooled statistics
+    SourceInfo info;
+    std::string notes;
+};
+
+FileResults::FileResults() : impl_(std::make_unique<Impl>()) {}
+FileResults::~FileResults() = default;
+FileResults::FileResults(FileResults&&) noexcept = default;
+FileResults& FileResults::operator=(FileResults&&) noexcept = default;
+
+size_t FileResults::size() const { return impl_ ? impl_->records.size() : 0; }
+
+FrameResult FileResults::operator[](size_t i) const {
+    if (i >= size()) {
+        throw std::out_of_range("frame " + std::to_string(i) + " of " + std::to_string(size()));
+    }
+    return FrameResult(&impl_->records[i]);
+}
+
+int32_t FileResults::width() const { return impl_->info.width; }
+int32_t FileResults::height() const { return impl_->info.height; }
+double FileResults::fps() const { return impl_->info.fps; }
+int64_t FileResults::startFrame() const { return impl_->info.startFrame; }
+const std::string& FileResults::notes() const { return impl_->notes; }
+
+IndicatorSummary FileResults::summary(size_t column) const {
+    if (column >= kIndicatorCount) {
+        throw std::out_of_range("indicator column " + std::to_string(column) + " is past the last one");
+    }
+    const IndicatorStats s = impl_->table.stats(column);
+    return {s.count, s.leftOut, s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev};
+}
+
+std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
+    const auto column = static_cast<Column>(indicatorIndex(key));
+    if (kIndicators[column].type != ValueType::Flag) {
+        throw std::invalid_argument("\"" + std::string(key) + "\" is not a flag: only flags have spans");
+    }
+    std::vector<FlagSpan> out;
+    for (const FrameSpan& span : impl_->table.spans(column)) {
+        out.push_back({span.first, span.last});
+    }
+    return out;
+}
+
+FileResults analyzeFile(const std::string& path, const FileOptions& options) {
+    // The same checks as the command line's, so that the reader is never
+    // asked for what it cannot deliver.
+    if ((options.width && *options.width <= 0) || (options.height && *options.height <= 0)) {
+        throw InputFailure("Invalid frame size: width and height must be positive");
+    }
+    if (options.width && options.height) {
+        const int64_t luma = int64_t{*options.width} * *options.height;
+        if (luma > INT32_MAX || (3 * luma) / 2 > INT32_MAX) {
+            throw InputFailure("Invalid frame size: a frame of width x height is over 2^31 - 1 bytes");
+        }
+    }
+    if (options.fps && !validFps(*options.fps)) {
+        throw InputFailure("Invalid frame rate: expected a positive finite number");
+    }
+    if (options.start < 0) {
+        throw InputFailure("Invalid start frame: expected a whole number that is not negative");
+    }
+
+    InputRequest request;
+    request.path = path;
+    request.width = options.width;
+    request.height = options.height;
+    request.fps = options.fps;
+    request.start = options.start;
+    request.frames = options.frames;
+    std::unique_ptr<FrameSource> source;
+    try {
+        source = openInput(request);
+    } catch (const InputError& e) {
+        throw InputFailure(e.what());
+    }
+    const SourceInfo& info = source->info();
+    if (info.width <= 0 || info.height <= 0) {
+        throw InputFailure("The frame size of " + path + " is not known: give width and height");
+    }
+
+    FileResults results;
+    results.impl_->info = info;
+    // The count asked for may far exceed what the input holds: reserve for
+    // at most a few thousand frames and let the vector grow past that.
+    constexpr int64_t kReserveLimit = 1 << 14;
+    if (info.frameCount > 0) {
+        results.impl_->records.reserve(static_cast<size_t>(std::min(info.frameCount, kReserveLimit)));
+    }
+    AnalyzerOptions analysis;
+    analysis.threads = options.threads;
+    analysis.reference = options.reference;
+    std::vector<FrameRecord>& records = results.impl_->records;
+    ResultTable& table = results.impl_->table;
+    table.begin(info);
+    const RunOutcome outcome = runAnalysis(*source, analysis, [&records, &table](const FrameRecord& record) {
+        records.push_back(record);
+        table.frame(record);
+        return true;
+    });
+    if (outcome.end.status == ReadStatus::Error) {
+        std::string message = "Reading frame " + std::to_string(info.startFrame + outcome.examined) + " of " +
+                              path + " failed";
+        if (outcome.end.error != 0) {
+            message += ": " + std::string(std::strerror(outcome.end.error));
+        } else if (!outcome.end.message.empty()) {
+            message += ": " + outcome.end.message;
+        }
+        throw InputFailure(message);
+    }
+    results.impl_->notes = endOfInputNotes(*source);
+    return results;
+}
+
+}  // namespace nrvq

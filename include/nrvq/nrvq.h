@@ -1,0 +1,205 @@
+// nrvq: no-reference video quality indicators measured on the luma plane.
+//
+// The library's public interface. It names no internal header, so it can be
+// installed on its own: link nrvq::nrvq (CMake) or `pkg-config nrvq`.
+//
+//   nrvq::Analysis analysis(width, height, fps);
+//   for (each frame) {
+//       const nrvq::FrameResult r = analysis.push(luma, stride);
+//       if (r.measured("blur")) use(r["blur"]);
+//   }
+//
+//   const nrvq::FileResults file = nrvq::analyzeFile("clip.yuv", {.width = 512, .height = 288});
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nrvq {
+
+// How many indicators there are; every value array has this length.
+inline constexpr std::size_t indicatorCount = 15;
+
+// The indicators' stable keys, in the table's order (the order of the value
+// arrays and of the command line's columns).
+std::span<const std::string_view, indicatorCount> indicatorKeys();
+
+// The position of key in the table's order; throws std::out_of_range for a
+// key that names no indicator.
+std::size_t indicatorIndex(std::string_view key);
+
+// How the frames are analysed. The values are the same for every choice.
+struct Options {
+    // Threads for a whole file: 0 for one per online core, 1 for one thread
+    // doing everything in order. Analysis::push always runs on the caller's
+    // thread.
+    unsigned threads = 0;
+    // The literal versions of the indicators instead of the fast ones.
+    bool reference = false;
+};
+
+// One frame's record inside the library, known here only by name.
+struct FrameRecord;
+
+// A view of one frame's values, valid as long as what returned it: an
+// Analysis until its next push, a FileResults for its whole life.
+//
+// Values are doubles: blackout and freezing are 0.0 or 1.0; exposure is the
+// value before the command line's rows truncate it to an integer. A value
+// that was not measured (the indicators that need a previous frame on the
+// first frame; block loss, slice or flickering reporting -1) still reads as
+// what the indicator returned; measured() tells them apart.
+class FrameResult {
+public:
+    explicit FrameResult(const FrameRecord* record) : record_(record) {}
+
+    // The frame's index, counted from the start of the input (files) or from
+    // the first pushed frame (Analysis).
+    std::int64_t index() const;
+    // False on the first analysed frame.
+    bool hasPrevious() const;
+
+    // All values in the table's order.
+    std::span<const double, indicatorCount> values() const;
+    double operator[](std::size_t column) const { return values()[column]; }
+    // Throws std::out_of_range for an unknown key.
+    double operator[](std::string_view key) const { return values()[indicatorIndex(key)]; }
+
+    bool measured(std::size_t column) const;
+    bool measured(std::string_view key) const { return measured(indicatorIndex(key)); }
+
+private:
+    const FrameRecord* record_;
+};
+
+// Frame-by-frame analysis of one video that the caller feeds. Frames are
+// analysed at once on the calling thread; the temporal indicators carry state
+// from each pushed frame to the next, so frames must come in order.
+class Analysis {
+public:
+    // Throws std::invalid_argument for a negative size or a frame rate that
+    // is not positive, std::bad_alloc when the working memory does not fit.
+    Analysis(std::int32_t width, std::int32_t height, double fps, const Options& options = {});
+    ~Analysis();
+    // A moved-from Analysis may only be destroyed or assigned to.
+    Analysis(Analysis&&) noexcept;
+    Analysis& operator=(Analysis&&) noexcept;
+    Analysis(const Analysis&) = delete;
+    Analysis& operator=(const Analysis&) = delete;
+
+    // Analyses the luma plane whose width samples per row start stride bytes
+    // apart (stride may be negative for bottom-up planes). The plane is read
+    // during the call only. The result stays valid until the next push.
+    FrameResult push(const std::uint8_t* luma, std::ptrdiff_t stride);
+
+    std::int32_t width() const;
+    std::int32_t height() const;
+    double fps() const;
+    // Frames pushed so far.
+    std::int64_t frames() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// What analyzeFile is asked; unset fields come from the input where it says
+// them (a raw file needs width and height).
+struct FileOptions {
+    std::optional<std::int32_t> width{};
+    std::optional<std::int32_t> height{};
+    std::optional<double> fps{};
+    std::int32_t start = 0;                // first frame to examine
+    std::optional<std::int32_t> frames{};  // how many frames; all when unset
+    unsigned threads = 0;                  // as Options::threads
+    bool reference = false;                // as Options::reference
+};
+
+// Pooled statistics of one indicator over a file's frames where it has a
+// finite, measured value.
+struct IndicatorSummary {
+    std::int64_t count = 0;    // frames with a value
+    std::int64_t leftOut = 0;  // frames without one (not measured, or not finite)
+    // Not-a-number when count is 0. Percentiles interpolate linearly between
+    // the nearest ranks; stddev divides by count.
+    double mean = 0, min = 0, max = 0, p5 = 0, p50 = 0, p95 = 0, stddev = 0;
+};
+
+// Consecutive frames, by frame index, both ends included.
+struct FlagSpan {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
+// The input cannot be opened or read. what() is a complete sentence.
+class InputFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Every analysed frame of a file, in order.
+class FileResults {
+public:
+    FileResults();
+    ~FileResults();
+    FileResults(FileResults&&) noexcept;
+    FileResults& operator=(FileResults&&) noexcept;
+
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    FrameResult operator[](std::size_t i) const;
+
+    std::int32_t width() const;
+    std::int32_t height() const;
+    double fps() const;
+    std::int64_t startFrame() const;
+    // What the input reader had to say at the end, if anything: frames the
+    // input lacked, damaged data skipped; empty otherwise.
+    const std::string& notes() const;
+
+    // The pooled statistics of an indicator, as the command line's summary
+    // and JSON output give them. Unknown keys throw std::out_of_range.
+    IndicatorSummary summary(std::size_t column) const;
+    IndicatorSummary summary(std::string_view key) const { return summary(indicatorIndex(key)); }
+    // The runs of frames where a flag (blackout, freezing) is set.
+    std::vector<FlagSpan> spans(std::string_view key) const;
+
+    class Iterator {
+    public:
+        Iterator(const FileResults* owner, std::size_t i) : owner_(owner), i_(i) {}
+        FrameResult operator*() const { return (*owner_)[i_]; }
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const = default;
+
+    private:
+        const FileResults* owner_;
+        std::size_t i_;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, size()}; }
+
+private:
+    friend FileResults analyzeFile(const std::string&, const FileOptions&);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Analyses a whole input, opened as the command line opens it ("-" for
+// standard input). Throws InputFailure when the input cannot be opened or a
+// read fails, std::bad_alloc when the frame size does not fit in memory.
+FileResults analyzeFile(const std::string& path, const FileOptions& options = {});
+
+// The library's version.
+std::string_view version();
+
+}  // namespace nrvq

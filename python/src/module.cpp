@@ -1,0 +1,256 @@
+// The Python extension nrvq._nrvq: the library's Analysis and analyzeFile for
+// NumPy arrays. Frames are analysed with the interpreter lock released.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/registry.h"
+#include "nrvq/nrvq.h"
+
+namespace py = pybind11;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string shapeText(const py::array& a) {
+    std::string text = "(";
+    for (py::ssize_t i = 0; i < a.ndim(); ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(a.shape(i));
+    }
+    return text + (a.ndim() == 1 ? ",)" : ")");
+}
+
+// One frame's values as a dict: "frame", then every key (NaN where the
+// value was not measured).
+py::dict frameDict(int64_t index, const std::array<double, nrvq::indicatorCount>& values) {
+    py::dict out;
+    out["frame"] = index;
+    const auto keys = nrvq::indicatorKeys();
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        out[py::str(keys[c].data(), keys[c].size())] = values[c];
+    }
+    return out;
+}
+
+// A video fed frame by frame from Python.
+class PyAnalyzer {
+public:
+    PyAnalyzer(int32_t width, int32_t height, double fps, bool reference)
+        : analysis_(width, height, fps, {.threads = 1, .reference = reference}),
+          packed_(static_cast<size_t>(width) * static_cast<size_t>(height)) {}
+
+    py::dict push(const py::handle& object) {
+        if (!py::isinstance<py::array>(object)) {
+            throw py::type_error("luma must be a 2-D NumPy array of uint8, not " +
+                                 std::string(py::str(py::type::handle_of(object).attr("__name__"))));
+        }
+        const auto luma = py::reinterpret_borrow<py::array>(object);
+        if (!luma.dtype().is(py::dtype::of<uint8_t>())) {
+            throw py::type_error("luma must have dtype uint8, not " + std::string(py::str(luma.dtype())));
+        }
+        if (luma.ndim() != 2) {
+            throw py::value_error("luma must be 2-D (height, width), not " + std::to_string(luma.ndim()) +
+                                  "-D with shape " + shapeText(luma));
+        }
+        const int32_t w = analysis_.width(), h = analysis_.height();
+        if (luma.shape(0) != h || luma.shape(1) != w) {
+            throw py::value_error("luma has shape " + shapeText(luma) + "; this analyzer takes (" +
+                                  std::to_string(h) + ", " + std::to_string(w) + ")");
+        }
+        const auto* data = static_cast<const uint8_t*>(luma.data());
+        const ptrdiff_t rowStride = luma.strides(0);
+        const ptrdiff_t columnStride = luma.strides(1);
+
+        int64_t index = 0;
+        std::array<double, nrvq::indicatorCount> values{};
+        {
+            const py::gil_scoped_release unlocked;
+            const std::lock_guard<std::mutex> lock(mutex_);
+            const uint8_t* plane = data;
+            ptrdiff_t stride = rowStride;
+            if (columnStride != 1 && w > 1) {
+                // Samples not next to each other: gathered into the
+                // analyser's own plane first.
+                for (int32_t y = 0; y < h; ++y) {
+                    const uint8_t* row = data + y * rowStride;
+                    uint8_t* out = packed_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+                    for (int32_t x = 0; x < w; ++x) {
+                        out[x] = row[x * columnStride];
+                    }
+                }
+                plane = packed_.data();
+                stride = w;
+            }
+            // The result is valid until the next push: copied out under the lock.
+            const nrvq::FrameResult result = analysis_.push(plane, stride);
+            index = result.index();
+            for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+                values[c] = result.measured(c) ? result[c] : kNaN;
+            }
+        }
+        return frameDict(index, values);
+    }
+
+    int32_t width() const { return analysis_.width(); }
+    int32_t height() const { return analysis_.height(); }
+    double fps() const { return analysis_.fps(); }
+    int64_t frames() const { return analysis_.frames(); }
+
+private:
+    nrvq::Analysis analysis_;
+    std::vector<uint8_t> packed_;  // for planes whose samples are not contiguous
+    std::mutex mutex_;             // one push at a time
+};
+
+// A whole file: "frame" (int64) and every key (float64, NaN where not
+// measured) as arrays, with what the input said about itself.
+py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std::optional<int32_t> height,
+                     std::optional<double> fps, int32_t start, std::optional<int32_t> frames,
+                     std::optional<unsigned> threads, bool reference) {
+    nrvq::FileOptions options;
+    options.width = width;
+    options.height = height;
+    options.fps = fps;
+    options.start = start;
+    options.frames = frames;
+    options.threads = threads.value_or(0);
+    options.reference = reference;
+    nrvq::FileResults results;
+    {
+        const py::gil_scoped_release unlocked;
+        results = nrvq::analyzeFile(path, options);
+    }
+    const auto n = static_cast<py::ssize_t>(results.size());
+    py::array_t<int64_t> index(n);
+    auto indexView = index.mutable_unchecked<1>();
+    for (py::ssize_t i = 0; i < n; ++i) {
+        indexView(i) = results[static_cast<size_t>(i)].index();
+    }
+    py::dict columns;
+    columns["frame"] = index;
+    const auto keys = nrvq::indicatorKeys();
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        py::array_t<double> column(n);
+        auto view = column.mutable_unchecked<1>();
+        for (py::ssize_t i = 0; i < n; ++i) {
+            const nrvq::FrameResult r = results[static_cast<size_t>(i)];
+            view(i) = r.measured(c) ? r[c] : kNaN;
+        }
+        columns[py::str(keys[c].data(), keys[c].size())] = column;
+    }
+    py::dict info;
+    info["path"] = path;
+    info["width"] = results.width();
+    info["height"] = results.height();
+    info["fps"] = results.fps();
+    info["start"] = results.startFrame();
+    info["notes"] = results.notes();
+    // The pooled statistics per key and the spans of the flags.
+    py::dict summary;
+    py::dict spans;
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        const nrvq::IndicatorSummary st = results.summary(c);
+        py::dict stats;
+        stats["count"] = st.count;
+        stats["left_out"] = st.leftOut;
+        stats["mean"] = st.mean;
+        stats["min"] = st.min;
+        stats["max"] = st.max;
+        stats["p5"] = st.p5;
+        stats["p50"] = st.p50;
+        stats["p95"] = st.p95;
+        stats["stddev"] = st.stddev;
+        const py::str key(keys[c].data(), keys[c].size());
+        summary[key] = stats;
+        if (nrvq::kIndicators[c].type == nrvq::ValueType::Flag) {
+            py::list list;
+            for (const nrvq::FlagSpan& span : results.spans(keys[c])) {
+                list.append(py::make_tuple(span.first, span.last));
+            }
+            spans[key] = list;
+        }
+    }
+    py::dict out;
+    out["columns"] = columns;
+    out["summary"] = summary;
+    out["spans"] = spans;
+    out["info"] = info;
+    return out;
+}
+
+const char* typeName(nrvq::ValueType type) {
+    switch (type) {
+        case nrvq::ValueType::Real:
+            return "real";
+        case nrvq::ValueType::Flag:
+            return "flag";
+        case nrvq::ValueType::Truncated:
+            return "truncated";
+    }
+    return "real";
+}
+
+const char* kindName(nrvq::IndicatorKind kind) {
+    switch (kind) {
+        case nrvq::IndicatorKind::SingleFrame:
+            return "single_frame";
+        case nrvq::IndicatorKind::FramePair:
+            return "frame_pair";
+        case nrvq::IndicatorKind::OrderedState:
+            return "ordered_state";
+    }
+    return "single_frame";
+}
+
+// The indicator table: key, kind, value type and the log's printf field.
+py::list indicatorTable() {
+    py::list rows;
+    for (const nrvq::IndicatorInfo& info : nrvq::kIndicators) {
+        py::dict row;
+        row["key"] = std::string(info.key);
+        row["kind"] = kindName(info.kind);
+        row["type"] = typeName(info.type);
+        row["log_field"] = std::string(info.logField);
+        row["measured_on_first_frame"] = info.measuredOnFirstFrame;
+        rows.append(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_nrvq, m) {
+    m.doc() = "No-reference video quality indicators on the luma plane (extension module)";
+    py::register_exception<nrvq::InputFailure>(m, "InputError", PyExc_OSError);
+
+    py::list keys;
+    for (const std::string_view key : nrvq::indicatorKeys()) {
+        keys.append(py::str(key.data(), key.size()));
+    }
+    m.attr("KEYS") = py::tuple(keys);
+    m.attr("__version__") = std::string(nrvq::version());
+    m.def("indicator_table", &indicatorTable);
+
+    py::class_<PyAnalyzer>(m, "Analyzer")
+        .def(py::init<int32_t, int32_t, double, bool>(), py::arg("width"), py::arg("height"),
+             py::arg("fps") = 25.0, py::arg("reference") = false)
+        .def("push", &PyAnalyzer::push, py::arg("luma"))
+        .def_property_readonly("width", &PyAnalyzer::width)
+        .def_property_readonly("height", &PyAnalyzer::height)
+        .def_property_readonly("fps", &PyAnalyzer::fps)
+        .def_property_readonly("frames", &PyAnalyzer::frames);
+
+    m.def("analyze_file", &analyzeFile, py::arg("path"), py::arg("width") = py::none(),
+          py::arg("height") = py::none(), py::arg("fps") = py::none(), py::arg("start") = 0,
+          py::arg("frames") = py::none(), py::arg("threads") = py::none(), py::arg("reference") = false);
+}

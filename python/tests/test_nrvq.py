@@ -1,0 +1,138 @@
+"""The Python module against the command line's log, pushed arrays of any
+layout against whole files, and bad input."""
+
+import json
+import math
+import threading
+
+import numpy as np
+import pytest
+
+import nrvq
+from conftest import expect_log_values, luma_planes, run_tool
+
+# The demonstration clip in part (every segment's first frames) and an odd
+# size; start and count as the command line takes them.
+CASES = [
+    pytest.param(("demo",), 512, 288, 20, 200, id="demo"),
+    pytest.param((101, 59, 30), 101, 59, 4, 20, id="odd"),
+    pytest.param((7, 5, 6), 7, 5, 0, None, id="tiny"),
+]
+
+
+@pytest.mark.parametrize("spec,width,height,start,count", CASES)
+def test_analyze_equals_the_command_line_log(clips, workdir, spec, width, height, start, count):
+    clip = clips(*spec)
+    args = [25] + ([count, start] if count is not None else [])
+    rows = run_tool(clip, width, height, *args, "--threads", 2, "--json", "run.json", workdir=workdir)
+    document = json.loads((workdir / "run.json").read_text())
+    for threads in (1, None):
+        result = nrvq.analyze(clip, width=width, height=height, start=start, frames=count, threads=threads)
+        assert (result.width, result.height, result.fps, result.start) == (width, height, 25.0, start)
+        assert list(result) == ["frame", *nrvq.KEYS]
+        assert result["frame"].dtype == np.int64 and result["blur"].dtype == np.float64
+        expect_log_values(rows, result)
+        # The pooled statistics and flag spans are the command line's own.
+        for key in nrvq.KEYS:
+            for stat, value in document["summary"][key].items():
+                assert result.summary[key][stat] == (math.nan if value is None else value) or (
+                    value is None and math.isnan(result.summary[key][stat])), f"{key} {stat}"
+        spans = {k: [(e["first"], e["last"]) for e in v] for k, v in document["events"].items()}
+        assert result.spans == spans
+    table = result.to_pandas()
+    assert list(table.columns) == list(nrvq.KEYS) and table.index.name == "frame"
+    assert table.index[0] == start and len(table) == len(rows)
+
+
+def layouts(plane):
+    """The same samples in differently laid-out arrays."""
+    h, w = plane.shape
+    padded = np.full((h + 3, w + 17), 7, np.uint8)
+    padded[2:2 + h, 5:5 + w] = plane
+    spaced = np.zeros((2 * h, 3 * w), np.uint8)
+    spaced[::2, ::3] = plane
+    bottom_up = np.ascontiguousarray(plane[::-1])
+    mirrored = np.ascontiguousarray(plane[::-1, ::-1])
+    return {
+        "contiguous": np.ascontiguousarray(plane),
+        "padded view": padded[2:2 + h, 5:5 + w],
+        "column stride 3": spaced[::2, ::3],
+        "negative row stride": bottom_up[::-1],
+        "both strides negative": mirrored[::-1, ::-1],
+        "fortran order": np.asfortranarray(plane),
+    }
+
+
+@pytest.mark.parametrize("spec,width,height,start,count", CASES[:2])
+def test_push_of_any_layout_equals_the_file(clips, spec, width, height, start, count):
+    clip = clips(*spec)
+    frames = 40 if spec == ("demo",) else count
+    expected = nrvq.analyze(clip, width=width, height=height, start=start, frames=frames, threads=2)
+    planes = luma_planes(clip, width, height)[start:start + frames]
+    names = list(layouts(planes[0]))
+    analyzers = {name: nrvq.Analyzer(width, height, fps=25) for name in names}
+    for i, plane in enumerate(planes):
+        for name, array in layouts(plane).items():
+            assert array.shape == (height, width)
+            values = analyzers[name].push(array)
+            assert values["frame"] == i
+            for key in nrvq.KEYS:
+                a, b = values[key], expected[key][i]
+                assert a == b or (math.isnan(a) and math.isnan(b)), f"{name}, frame {i}, {key}"
+    assert analyzers["contiguous"].frames == frames
+
+
+def test_analyzers_in_threads_give_the_same_values(clips):
+    clip = clips(64, 48, 12)
+    planes = luma_planes(clip, 64, 48)
+    expected = nrvq.analyze(clip, width=64, height=48, threads=1)
+    outcomes = [None] * 4
+
+    def work(slot):
+        analyzer = nrvq.Analyzer(64, 48)
+        outcomes[slot] = [analyzer.push(p) for p in planes]
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for outcome in outcomes:
+        got = np.array([[v[k] for k in nrvq.KEYS] for v in outcome])
+        want = np.array([expected[k] for k in nrvq.KEYS]).T
+        np.testing.assert_array_equal(got, want)
+
+
+def test_bad_input_raises_clear_errors(clips, tmp_path):
+    analyzer = nrvq.Analyzer(16, 8)
+    good = np.zeros((8, 16), np.uint8)
+    for bad, error, words in [
+        (good.astype(np.int16), TypeError, "dtype uint8"),
+        (good.astype(np.float32), TypeError, "dtype uint8"),
+        (good.tolist(), TypeError, "NumPy array"),
+        (None, TypeError, "NumPy array"),
+        (good[0], ValueError, "2-D"),
+        (good[None], ValueError, "2-D"),
+        (np.zeros((16, 8), np.uint8), ValueError, "(8, 16)"),
+        (np.zeros((8, 0), np.uint8), ValueError, "(8, 16)"),
+    ]:
+        with pytest.raises(error, match=words.replace("(", r"\(").replace(")", r"\)")):
+            analyzer.push(bad)
+    assert analyzer.frames == 0
+    readonly = good.copy()
+    readonly.flags.writeable = False
+    assert analyzer.push(readonly)["frame"] == 0
+
+    for args in [(0, 8), (16, -1)]:
+        with pytest.raises(ValueError, match="frame size"):
+            nrvq.Analyzer(*args)
+    with pytest.raises(ValueError, match="frame rate"):
+        nrvq.Analyzer(16, 8, fps=0)
+    with pytest.raises(nrvq.InputError, match="missing.yuv"):
+        nrvq.analyze(tmp_path / "missing.yuv", width=16, height=8)
+    assert issubclass(nrvq.InputError, OSError)
+    clip = clips(16, 8, 2)
+    with pytest.raises(nrvq.InputError, match="frame size"):
+        nrvq.analyze(clip, width=0, height=8)
+    short = nrvq.analyze(clip, width=16, height=8, frames=5)
+    assert short.frames == 2 and "not in the file" in short.notes

@@ -1,0 +1,140 @@
+// The public interface: pushed planes of any layout and whole files give the
+// same values, keys address the table's columns, and bad requests fail with
+// exceptions instead of undefined behaviour.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "clips/clip.h"
+#include "engine/registry.h"
+#include "nrvq/nrvq.h"
+#include "testing.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+// Equal values, NaN included, bit for bit.
+void expectSameValues(const nrvq::FrameResult& a, const nrvq::FrameResult& b, const std::string& where) {
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        EXPECT_EQ(std::memcmp(&a.values()[c], &b.values()[c], sizeof(double)), 0)
+            << where << ", " << nrvq::indicatorKeys()[c] << ": " << a[c] << " vs " << b[c];
+        EXPECT_EQ(a.measured(c), b.measured(c)) << where << ", " << nrvq::indicatorKeys()[c];
+    }
+}
+
+TEST(Api, PushedPlanesOfAnyLayoutMatchTheFile) {
+    const TempDir dir;
+    for (const auto& [w, h] : {std::pair{37, 29}, std::pair{64, 48}}) {
+        const int frames = 6, start = 1;
+        std::vector<clips::Plane> planes;
+        {
+            clips::ClipWriter writer((dir / "clip.yuv").string());
+            for (int t = 0; t < frames; ++t) {
+                planes.push_back(clips::texture(w, h, t, t % 3 == 0 ? 0 : 3, 1));
+                writer.write(planes.back());
+            }
+            writer.close();
+        }
+        const nrvq::FileResults file = nrvq::analyzeFile(
+            (dir / "clip.yuv").string(), {.width = w, .height = h, .fps = 30.0, .start = start, .threads = 3});
+        ASSERT_EQ(file.size(), size_t(frames - start));
+        EXPECT_EQ(file.startFrame(), start);
+
+        // Rows packed, padded, and stored bottom-up (negative stride).
+        const ptrdiff_t pad = w + 13;
+        for (const int layout : {0, 1, 2}) {
+            for (const bool reference : {false, true}) {
+                nrvq::Analysis analysis(w, h, 30.0, {.threads = 1, .reference = reference});
+                std::vector<uint8_t> buffer(static_cast<size_t>(pad * h), 0xEE);
+                for (int t = start; t < frames; ++t) {
+                    const uint8_t* src = planes[t].samples.data();
+                    const uint8_t* luma = src;
+                    ptrdiff_t stride = w;
+                    if (layout == 1) {
+                        for (int y = 0; y < h; ++y) {
+                            std::memcpy(&buffer[y * pad], src + y * w, w);
+                        }
+                        luma = buffer.data();
+                        stride = pad;
+                    } else if (layout == 2) {
+                        for (int y = 0; y < h; ++y) {
+                            std::memcpy(&buffer[(h - 1 - y) * w], src + y * w, w);
+                        }
+                        luma = &buffer[(h - 1) * w];
+                        stride = -w;
+                    }
+                    const nrvq::FrameResult pushed = analysis.push(luma, stride);
+                    const nrvq::FrameResult read = file[t - start];
+                    EXPECT_EQ(pushed.index(), t - start);
+                    EXPECT_EQ(read.index(), t);
+                    expectSameValues(pushed, read, testing_support::format("%dx%d frame %d layout %d", w, h, t, layout));
+                }
+                EXPECT_EQ(analysis.frames(), frames - start);
+            }
+        }
+    }
+}
+
+TEST(Api, KeysAddressTheTableAndMeasuredFollowsTheFirstFrame) {
+    const auto keys = nrvq::indicatorKeys();
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        EXPECT_EQ(keys[c], nrvq::kIndicators[c].key);
+        EXPECT_EQ(nrvq::indicatorIndex(keys[c]), c);
+    }
+    EXPECT_THROW(nrvq::indicatorIndex("Blur"), std::out_of_range);
+
+    const clips::Plane plane = clips::texture(40, 24, 0);
+    nrvq::Analysis analysis(40, 24, 25.0);
+    for (int t = 0; t < 2; ++t) {
+        const nrvq::FrameResult r = analysis.push(plane.samples.data(), 40);
+        EXPECT_EQ(r.hasPrevious(), t == 1);
+        for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+            const double byKey = r[keys[c]], byColumn = r[c];
+            EXPECT_EQ(std::memcmp(&byKey, &byColumn, sizeof(double)), 0);
+            EXPECT_EQ(r.measured(keys[c]), r.measured(c));
+            if (!nrvq::kIndicators[c].measuredOnFirstFrame) {
+                EXPECT_EQ(r.measured(c), t == 1 && (c != nrvq::kFlickering)) << keys[c];
+            }
+        }
+        EXPECT_THROW(r["nope"], std::out_of_range);
+        EXPECT_THROW(r.measured(nrvq::indicatorCount), std::out_of_range);
+    }
+}
+
+TEST(Api, BadRequestsThrow) {
+    EXPECT_THROW(nrvq::Analysis(0, 8, 25.0), std::invalid_argument);
+    EXPECT_THROW(nrvq::Analysis(8, -1, 25.0), std::invalid_argument);
+    EXPECT_THROW(nrvq::Analysis(8, 8, 0.0), std::invalid_argument);
+    EXPECT_THROW(nrvq::Analysis(8, 8, NAN), std::invalid_argument);
+    nrvq::Analysis analysis(8, 8, 25.0);
+    EXPECT_THROW(analysis.push(nullptr, 8), std::invalid_argument);
+
+    const TempDir dir;
+    const std::string missing = (dir / "missing.yuv").string();
+    EXPECT_THROW(nrvq::analyzeFile(missing, {.width = 8, .height = 8}), nrvq::InputFailure);
+    {
+        clips::ClipWriter writer((dir / "clip.yuv").string());
+        writer.write(clips::texture(8, 8, 0));
+        writer.close();
+    }
+    const std::string clip = (dir / "clip.yuv").string();
+    for (const nrvq::FileOptions& bad :
+         {nrvq::FileOptions{.width = 0, .height = 8}, nrvq::FileOptions{.width = 8, .height = 8, .fps = -1.0},
+          nrvq::FileOptions{.width = 8, .height = 8, .start = -2},
+          nrvq::FileOptions{.width = 65536, .height = 65536}}) {
+        EXPECT_THROW(nrvq::analyzeFile(clip, bad), nrvq::InputFailure);
+    }
+    // Frames the file lacks are not analysed, and the reader says so.
+    for (const int32_t frames : {3, INT32_MAX}) {
+        const nrvq::FileResults results = nrvq::analyzeFile(clip, {.width = 8, .height = 8, .frames = frames});
+        EXPECT_EQ(results.size(), 1u);
+        EXPECT_FALSE(results.notes().empty());
+        EXPECT_EQ(results.summary("blur").count, 1);
+        EXPECT_THROW(results.spans("blur"), std::invalid_argument);
+    }
+}
+
+}  // namespace
