@@ -47,7 +47,7 @@ void WholeRun(benchmark::State& state) {
     nrvq::AnalyzerOptions options;
     options.threads = static_cast<unsigned>(state.range(2));
     options.reference = state.range(3) != 0;
-    const int64_t count = options.reference ? 16 : 64;
+    const int64_t count = options.reference ? 32 : 256;
     for (auto _ : state) {
         LoopSource source(frames, count);
         const nrvq::RunOutcome outcome =

@@ -72,7 +72,7 @@ private:
             Slot* slot = nullptr;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return quit_ || slotOf(n).state == Slot::Free; });
+                slotFreed_.wait(lock, [&] { return quit_ || slotOf(n).state == Slot::Free; });
                 if (quit_) {
                     return;
                 }
@@ -90,12 +90,12 @@ private:
                 end_ = result;
                 readCount_ = n;
                 readEnded_ = true;
-                changed_.notify_all();
+                frameDone_.notify_all();
                 return;
             }
             slot->state = Slot::Read;
             readCount_ = n + 1;
-            changed_.notify_all();
+            frameRead_.notify_one();
         }
     }
 
@@ -104,7 +104,7 @@ private:
             int64_t n = 0;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
+                frameRead_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
                 if (quit_) {
                     return;
                 }
@@ -120,7 +120,7 @@ private:
             }
             std::lock_guard lock(mutex_);
             slot.state = Slot::Done;
-            changed_.notify_all();
+            frameDone_.notify_all();
         }
     }
 
@@ -130,7 +130,7 @@ private:
         for (int64_t n = 0;; ++n) {
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] {
+                frameDone_.wait(lock, [&] {
                     return failure_ || slotOf(n).state == Slot::Done || (readEnded_ && n >= readCount_);
                 });
                 if (failure_) {
@@ -155,7 +155,7 @@ private:
                 if (n > 0) {
                     slotOf(n - 1).state = Slot::Free;
                 }
-                changed_.notify_all();
+                slotFreed_.notify_all();
             }
             if (!more || (stop != nullptr && stop->load())) {
                 outcome.stopped = true;
@@ -164,19 +164,25 @@ private:
         }
     }
 
+    void notifyEveryone() {
+        slotFreed_.notify_all();
+        frameRead_.notify_all();
+        frameDone_.notify_all();
+    }
+
     void fail(std::exception_ptr error) {
         std::lock_guard lock(mutex_);
         if (!failure_) {
             failure_ = error;
         }
-        changed_.notify_all();
+        notifyEveryone();
     }
 
     void shutDown(std::vector<std::thread>& threads) {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
-            changed_.notify_all();
+            notifyEveryone();
         }
         for (std::thread& t : threads) {
             t.join();
@@ -189,7 +195,11 @@ private:
     std::deque<FrameWorker> workers_;
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // Each waits for one kind of change, so that a change wakes only the
+    // threads that wait for it.
+    std::condition_variable slotFreed_;  // the reader
+    std::condition_variable frameRead_;  // the workers
+    std::condition_variable frameDone_;  // the consumer
     int64_t readCount_ = 0;   // frames read so far
     int64_t nextWork_ = 0;    // next frame for a worker
     bool readEnded_ = false;  // the source has no more frames
