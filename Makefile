@@ -82,6 +82,7 @@ python: test-deps
 	ctest --test-dir $(BUILD) --output-on-failure -R '^python\.'
 
 install: tool
+	cmake --build $(BUILD) -j $(JOBS) --target nrvqlib
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
