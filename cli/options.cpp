@@ -227,6 +227,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         }
         o.stream = value;
     }
+    if (o.threads > 256) {
+        return reject("--threads", std::to_string(o.threads), "expected at most 256");
+    }
     if (!simd.empty()) {
         const auto level = kernels::parseSimdLevel(simd);
         if (!level) {

@@ -101,7 +101,9 @@ auto timed(double& seconds, F&& f) {
 
 unsigned resolveThreads(unsigned threads) {
     if (threads != 0) {
-        return threads;
+        // Every thread holds frames in flight; past this many no machine
+        // gains, and memory would grow without bound.
+        return threads < kMaxThreads ? threads : kMaxThreads;
     }
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<unsigned>(online) : 1u;
