@@ -167,6 +167,20 @@ TEST(KernelDifferential, LiteralEdgeResultsFollowTheFrameSize) {
     }
 }
 
+// Blockiness keeps 32-bit running sums that wrap: 4-sample stripes put a
+// 255 step at every vertical border, and over 8192 x 9000 samples the
+// running sum passes 2^31; one changed sample adds an inside step.
+TEST(KernelDifferential, BlockinessRunningSumsWrap) {
+    auto frame = kernel_testing::filledImage(8192, 9000, Fill::stripesV, 0);
+    frame->data[6] = 0;
+    const uint64_t expected = bits(blockiness(frame.get()));
+    Scratch scratch;
+    kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+        EXPECT_EQ(bits(nrvq::kernels::blockiness(frame.get(), scratch)), expected)
+            << nrvq::kernels::simdLevelName(level);
+    });
+}
+
 // A sequence of frames: each one a repeat of the previous one, the
 // opposite extreme (all 255 against all 0, the largest differences), a new
 // random frame, or the previous one with a few random samples changed.

@@ -2,7 +2,8 @@
 // indicators on frames built to reach paths the generic fills miss: strong
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
-// than 65 535 noise blocks (the 16-bit histogram counters wrap).
+// than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
+// sample short of counting, and block deviations of exactly one half.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -60,6 +61,19 @@ const std::vector<Case>& cases() {
         // Every third band flat, the others matching in neither direction.
         {"bandNaN", [](uint64_t y, uint64_t x, std::mt19937_64&) {
              return (y / 16) % 3 == 1 ? uint8_t{9} : static_cast<uint8_t>(x * 3 + y * 17 + (y / 16) * 101);
+         }},
+        // 10 x 10 squares on the 16-sample grid: each edge is a run of
+        // exactly 11 strong samples, one short of counting.
+        {"shortRuns", [](uint64_t y, uint64_t x, std::mt19937_64&) {
+             return uint8_t{y % 32 >= 16 && y % 32 < 26 && x % 32 >= 16 && x % 32 < 26 ? uint8_t{230} : uint8_t{20}};
+         }},
+        // 8 x 8 blocks of 28 ones and 36 zeros, whose deviation is exactly
+        // 0.5 (rounded up), among blocks of small noise.
+        {"halfSigma", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
+             if ((x / 8 + y / 8) % 3 == 0) {
+                 return static_cast<uint8_t>(r() % 4);
+             }
+             return static_cast<uint8_t>((y % 8) * 8 + x % 8 < 28 ? 1 : 0);
          }},
         // 8 x 8 blocks of graded noise over a coarse pattern.
         {"noisyBlocks", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
