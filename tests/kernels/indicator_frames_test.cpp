@@ -3,7 +3,8 @@
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
 // than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
-// sample short of counting, and block deviations of exactly one half.
+// sample short of counting, block deviations of exactly one half, and an
+// edge next to the first column.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -74,6 +75,12 @@ const std::vector<Case>& cases() {
                  return static_cast<uint8_t>(r() % 4);
              }
              return static_cast<uint8_t>((y % 8) * 8 + x % 8 < 28 ? 1 : 0);
+         }},
+        // Equal rows rising by 100, 60 and 40 at columns 1 to 3, then
+        // falling at column 10: column 2 is no horizontal maximum.
+        {"leftStep", [](uint64_t, uint64_t x, std::mt19937_64&) {
+             const uint8_t levels[] = {0, 100, 160, 200, 200, 200, 200, 200, 200, 200};
+             return x < 10 ? levels[x] : uint8_t{0};
          }},
         // 8 x 8 blocks of graded noise over a coarse pattern.
         {"noisyBlocks", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
