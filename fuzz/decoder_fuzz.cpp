@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             nrvq::DecoderOptions options;
             options.frameCount = 32;
+            options.threads = 1;  // no thread start-up in every run
             auto source = nrvq::openDecoderSource("/proc/self/fd/" + std::to_string(fd), options);
             const nrvq::SourceInfo& info = source->info();
             if (int64_t{info.width} * info.height <= 1024 * 1024) {

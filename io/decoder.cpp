@@ -423,8 +423,10 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     if (rc < 0) throw SourceError("cannot set up the decoder for " + path + ": " + errorText(rc));
     codec->opaque = &state->loggedErrors;
     codec->pkt_timebase = stream->time_base;
-    codec->thread_count = 0;  // as many as the decoder sees fit
-    codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    codec->thread_count = std::max(options.threads, 0);
+    if (codec->thread_count != 1) {
+        codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    }
     // Damaged frames are delivered (and counted) rather than dropped.
     codec->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
     rc = avcodec_open2(codec, decoder, nullptr);

@@ -16,6 +16,7 @@ struct DecoderOptions {
     double fps = 0;           // frame rate to report; <= 0: the stream's own
     int64_t startFrame = 0;   // decoded frames to drop before the first one delivered
     int64_t frameCount = -1;  // frames to deliver; -1: to the end of the stream
+    int threads = 0;          // decoding threads; 0: as many as the decoder sees fit
 };
 
 // Frame sizes the decoder accepts: at most this many samples on a side and
