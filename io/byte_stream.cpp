@@ -53,6 +53,11 @@ ByteStream::ByteStream(const std::string& path) : path_(path), buffer_(kBufferSi
     }
 }
 
+bool ByteStream::shrunk() const {
+    struct stat now {};
+    return seekable_ && ::fstat(fd_, &now) == 0 && now.st_size < stat_.st_size;
+}
+
 ByteStream::~ByteStream() {
     if (ownsFd_ && fd_ >= 0) {
         ::close(fd_);

@@ -28,6 +28,9 @@ public:
     bool seekable() const { return seekable_; }
     // Size in bytes of a seekable input; -1 for a pipe.
     int64_t size() const { return seekable_ ? static_cast<int64_t>(stat_.st_size) : -1; }
+    // A seekable input that is now smaller than when it was opened: cut
+    // short by another program while it was read.
+    bool shrunk() const;
     // Device and inode, to tell whether another path names the same file.
     const struct stat& status() const { return stat_; }
 

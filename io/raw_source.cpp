@@ -45,6 +45,11 @@ std::string describeFrame(int32_t width, int32_t height, const PixelLayout& layo
            std::to_string(layout.frameBytes(width, height)) + " bytes)";
 }
 
+std::string shrunkMessage(const std::string& name, int64_t frame, int64_t got, int64_t frameBytes) {
+    return name + " became shorter while it was read: frame " + std::to_string(frame) + " ends after " +
+           std::to_string(got) + " of its " + std::to_string(frameBytes) + " bytes";
+}
+
 std::string sizeHint(int64_t total, int32_t width, int32_t height, const PixelLayout& layout) {
     std::vector<std::string> fits;
     for (const PixelLayout& other : pixelLayouts()) {
@@ -159,6 +164,12 @@ ReadResult RawSource::next(uint8_t* luma) {
         result.status = ReadStatus::Error;
         result.error = stream_->error();
         result.bytesRead = static_cast<size_t>(std::min(got, reader_.lumaBytes()));
+        return result;
+    }
+    if (got < frameBytes && stream_->shrunk()) {
+        ended_ = true;
+        result.status = ReadStatus::Error;
+        result.message = shrunkMessage(name_, frame, got, frameBytes);
         return result;
     }
     if (got < frameBytes) {

@@ -88,4 +88,8 @@ std::string sizeHint(int64_t total, int32_t width, int32_t height, const PixelLa
 // "768x576 yuv420p (663552 bytes)".
 std::string describeFrame(int32_t width, int32_t height, const PixelLayout& layout);
 
+// The message for a file that became shorter while it was read: frame
+// `frame` ended after `got` of its `frameBytes` bytes.
+std::string shrunkMessage(const std::string& name, int64_t frame, int64_t got, int64_t frameBytes);
+
 }  // namespace nrvq

@@ -315,6 +315,12 @@ ReadResult Y4mSource::next(uint8_t* luma) {
         result.message = name_ + ": frame " + std::to_string(frame) + ": " + problem;
         return result;
     }
+    if ((header == Header::End || got < reader_->frameBytes()) && stream_->shrunk()) {
+        ended_ = true;
+        result.status = ReadStatus::Error;
+        result.message = shrunkMessage(name_, frame, header == Header::End ? 0 : got, reader_->frameBytes());
+        return result;
+    }
     if (header == Header::End || got < reader_->frameBytes()) {
         endOfInput(header == Header::End ? partial : partial + 1 + got);
         result.status = ReadStatus::End;

@@ -1,8 +1,11 @@
-// A run stopped from outside: by SIGINT or SIGTERM, or by a reader of the
-// rows that goes away. The log must hold whole rows, the same ones printed.
+// A run stopped from outside: by SIGINT or SIGTERM, by a reader of the rows
+// that goes away, or by an input that fails or is cut short while it is
+// read. The log must hold whole rows, the same ones printed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,54 @@ TEST(Signals, ClosedOutputStopsQuietlyWithWholeRowsInTheLog) {
     EXPECT_EQ(log.back(), '\n');
     EXPECT_LT(log.size(), full.size());
     EXPECT_EQ(full.substr(0, log.size()), log);  // whole rows, the first ones
+}
+
+// Reads that fail, or a file cut short by another program, part-way through
+// frame 6: the six rows before it are printed and logged alike, and the run
+// ends with the reason and exit status 255.
+TEST(ReadFaults, FailedOrShortenedReadsKeepTheRowsBefore) {
+    TempDir dir;
+    writeClip(dir / "clip.yuv", 512, 288, 10);
+    const std::string raw = readFile(dir / "clip.yuv");
+    const size_t frameBytes = 512 * 288 * 3 / 2;
+    std::string y4m = "YUV4MPEG2 W512 H288 F25:1 C420jpeg\n";
+    const size_t y4mFrame6 = y4m.size() + 6 * (6 + frameBytes) + 6;
+    for (size_t at = 0; at < raw.size(); at += frameBytes) y4m += "FRAME\n" + raw.substr(at, frameBytes);
+    struct Case {
+        std::string fault, file;
+        size_t at;  // past the first MiB, which the container probe reads
+        std::string args, message;
+    };
+    const std::vector<Case> cases = {
+        {"eio", "clip.yuv", 6 * frameBytes + 1000, "clip.yuv 512 288",
+         "Some error occurred when reading the 6 frame\nByte read = 1000, Frame size = 147456\n\n"
+         "Error code: 5 \nError description: Input/output error \n"},
+        {"shrink", "clip.yuv", 6 * frameBytes + 1000, "clip.yuv 512 288",
+         "clip.yuv became shorter while it was read: frame 6 ends after 1000 of its 221184 bytes\n"},
+        {"shrink", "clip.y4m", y4mFrame6 + 1000, "clip.y4m",
+         "clip.y4m became shorter while it was read: frame 6 ends after 1000 of its 221184 bytes\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault + " " + c.file);
+        std::ofstream(dir / "clip.yuv", std::ios::binary) << raw;
+        std::ofstream(dir / "clip.y4m", std::ios::binary) << y4m;
+        const std::string script = "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD=" +
+                                   std::string(NRVQ_READ_FAULTS) + " NRVQ_FAULT=" + c.fault + " NRVQ_FAULT_FILE=" +
+                                   c.file + " NRVQ_FAULT_AT=" + std::to_string(c.at) + "; " + NRVQ_BINARY + " " +
+                                   c.args + " >out.txt 2>err.txt";
+        EXPECT_EQ(shell(dir.path(), script), 255);
+        const std::string out = readFile(dir / "out.txt");
+        const std::vector<std::string> printed = rowsOf(splitLines(out));
+        const std::vector<std::string> logged = rowsOf(splitLines(readFile(dir / "metricsResultsCSV.csv")));
+        ASSERT_EQ(printed.size(), 6u);
+        ASSERT_EQ(logged.size(), 6u);
+        for (size_t i = 0; i < printed.size(); ++i) {
+            EXPECT_EQ(splitFields(printed[i]), splitFields(logged[i])) << "row " << i;
+        }
+        const std::string said =
+            c.fault == "eio" ? out.substr(std::min(out.find("Some error"), out.size())) : readFile(dir / "err.txt");
+        EXPECT_EQ(said, c.message);
+    }
 }
 
 }  // namespace
