@@ -119,9 +119,15 @@ FrameWorker::FrameWorker(int32_t, int32_t, bool reference) : reference_(referenc
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
     const Table& t = table(reference_);
     const ScratchScope scope(&scratch_);
+    // One clock read between two indicators ends the one and starts the
+    // next: half the system calls of timing each on its own.
+    double mark = threadSeconds();
     for (const Column c : callOrder()) {
         if (t[c] != nullptr) {
-            record.values[c] = timed(timings.seconds[c], [&] { return t[c](frame, scratch_); });
+            record.values[c] = t[c](frame, scratch_);
+            const double now = threadSeconds();
+            timings.seconds[c] += now - mark;
+            mark = now;
         }
     }
 }

@@ -2,11 +2,83 @@
 
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define NRVQ_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NRVQ_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef NRVQ_ADDRESS_SANITIZER
+#include <sanitizer/asan_interface.h>
+#define NRVQ_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define NRVQ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define NRVQ_POISON(p, n) ((void)(p), (void)(n))
+#define NRVQ_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace nrvq {
 
 namespace {
 
 thread_local Scratch* installed = nullptr;
+
+// Large buffers of contexts that have ended, kept for the next context on
+// the same thread: a program that measures many short videos one after the
+// other (or the fuzzer) then does not ask the system for fresh pages, and
+// fault them in, for every video. Bounded in number and bytes; poisoned for
+// the address sanitizer while they wait.
+class Spares {
+public:
+    static constexpr size_t kSmallest = size_t{64} << 10;
+    static constexpr size_t kMaxBytes = size_t{64} << 20;
+    static constexpr size_t kMaxCount = 8;
+
+    ~Spares() {
+        for (const Spare& s : spares_) {
+            NRVQ_UNPOISON(s.data, s.size);
+            std::free(s.data);
+        }
+    }
+    // Keeps the buffer, or frees it when it is small or there is no room.
+    void park(void* data, size_t size) {
+        if (data == nullptr) return;
+        if (size < kSmallest || spares_.size() == kMaxCount || bytes_ + size > kMaxBytes) {
+            std::free(data);
+            return;
+        }
+        NRVQ_POISON(data, size);
+        spares_.push_back(Spare{data, size});
+        bytes_ += size;
+    }
+    // The smallest kept buffer of at least size bytes, or null.
+    void* take(size_t size, size_t* capacity) {
+        size_t best = spares_.size();
+        for (size_t i = 0; i < spares_.size(); ++i) {
+            if (spares_[i].size >= size && (best == spares_.size() || spares_[i].size < spares_[best].size)) {
+                best = i;
+            }
+        }
+        if (best == spares_.size()) return nullptr;
+        const Spare s = spares_[best];
+        spares_.erase(spares_.begin() + static_cast<std::ptrdiff_t>(best));
+        bytes_ -= s.size;
+        NRVQ_UNPOISON(s.data, s.size);
+        *capacity = s.size;
+        return s.data;
+    }
+
+private:
+    struct Spare {
+        void* data;
+        size_t size;
+    };
+    std::vector<Spare> spares_;
+    size_t bytes_ = 0;
+};
+
+thread_local Spares spares;
 
 constexpr size_t kAlignment = 64;
 
@@ -26,11 +98,22 @@ void* alignedAlloc(size_t size) {
 
 Scratch::~Scratch() {
     for (Slot& s : slots_) {
-        std::free(s.data);
+        spares.park(s.data, s.size);
     }
     for (Pooled& p : pool_) {
-        std::free(p.data);
+        spares.park(p.data, p.size);
     }
+}
+
+// A buffer of at least size bytes: a spare of an ended context, or fresh
+// memory from the system (counted).
+void* Scratch::obtain(size_t size, size_t* capacity) {
+    if (void* spare = spares.take(size, capacity)) {
+        return spare;
+    }
+    ++systemAllocations_;
+    *capacity = size;
+    return alignedAlloc(size);
 }
 
 void* Scratch::bytes(uint32_t slot, size_t size) {
@@ -39,11 +122,11 @@ void* Scratch::bytes(uint32_t slot, size_t size) {
     }
     Slot& s = slots_[slot];
     if (s.data == nullptr || s.size < size) {
-        void* fresh = alignedAlloc(size);
+        size_t capacity = 0;
+        void* fresh = obtain(size, &capacity);
         std::free(s.data);
         s.data = fresh;
-        s.size = size;
-        ++systemAllocations_;
+        s.size = capacity;
     }
     return s.data;
 }
@@ -66,16 +149,18 @@ void* Scratch::acquire(size_t size, bool zeroed) {
         }
     }
     if (found == nullptr && largest != nullptr) {
-        void* fresh = alignedAlloc(size);
+        size_t capacity = 0;
+        void* fresh = obtain(size, &capacity);
         std::free(largest->data);
         largest->data = fresh;
-        largest->size = size;
-        ++systemAllocations_;
+        largest->size = capacity;
         found = largest;
     }
     if (found == nullptr) {
-        pool_.push_back(Pooled{alignedAlloc(size), size, false});
-        ++systemAllocations_;
+        pool_.reserve(pool_.size() + 1);  // no throw once the buffer is held
+        size_t capacity = 0;
+        void* fresh = obtain(size, &capacity);
+        pool_.push_back(Pooled{fresh, capacity, false});
         found = &pool_.back();
     }
     found->inUse = true;

@@ -36,10 +36,13 @@ public:
     bool release(void* ptr);
 
     // How many times memory was taken from the system: constant once every
-    // buffer has its size.
+    // buffer has its size. Large buffers of a scratch that has ended wait
+    // for the next one made on the same thread, which takes them first.
     uint64_t systemAllocations() const { return systemAllocations_; }
 
 private:
+    void* obtain(size_t size, size_t* capacity);
+
     struct Slot {
         void* data = nullptr;
         size_t size = 0;

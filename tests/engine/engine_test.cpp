@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "clips/clip.h"
@@ -222,6 +223,26 @@ TEST(Engine, NothingIsAllocatedOnceTheBuffersHaveTheirSizes) {
         }
         EXPECT_EQ(allocations.load() - before, 0u) << (reference ? "literal" : "fast");
         EXPECT_EQ(analyzer.systemAllocations(), buffersBefore) << (reference ? "literal" : "fast");
+    }
+}
+
+// On a thread of its own, so that no earlier context left buffers behind.
+TEST(Engine, ALaterContextOnTheThreadTakesTheLargeBuffersOfAnEndedOne) {
+    const std::vector<Plane> frames = testFrames(96, 80);
+    std::vector<uint64_t> taken;
+    std::vector<std::vector<FrameRecord>> records(2);
+    std::thread([&] {
+        for (int run = 0; run < 2; ++run) {
+            nrvq::AnalyzerOptions options;
+            options.reference = true;
+            nrvq::Analyzer analyzer(96, 80, 25.0, options);
+            for (const Plane& frame : frames) records[run].push_back(analyzer.push(frame.samples.data(), 96));
+            taken.push_back(analyzer.systemAllocations());
+        }
+    }).join();
+    EXPECT_LT(taken[1], taken[0]);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(std::memcmp(records[0][i].values.data(), records[1][i].values.data(), sizeof records[0][i].values), 0);
     }
 }
 
