@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -205,6 +206,28 @@ TEST(Rows, NonFiniteValuesAndExposureTruncation) {
     EXPECT_EQ(got[1], "inf");
     EXPECT_TRUE(got[3] == "nan" || got[3] == "-nan") << got[3];
     EXPECT_EQ(got[10], "0");
+}
+
+TEST(Rows, TimingReportAveragesOverTheFramesExamined) {
+    nrvq::Timings timings;
+    for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) {
+        timings.seconds[c] = 0.001 * static_cast<double>(c + 1);
+    }
+    const auto report = [&](double frames) {
+        char* text = nullptr;
+        size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        nrvq::printTimingReport(out, timings, 0.5, frames);
+        std::fclose(out);
+        const std::string result(text, size);
+        std::free(text);
+        return result;
+    };
+    const std::string four = report(4);
+    EXPECT_NE(four.find("\t0.500000 seconds overall \n \t\t\t125.000000 milliseconds per frame"), std::string::npos);
+    EXPECT_NE(four.find("\tBlockiness: 0.250000 ms"), std::string::npos) << four;
+    EXPECT_NE(four.find("\tFlickering: 3.750000 ms"), std::string::npos) << four;
+    EXPECT_NE(report(0).find("\t0.000000 milliseconds per frame"), std::string::npos);
 }
 
 // ---- Command line ------------------------------------------------------------

@@ -6,10 +6,12 @@
 #include "metrics/blockLoss.h"
 #include "testing.h"
 
-// A black 256 x 256 frame with a white square of the given corner and side.
-static double squareLoss(uint64_t corner, uint64_t side) {
-    auto in = [=](uint64_t v) { return v >= corner && v < corner + side; };
-    auto frame = testing_support::makeImage8(256, 256, [&](uint64_t r, uint64_t c) { return in(r) && in(c) ? 255 : 0; });
+// A black 256 x 256 frame with a white rectangle of the given corner (on
+// the diagonal), width and height.
+static double squareLoss(uint64_t corner, uint64_t side, uint64_t height = 0) {
+    auto in = [=](uint64_t v, uint64_t extent) { return v >= corner && v < corner + extent; };
+    auto frame = testing_support::makeImage8(
+        256, 256, [&](uint64_t r, uint64_t c) { return in(r, height ? height : side) && in(c, side) ? 255 : 0; });
     return blockLoss(frame.get());
 }
 
@@ -22,6 +24,9 @@ TEST(BlockLoss, OnlyOutlinesOnTheGridScore) {
     // are runs of exactly twelve, both ways; sides of 10 are too short.
     EXPECT_EQ(squareLoss(16, 11), 1.0);
     EXPECT_EQ(squareLoss(16, 10), 0.0);
+    // Runs of twelve one way and eleven the other do not score.
+    EXPECT_EQ(squareLoss(16, 11, 10), 0.0);
+    EXPECT_EQ(squareLoss(16, 10, 11), 0.0);
 }
 
 // Counts the runs of one line of strong ('x') and weak samples, laid along a
