@@ -9,6 +9,12 @@
 
 #include "engine/analyzer.h"
 
+#if defined(__clang__)
+#define NOT_TRACED __attribute__((no_sanitize("coverage")))
+#else
+#define NOT_TRACED
+#endif
+
 namespace {
 
 // Frames cut from the input bytes: a header picks the size, the count and
@@ -31,7 +37,7 @@ public:
     const nrvq::SourceInfo& info() const override { return info_; }
     // Not traced for coverage: the fill loop's comparisons are the same in
     // every run and took a good part of its time.
-    __attribute__((no_sanitize("coverage"))) nrvq::ReadResult next(uint8_t* luma) override {
+    NOT_TRACED nrvq::ReadResult next(uint8_t* luma) override {
         nrvq::ReadResult r;
         if (delivered_ == frames_) {
             r.status = nrvq::ReadStatus::End;

@@ -368,7 +368,19 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     if (rc < 0) throw SourceError("cannot open " + path + ": " + errorText(rc));
     state->format.reset(opened);
     AVFormatContext* format = opened;
-    rc = avformat_find_stream_info(format, nullptr);
+    // The probe decodes a few frames of every stream; frames larger than
+    // accepted are refused there too, not allocated.
+    const int64_t maxSamples = std::min(options.maxSamples, kMaxDecodedSamples);
+    // Frame sizes that the container states, kept for the message: a
+    // refused probe leaves a stream's size unknown.
+    std::vector<std::pair<int, int>> statedSizes;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        statedSizes.emplace_back(format->streams[i]->codecpar->width, format->streams[i]->codecpar->height);
+    }
+    std::vector<AVDictionary*> probeOptions(format->nb_streams, nullptr);
+    for (AVDictionary*& o : probeOptions) av_dict_set_int(&o, "max_pixels", maxSamples, 0);
+    rc = avformat_find_stream_info(format, probeOptions.data());
+    for (AVDictionary*& o : probeOptions) av_dict_free(&o);
     if (rc < 0) throw SourceError("cannot read the streams of " + path + ": " + errorText(rc));
 
     // The first video stream that is not a still picture attached to the
@@ -399,14 +411,18 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     AVStream* stream = format->streams[index];
     const AVCodecParameters* par = stream->codecpar;
 
+    const auto [statedWidth, statedHeight] =
+        static_cast<size_t>(index) < statedSizes.size() ? statedSizes[index] : std::pair<int, int>{0, 0};
+    const int width = par->width > 0 ? par->width : statedWidth;
+    const int height = par->height > 0 ? par->height : statedHeight;
+    if (width > kMaxDecodedSide || height > kMaxDecodedSide || static_cast<int64_t>(width) * height > maxSamples) {
+        throw SourceError("the frames of " + path + " are " + std::to_string(width) + " x " + std::to_string(height) +
+                          ", larger than the " + std::to_string(kMaxDecodedSide) + " samples a side and " +
+                          (maxSamples == kMaxDecodedSamples ? std::string("2^28") : std::to_string(maxSamples)) +
+                          " samples in all that are accepted");
+    }
     if (par->width <= 0 || par->height <= 0) {
         throw SourceError("the frame size of stream " + std::to_string(index) + " of " + path + " is unknown");
-    }
-    if (par->width > kMaxDecodedSide || par->height > kMaxDecodedSide ||
-        static_cast<int64_t>(par->width) * par->height > kMaxDecodedSamples) {
-        throw SourceError("the frames of " + path + " are " + std::to_string(par->width) + " x " +
-                          std::to_string(par->height) + ", larger than the " + std::to_string(kMaxDecodedSide) +
-                          " samples a side and 2^28 samples in all that are accepted");
     }
     info.width = par->width;
     info.height = par->height;
@@ -423,6 +439,7 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     if (rc < 0) throw SourceError("cannot set up the decoder for " + path + ": " + errorText(rc));
     codec->opaque = &state->loggedErrors;
     codec->pkt_timebase = stream->time_base;
+    codec->max_pixels = maxSamples;
     codec->thread_count = std::max(options.threads, 0);
     if (codec->thread_count != 1) {
         codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;

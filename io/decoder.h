@@ -11,18 +11,22 @@
 
 namespace nrvq {
 
+// Frame sizes the decoder accepts: at most this many samples on a side and
+// kMaxDecodedSamples in all.
+inline constexpr int32_t kMaxDecodedSide = 32768;
+inline constexpr int64_t kMaxDecodedSamples = int64_t{1} << 28;
+
 struct DecoderOptions {
     int stream = -1;          // index of the video stream; -1: the first one
     double fps = 0;           // frame rate to report; <= 0: the stream's own
     int64_t startFrame = 0;   // decoded frames to drop before the first one delivered
     int64_t frameCount = -1;  // frames to deliver; -1: to the end of the stream
     int threads = 0;          // decoding threads; 0: as many as the decoder sees fit
+    // Streams of larger frames are refused, before the libraries allocate
+    // pictures for them while probing.
+    int64_t maxSamples = kMaxDecodedSamples;
 };
 
-// Frame sizes the decoder accepts: at most this many samples on a side and
-// kMaxDecodedSamples in all.
-inline constexpr int32_t kMaxDecodedSide = 32768;
-inline constexpr int64_t kMaxDecodedSamples = int64_t{1} << 28;
 
 // Delivers every decoded frame once, in the decoder's output (presentation)
 // order, with no frame-rate conversion. Damage that the decoder recovers

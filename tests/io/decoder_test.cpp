@@ -284,6 +284,10 @@ TEST(DecoderSource, UnusableFilesAreClearErrors) {
     expectSourceError(audio, stream, "stream 0 of " + audio + " is not a video stream");
     stream.stream = 3;
     expectSourceError(audio, stream, "no stream 3 in " + audio + " (it has 1)");
+    writeClip(dir / "a.avi", format("avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, 48, 32), wideClip(48, 32, 8, 2));
+    DecoderOptions small;
+    small.maxSamples = 48 * 32 - 1;
+    expectSourceError(dir / "a.avi", small, "are 48 x 32, larger than the 32768 samples a side and 1535 samples");
 }
 
 // Containers and compressed streams are recognised; raw samples, random
