@@ -1,7 +1,12 @@
 // Whole runs through the engine: frames from memory, every indicator, the
-// records consumed in order; wall time per frame for one and two threads.
+// records consumed in order; wall time per frame for one and two threads,
+// and the memory a 4K run holds however many frames it examines.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -66,6 +71,44 @@ BENCHMARK(WholeRun)
     ->Args({1920, 1080, 2, 0})
     ->Args({1920, 1080, 1, 1})
     ->Args({1920, 1080, 2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Resident memory of the process in MB, from /proc/self/statm.
+double residentMegabytes() {
+    long pages = 0;
+    long resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+// Arguments: frames, threads. The highest resident memory seen while the
+// records arrive: the same for a short and a long run, since only the frames
+// in flight are held. Run it on its own (--benchmark_filter=MemoryAt4K) so
+// that earlier benchmarks do not count.
+void MemoryAt4K(benchmark::State& state) {
+    const std::vector<clips::Plane> frames = {clips::texture(3840, 2160, 0), clips::texture(3840, 2160, 1)};
+    nrvq::AnalyzerOptions options;
+    options.threads = static_cast<unsigned>(state.range(1));
+    double peak = 0;
+    for (auto _ : state) {
+        LoopSource source(frames, state.range(0));
+        nrvq::runAnalysis(source, options, [&](const nrvq::FrameRecord&) {
+            peak = std::max(peak, residentMegabytes());
+            return true;
+        });
+    }
+    state.counters["peak_resident_MB"] = peak;
+}
+
+BENCHMARK(MemoryAt4K)
+    ->ArgNames({"frames", "threads"})
+    ->Args({50, 2})
+    ->Args({400, 2})
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
