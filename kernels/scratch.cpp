@@ -29,17 +29,24 @@ thread_local Scratch* installed = nullptr;
 // other (or the fuzzer) then does not ask the system for fresh pages, and
 // fault them in, for every video. Bounded in number and bytes; poisoned for
 // the address sanitizer while they wait.
+// Whether the thread's spares are yet to be made, in use, or gone (a
+// context destroyed during the thread's exit, after them, frees its buffers).
+enum class SparesState { Unmade, Alive, Gone };
+thread_local SparesState sparesState = SparesState::Unmade;
+
 class Spares {
 public:
     static constexpr size_t kSmallest = size_t{64} << 10;
     static constexpr size_t kMaxBytes = size_t{64} << 20;
     static constexpr size_t kMaxCount = 8;
 
+    Spares() { sparesState = SparesState::Alive; }
     ~Spares() {
         for (const Spare& s : spares_) {
             NRVQ_UNPOISON(s.data, s.size);
             std::free(s.data);
         }
+        sparesState = SparesState::Gone;
     }
     // Keeps the buffer, or frees it when it is small or there is no room.
     void park(void* data, size_t size) {
@@ -80,6 +87,14 @@ private:
 
 thread_local Spares spares;
 
+void park(void* data, size_t size) {
+    if (sparesState == SparesState::Gone) {
+        std::free(data);
+    } else {
+        spares.park(data, size);
+    }
+}
+
 constexpr size_t kAlignment = 64;
 
 void* alignedAlloc(size_t size) {
@@ -98,17 +113,17 @@ void* alignedAlloc(size_t size) {
 
 Scratch::~Scratch() {
     for (Slot& s : slots_) {
-        spares.park(s.data, s.size);
+        park(s.data, s.size);
     }
     for (Pooled& p : pool_) {
-        spares.park(p.data, p.size);
+        park(p.data, p.size);
     }
 }
 
 // A buffer of at least size bytes: a spare of an ended context, or fresh
 // memory from the system (counted).
 void* Scratch::obtain(size_t size, size_t* capacity) {
-    if (void* spare = spares.take(size, capacity)) {
+    if (void* spare = sparesState == SparesState::Gone ? nullptr : spares.take(size, capacity)) {
         return spare;
     }
     ++systemAllocations_;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -244,6 +245,19 @@ TEST(Engine, ALaterContextOnTheThreadTakesTheLargeBuffersOfAnEndedOne) {
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_EQ(std::memcmp(records[0][i].values.data(), records[1][i].values.data(), sizeof records[0][i].values), 0);
     }
+}
+
+// A context that lives in thread-local storage made before the thread's
+// kept buffers is destroyed after them, at the thread's exit: its buffers
+// are freed then (the leak checker of the sanitizer build would see them).
+TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
+    std::thread([] {
+        thread_local std::optional<nrvq::Analyzer> late;
+        nrvq::AnalyzerOptions options;
+        options.reference = true;
+        late.emplace(96, 80, 25.0, options);
+        for (const Plane& frame : testFrames(96, 80)) late->push(frame.samples.data(), 96);
+    }).join();
 }
 
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
