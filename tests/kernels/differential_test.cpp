@@ -167,16 +167,20 @@ TEST(KernelDifferential, LiteralEdgeResultsFollowTheFrameSize) {
     }
 }
 
-// Blockiness keeps 32-bit running sums that wrap: 4-sample stripes put a
-// 255 step at every vertical border, and over 8192 x 9000 samples the
-// running sum passes 2^31; one changed sample adds an inside step.
-TEST(KernelDifferential, BlockinessRunningSumsWrap) {
+// 32-bit sums that wrap. Blockiness keeps running sums: 4-sample stripes
+// put a 255 step at every vertical border, and over 8192 x 9000 samples the
+// running sum passes 2^31; one changed sample adds an inside step. The
+// contrast's sum of all samples passes 2^32 on the same frame.
+TEST(KernelDifferential, ThirtyTwoBitSumsWrapOnLargeFrames) {
     auto frame = kernel_testing::filledImage(8192, 9000, Fill::stripesV, 0);
     frame->data[6] = 0;
-    const uint64_t expected = bits(blockiness(frame.get()));
+    const uint64_t expectedBlockiness = bits(blockiness(frame.get()));
+    const uint64_t expectedContrast = bits(contrastRMS(frame.get()));
     Scratch scratch;
     kernel_testing::forEachSimdLevel([&](SimdLevel level) {
-        EXPECT_EQ(bits(nrvq::kernels::blockiness(frame.get(), scratch)), expected)
+        EXPECT_EQ(bits(nrvq::kernels::blockiness(frame.get(), scratch)), expectedBlockiness)
+            << nrvq::kernels::simdLevelName(level);
+        EXPECT_EQ(bits(nrvq::kernels::contrastRMS(frame.get(), scratch)), expectedContrast)
             << nrvq::kernels::simdLevelName(level);
     });
 }

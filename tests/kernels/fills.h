@@ -25,6 +25,7 @@ enum class Fill {
     flat16,       // flat 16x16 blocks of random levels
     stripesV,     // columns alternating on the 8-sample block grid (0 / 255 halves)
     columnPairs,  // columns alternating in pairs (0 0 255 255): the largest horizontal Sobel step everywhere
+    sobelPeak,    // rows cycling black, column pairs, white: the largest Sobel energy, on every third row
     stripesH,     // rows alternating on the 8-sample block grid
     combed,       // lines alternating 0 / 255 (interlace-like)
     blockStep,    // zeros but one 8x8 block of 4s: block means exactly 4.0 apart
