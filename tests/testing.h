@@ -1,5 +1,6 @@
 // Helpers shared by the tests: images built from sample lists or functions,
-// temporary folders, and runs of the tool as a separate process.
+// clips and files, temporary folders, and runs of the tool as a separate
+// process.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "clips/clip.h"
 #include "tools/definitions.h"
 
 namespace testing_support {
@@ -50,10 +52,22 @@ struct RunResult {
 RunResult runTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
                   const std::string& shellPrefix = "", const std::string& stdinFrom = "/dev/null");
 
+// Runs a bash script in folder dir; its exit status, or -1 if it was killed.
+int shell(const std::filesystem::path& dir, const std::string& script);
+
+// Frames 0 ... count - 1 of clips::texture(w, h, t, dx, dy, seed).
+std::vector<clips::Plane> textureFrames(int32_t w, int32_t h, int count, int32_t dx = 2, int32_t dy = 1,
+                                        uint32_t seed = 1);
+// Writes the frames as a raw YUV 4:2:0 clip.
+void writeRawClip(const std::filesystem::path& path, const std::vector<clips::Plane>& frames);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 std::vector<std::string> splitLines(const std::string& text);
 // The fields of a row, separated by blanks and tabs.
 std::vector<std::string> splitFields(const std::string& row);
+// The frame rows among the lines of a run's output or log: those that start
+// with a digit and hold a tab.
+std::vector<std::string> frameRows(const std::string& text);
 
 // printf into a string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
