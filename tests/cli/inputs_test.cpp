@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,100 +19,59 @@
 namespace {
 
 using clips::Plane;
-using testing_support::readFile;
-using testing_support::RunResult;
-using testing_support::runTool;
-using testing_support::splitLines;
-using testing_support::TempDir;
+using namespace testing_support;
 
 const char* const kLog = "metricsResultsCSV.csv";
 
-void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-}
-
-// One frame in a layout: the luma plane (10-bit samples are 4 v + r with r
-// in -2 ... 1, which narrow back to v) and chroma planes of a pattern that a
-// misplaced read would mix in.
-std::string encodeFrame(const Plane& plane, const nrvq::PixelLayout& layout) {
-    std::string bytes;
-    const auto put = [&](int v) {
-        if (layout.bits > 8) {
-            bytes += static_cast<char>(v & 0xff);
-            bytes += static_cast<char>(v >> 8);
-        } else {
-            bytes += static_cast<char>(v);
-        }
-    };
-    for (size_t i = 0; i < plane.samples.size(); ++i) {
-        const int v = plane.samples[i];
-        put(layout.bits > 8 ? std::clamp(4 * v + static_cast<int>(i % 4) - 2, 0, 1023) : v);
-    }
-    const int64_t chroma = layout.frameBytes(plane.w, plane.h) / layout.bytesPerSample() -
-                           int64_t{plane.w} * plane.h;
-    for (int64_t i = 0; i < chroma; ++i) {
-        put(static_cast<int>((i * 37 + 11) % (layout.bits > 8 ? 1024 : 256)));
-    }
-    return bytes;
-}
-
+// Frames in a layout, raw or in YUV4MPEG2: the luma planes (10-bit samples
+// are 4 v + r with r in -2 ... 1, which narrow back to v) and chroma planes
+// of a pattern that a misplaced read would mix in.
 std::string encodeClip(const std::vector<Plane>& frames, const nrvq::PixelLayout& layout, bool y4m) {
     std::string bytes;
+    const auto put = [&](int v) {
+        bytes += static_cast<char>(v & 0xff);
+        if (layout.bits > 8) bytes += static_cast<char>(v >> 8);
+    };
     if (y4m) {
         bytes = "YUV4MPEG2 W" + std::to_string(frames[0].w) + " H" + std::to_string(frames[0].h) +
                 " F25:1 Ip A1:1 C" + std::string(layout.y4mName) + " XYSCSS=420JPEG\n";
     }
     for (size_t k = 0; k < frames.size(); ++k) {
-        if (y4m) {
-            bytes += k % 2 ? "FRAME Ip XTAG=1\n" : "FRAME\n";
+        if (y4m) bytes += k % 2 ? "FRAME Ip XTAG=1\n" : "FRAME\n";
+        const Plane& plane = frames[k];
+        for (size_t i = 0; i < plane.samples.size(); ++i) {
+            const int v = plane.samples[i];
+            put(layout.bits > 8 ? std::clamp(4 * v + static_cast<int>(i % 4) - 2, 0, 1023) : v);
         }
-        bytes += encodeFrame(frames[k], layout);
+        const int64_t chroma =
+            layout.frameBytes(plane.w, plane.h) / layout.bytesPerSample() - int64_t{plane.w} * plane.h;
+        for (int64_t i = 0; i < chroma; ++i) put(static_cast<int>((i * 37 + 11) % (layout.bits > 8 ? 1024 : 256)));
     }
     return bytes;
 }
 
-// The frame rows of a run's standard output.
-std::vector<std::string> rows(const RunResult& result) {
-    std::vector<std::string> found;
-    for (const std::string& line : splitLines(result.out)) {
-        if (!line.empty() && line[0] >= '0' && line[0] <= '9') {
-            found.push_back(line);
-        }
-    }
-    return found;
+std::string described(const std::vector<std::string>& args, const std::string& stdinFrom) {
+    std::string text;
+    for (const std::string& arg : args) text += arg + " ";
+    return text + "< " + stdinFrom;
 }
 
 TEST(Inputs, SameFramesGiveTheSameRowsThroughEveryReaderAndLayout) {
     for (const auto& [w, h] : std::vector<std::pair<int32_t, int32_t>>{{32, 16}, {33, 17}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         TempDir dir;
-        std::vector<Plane> frames;
-        for (int t = 0; t < 5; ++t) {
-            frames.push_back(clips::texture(w, h, t, 3, 2, 7));
-        }
-        // The generator's own 4:2:0 layout is the reference.
-        clips::ClipWriter writer((dir / "clip.yuv").string());
-        for (const Plane& frame : frames) {
-            writer.write(frame);
-        }
-        writer.close();
+        const std::vector<Plane> frames = textureFrames(w, h, 5, 3, 2, 7);
+        writeRawClip(dir / "clip.yuv", frames);  // the generator's own 4:2:0 layout is the reference
         const std::string W = std::to_string(w);
         const std::string H = std::to_string(h);
         const RunResult whole = runTool(dir.path(), {"clip.yuv", W, H});
         ASSERT_EQ(whole.status, 0) << whole.err;
-        ASSERT_EQ(rows(whole).size(), 5u);
+        ASSERT_EQ(frameRows(whole.out).size(), 5u);
         const std::string wholeLog = readFile(dir / kLog);
         const RunResult tail = runTool(dir.path(), {"clip.yuv", W, H, "--start", "2"});
-        ASSERT_EQ(rows(tail).size(), 3u);
+        ASSERT_EQ(frameRows(tail.out).size(), 3u);
 
-        struct Case {
-            std::vector<std::string> args;
-            std::string stdinFrom;
-            bool fromStart2;
-        };
+        struct Case { std::vector<std::string> args; std::string stdinFrom; bool fromStart2; };
         std::vector<Case> cases = {
             {{"-", W, H}, "|cat clip.yuv", false},
             {{"/dev/stdin", W, H}, "|cat clip.yuv", false},
@@ -123,8 +81,8 @@ TEST(Inputs, SameFramesGiveTheSameRowsThroughEveryReaderAndLayout) {
         };
         for (const nrvq::PixelLayout& layout : nrvq::pixelLayouts()) {
             const std::string name(layout.name);
-            writeBytes(dir / (name + ".raw"), encodeClip(frames, layout, false));
-            writeBytes(dir / (name + ".y4m"), encodeClip(frames, layout, true));
+            writeFile(dir / (name + ".raw"), encodeClip(frames, layout, false));
+            writeFile(dir / (name + ".y4m"), encodeClip(frames, layout, true));
             cases.push_back({{name + ".raw", W, H, "--pix-fmt", name}, "/dev/null", false});
             cases.push_back({{name + ".y4m"}, "/dev/null", false});
             cases.push_back({{"-", "--start", "2"}, "|cat " + name + ".y4m", true});
@@ -132,15 +90,11 @@ TEST(Inputs, SameFramesGiveTheSameRowsThroughEveryReaderAndLayout) {
         }
         cases.push_back({{"yuv420p.y4m", W, H, "25", "3", "2"}, "/dev/null", true});
         for (const Case& c : cases) {
-            std::string shown;
-            for (const std::string& arg : c.args) {
-                shown += arg + " ";
-            }
-            SCOPED_TRACE(shown + "< " + c.stdinFrom);
+            SCOPED_TRACE(described(c.args, c.stdinFrom));
             std::filesystem::remove(dir / kLog);
             const RunResult result = runTool(dir.path(), c.args, "", c.stdinFrom);
             ASSERT_EQ(result.status, 0) << result.err;
-            EXPECT_EQ(rows(result), rows(c.fromStart2 ? tail : whole));
+            EXPECT_EQ(frameRows(result.out), frameRows((c.fromStart2 ? tail : whole).out));
             if (!c.fromStart2) {
                 EXPECT_EQ(readFile(dir / kLog), wholeLog);
             }
@@ -151,45 +105,34 @@ TEST(Inputs, SameFramesGiveTheSameRowsThroughEveryReaderAndLayout) {
 TEST(Inputs, UnusableInputsStopWithAClearMessage) {
     TempDir dir;
     const nrvq::PixelLayout& yuv420 = nrvq::defaultLayout();
-    std::vector<Plane> frames;
-    for (int t = 0; t < 3; ++t) {
-        frames.push_back(clips::texture(32, 16, t));
-    }
+    const std::vector<Plane> frames = textureFrames(32, 16, 3);
     const std::string clip = encodeClip(frames, yuv420, false);
     const std::string y4m = encodeClip(frames, yuv420, true);
     const std::string frameData = clip.substr(0, 768);
-    writeBytes(dir / "clip.yuv", clip);
-    writeBytes(dir / "empty.yuv", "");
-    writeBytes(dir / "short.yuv", clip.substr(0, 100));
-    writeBytes(dir / "cut.yuv", clip + clip.substr(0, 100));
-    writeBytes(dir / "wide.yuv", std::string(4 * (33 * 16 + 2 * 17 * 8), 'x'));  // 4 frames of 33x16
-    writeBytes(dir / "tenbit.yuv", encodeClip(frames, *nrvq::findLayout("yuv420p10le"), false));
+    writeFile(dir / "clip.yuv", clip);
+    writeFile(dir / "empty.yuv", "");
+    writeFile(dir / "short.yuv", clip.substr(0, 100));
+    writeFile(dir / "cut.yuv", clip + clip.substr(0, 100));
+    writeFile(dir / "wide.yuv", std::string(4 * (33 * 16 + 2 * 17 * 8), 'x'));  // 4 frames of 33x16
+    writeFile(dir / "tenbit.yuv", encodeClip(frames, *nrvq::findLayout("yuv420p10le"), false));
     std::filesystem::create_directory(dir / "folder.yuv");
-    writeBytes(dir / "now.y4m", "YUV4MPEG2 H16 F25:1\nFRAME\n" + frameData);
-    writeBytes(dir / "c411.y4m", "YUV4MPEG2 W32 H16 C411\nFRAME\n" + frameData);
-    writeBytes(dir / "huge.y4m", "YUV4MPEG2 W99999 H99999\nFRAME\n" + frameData);
-    writeBytes(dir / "fps.y4m", "YUV4MPEG2 W32 H16 F25\nFRAME\n" + frameData);
-    writeBytes(dir / "noend.y4m", "YUV4MPEG2 W32 H16");
-    writeBytes(dir / "frame.y4m", y4m.substr(0, y4m.find("FRAME")) + "FRAMX\n" + frameData);
-    writeBytes(dir / "cut.y4m", y4m.substr(0, y4m.size() - 10));
-    writeBytes(dir / "video.mkv", std::string("\x1a\x45\xdf\xa3", 4) + frameData);
-    writeBytes(dir / "video.mp4", std::string("\0\0\0\x20" "ftypisom", 12) + frameData);
-    writeBytes(dir / "video.avi", std::string("RIFF\0\0\0\0AVI LIST", 16) + frameData);
+    writeFile(dir / "huge.y4m", "YUV4MPEG2 W99999 H99999\nFRAME\n" + frameData);
+    writeFile(dir / "noend.y4m", "YUV4MPEG2 W32 H16");
+    writeFile(dir / "frame.y4m", y4m.substr(0, y4m.find("FRAME")) + "FRAMX\n" + frameData);
+    writeFile(dir / "cut.y4m", y4m.substr(0, y4m.size() - 10));
+    writeFile(dir / "video.mkv", std::string("\x1a\x45\xdf\xa3", 4) + frameData);
+    writeFile(dir / "video.mp4", std::string("\0\0\0\x20" "ftypisom", 12) + frameData);
+    writeFile(dir / "video.avi", std::string("RIFF\0\0\0\0AVI LIST", 16) + frameData);
     std::string ts;
-    for (int p = 0; p < 8; ++p) {
-        ts += "\x47" + std::string(187, static_cast<char>(p));
-    }
-    writeBytes(dir / "video.ts", ts);
+    for (int p = 0; p < 8; ++p) ts += "\x47" + std::string(187, static_cast<char>(p));
+    writeFile(dir / "video.ts", ts);
 
-    struct Case {
-        std::vector<std::string> args;
-        std::string stdinFrom;
-        int status;
-        std::string err;  // a line of standard error starts with this
-        bool logKept;     // the earlier log survives
-    };
+    // err starts a line of standard error; ending in a newline, it is all of
+    // standard error, and nothing is printed. logKept: the earlier log survives.
+    struct Case { std::vector<std::string> args; std::string stdinFrom; int status; std::string err; bool logKept; };
     const std::vector<Case> cases = {
-        {{"missing.yuv", "32", "16"}, "", 255, "Error opening the file missing.yuv: No such file or directory", true},
+        {{"missing.yuv", "32", "16"}, "", 255, "Error opening the file missing.yuv: No such file or directory \n",
+         true},
         {{"folder.yuv", "32", "16"}, "", 255, "folder.yuv is a directory", true},
         {{"empty.yuv", "32", "16"}, "", 255, "empty.yuv is empty", true},
         {{"short.yuv", "32", "16"}, "", 255, "short.yuv holds 100 bytes, less than one frame of 32x16 yuv420p", true},
@@ -203,10 +146,8 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
          false},
         {{"-", "32", "16", "--start", "5"}, "|cat clip.yuv", 0,
          "Warning: standard input ends before the start frame 5", false},
-        {{"now.y4m"}, "", 255, "now.y4m: the YUV4MPEG2 header gives no width (W)", true},
-        {{"c411.y4m"}, "", 255, "c411.y4m: unsupported colour space \"C411\"", true},
+        // The header parser's messages, named by file.
         {{"huge.y4m"}, "", 255, "huge.y4m: the YUV4MPEG2 header's frame size 99999x99999 is too large", true},
-        {{"fps.y4m"}, "", 255, "fps.y4m: invalid frame rate \"F25\"", true},
         {{"noend.y4m"}, "", 255, "noend.y4m: the YUV4MPEG2 header is cut off", true},
         {{"frame.y4m"}, "", 255, "frame.y4m: frame 0: expected a FRAME header, found \"FRAMX\"", true},
         {{"-"}, "|cat frame.y4m", 255, "Standard input: frame 0: expected a FRAME header", false},
@@ -225,18 +166,19 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
          "Cannot write the log /dev/full: No space left on device", true},
     };
     for (const Case& c : cases) {
-        std::string shown;
-        for (const std::string& arg : c.args) {
-            shown += arg + " ";
-        }
-        SCOPED_TRACE(shown + "< " + c.stdinFrom);
-        writeBytes(dir / kLog, "old rows\n");
+        SCOPED_TRACE(described(c.args, c.stdinFrom));
+        writeFile(dir / kLog, "old rows\n");
         const RunResult result = runTool(dir.path(), c.args, "", c.stdinFrom.empty() ? "/dev/null" : c.stdinFrom);
         EXPECT_EQ(result.status, c.status) << result.err;
         const std::vector<std::string> lines = splitLines(result.err);
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [&](const std::string& line) { return line.rfind(c.err, 0) == 0; }))
-            << result.err;
+        if (c.err.back() == '\n') {
+            EXPECT_EQ(result.err, c.err);
+            EXPECT_EQ(result.out, "");
+        } else {
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& line) { return line.rfind(c.err, 0) == 0; }))
+                << result.err;
+        }
         if (c.logKept) {
             EXPECT_EQ(readFile(dir / kLog), "old rows\n");
         }
@@ -246,10 +188,8 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
 
 TEST(Inputs, ALogInUseByAnotherRunIsLeftAlone) {
     TempDir dir;
-    clips::ClipWriter writer((dir / "clip.yuv").string());
-    writer.write(clips::texture(32, 16, 0));
-    writer.close();
-    writeBytes(dir / kLog, "rows of the other run\n");
+    writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 1));
+    writeFile(dir / kLog, "rows of the other run\n");
     const int fd = ::open((dir / kLog).c_str(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     const RunResult locked = runTool(dir.path(), {"clip.yuv", "32", "16"});
@@ -262,29 +202,6 @@ TEST(Inputs, ALogInUseByAnotherRunIsLeftAlone) {
     // Once the other run is over the log is the run's own.
     EXPECT_EQ(runTool(dir.path(), {"clip.yuv", "32", "16"}).status, 0);
     EXPECT_EQ(splitLines(readFile(dir / kLog)).size(), 2u);
-}
-
-TEST(Inputs, FullStandardOutputAndEmptyRunsAreReported) {
-    TempDir dir;
-    clips::ClipWriter writer((dir / "clip.yuv").string());
-    writer.write(clips::texture(32, 16, 0));
-    writer.close();
-    const std::string command = "cd '" + dir.path().string() + "' && '" NRVQ_BINARY "' clip.yuv 32 16 --no-log " +
-                                ">/dev/full 2>err.txt";
-    const int status = std::system(command.c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 255);
-    EXPECT_EQ(readFile(dir / "err.txt").rfind("Cannot write", 0), 0u) << readFile(dir / "err.txt");
-
-    // A run that examines no frame reports zero times, not a division by zero.
-    const RunResult none = runTool(dir.path(), {"clip.yuv", "32", "16", "--frames", "0"});
-    EXPECT_EQ(none.status, 0);
-    EXPECT_NE(none.out.find("\t0.000000 milliseconds per frame"), std::string::npos) << none.out;
-    EXPECT_NE(none.out.find("Blockiness: 0.000000 ms"), std::string::npos) << none.out;
-
-    // A raw file alone is not enough; a YUV4MPEG2 file alone is.
-    const RunResult alone = runTool(dir.path(), {"clip.yuv"});
-    EXPECT_EQ(alone.status, 255);
-    EXPECT_EQ(alone.out.rfind("Not enough parameters\n", 0), 0u);
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 // except for the processor-time figures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,25 +35,11 @@ namespace {
 
 using clips::Plane;
 using nrvq::FrameRecord;
-using testing_support::format;
-using testing_support::readFile;
-using testing_support::RunResult;
-using testing_support::runTool;
-using testing_support::splitFields;
-using testing_support::splitLines;
-using testing_support::TempDir;
+using namespace testing_support;
 
 const std::string kUsageTail =
     " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
     ", where [***] is optional parameter.\n\n";
-
-const std::string kConsoleHeader =
-    "Frame: \tBlockiness: \tSpatial Activity: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \t\tTemporalAct: "
-    "\tBlackout: \tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: \t\tSlice: \t\tFlickering:";
-
-const std::string kLogHeader =
-    "Frame: \tBlockiness: \tSA: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \tTA: \tBlackout: \tFreezing: "
-    "\tExposure(bri): \tContrast: \tInterlace: \tNoise: \tSlice: \tFlickering:\n";
 
 // The report with every processor-time figure written as 9.9.
 const std::string kReport =
@@ -66,65 +53,25 @@ const std::string kReport =
     "\nFile stream closed\n\n";
 
 // Writes every figure (signed digits, not-a-number, infinity) as 9.9.
-std::string maskFigures(std::string text) {
-    for (const char* word : {"-nan", "nan", "-inf", "inf"}) {
-        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at)) {
-            text.replace(at, std::strlen(word), "9.9");
-        }
-    }
-    std::string masked;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '-' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
-            continue;  // the sign of a figure
-        }
-        const char mapped = (c >= '0' && c <= '9') ? '9' : c;
-        if (!(mapped == '9' && !masked.empty() && masked.back() == '9')) {
-            masked += mapped;
-        }
-    }
-    return masked;
+std::string maskFigures(const std::string& text) {
+    return std::regex_replace(std::regex_replace(text, std::regex("-?(nan|inf)"), "9.9"), std::regex("-?[0-9]+"), "9");
 }
 
-// The frames of a test clip: textured content, different in every frame.
-std::vector<Plane> movingFrames(int32_t w, int32_t h, int count) {
-    std::vector<Plane> frames;
-    for (int t = 0; t < count; ++t) {
-        frames.push_back(clips::texture(w, h, t, 3, 2, 7));
-    }
-    return frames;
-}
-
-void writeClip(const std::filesystem::path& path, const std::vector<Plane>& frames) {
-    clips::ClipWriter writer(path.string());
-    for (const Plane& frame : frames) {
-        writer.write(frame);
-    }
-    writer.close();
-}
-
-std::string consoleRow(int32_t frame, FrameRecord r) {
-    r.index = frame;
+std::string textRow(void (*append)(const FrameRecord&, std::string&), const FrameRecord& r) {
     std::string row;
-    nrvq::appendConsoleRow(r, row);
-    return row;
-}
-std::string logRow(int32_t frame, FrameRecord r) {
-    r.index = frame;
-    std::string row;
-    nrvq::appendLogRow(r, row);
+    append(r, row);
     return row;
 }
 
 // Replays a run in this process with the library's indicators and fresh
-// temporal state: the console rows that the tool must print.
+// temporal state: the records that the tool must print and log.
 class Replay {
 public:
     Replay(int32_t w, int32_t h, double fps)
         : fps_(fps), counts_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)),
           states_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)) {}
 
-    std::string row(int32_t index, const Plane& plane) {
+    FrameRecord next(int32_t index, const Plane& plane) {
         Plane copy = plane;
         const Image frame = makeImage(static_cast<uint64_t>(plane.w), static_cast<uint64_t>(plane.h),
                                       copy.samples.data());
@@ -149,9 +96,8 @@ public:
             v[kFlickering] = flickering_.update(&frame, &previous, counts_.get(), states_.get());
         }
         previous_ = plane;
-        std::string text = consoleRow(index, r_);
-        text.pop_back();  // the newline
-        return text;
+        r_.index = index;
+        return r_;
     }
 
 private:
@@ -164,44 +110,72 @@ private:
     Plane previous_;
 };
 
-std::string startupLines(const std::string& path, int w, int h, const char* fps, int frames, int start) {
-    return "Video file " + path + " opened successfully!\n\n" +
-           format("Width = %d, Height = %d, FPS = %s, Number of Frames = %d, Start Frame = %d\n\n", w, h, fps,
-                  frames, start) +
-           kConsoleHeader + "\n";
-}
+struct Expected {
+    const char* fps;    // as the start-up lines show it
+    int frames, start;  // as the start-up lines show them
+    size_t rows;        // frames examined
+    std::string err;
+};
 
-// Checks the start-up lines and the header; returns the lines after them.
-std::vector<std::string> linesAfter(const std::string& start, const RunResult& result) {
-    EXPECT_EQ(result.out.substr(0, start.size()), start);
-    return splitLines(result.out.substr(std::min(start.size(), result.out.size())));
-}
-
-void appendTo(const std::filesystem::path& path, const void* bytes, size_t count) {
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    std::fwrite(bytes, 1, count, file);
-    std::fclose(file);
+// Runs the tool on args (file, width, height, ...) naming a file of frames and
+// checks all it writes: the start-up lines, the rows against a replay from
+// the start frame on, the report, the log and standard error. Returns the rows.
+std::vector<std::string> expectRun(const TempDir& dir, const std::vector<std::string>& args,
+                                   const std::vector<Plane>& frames, const Expected& e) {
+    const RunResult result = runTool(dir.path(), args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, e.err);
+    const std::string startup = "Video file " + args[0] + " opened successfully!\n\nWidth = " + args[1] +
+                                ", Height = " + args[2] + ", FPS = " + e.fps + ", Number of Frames = " +
+                                std::to_string(e.frames) + ", Start Frame = " + std::to_string(e.start) + "\n\n" +
+                                nrvq::consoleHeader() + "\n";
+    EXPECT_EQ(result.out.substr(0, startup.size()), startup);
+    std::vector<std::string> lines = splitLines(result.out.substr(std::min(startup.size(), result.out.size())));
+    lines.resize(std::max(lines.size(), e.rows));
+    Replay replay(frames[0].w, frames[0].h, std::atof(e.fps));
+    std::string log, report;
+    for (size_t k = 0; k < e.rows; ++k) {
+        const FrameRecord r = replay.next(e.start + static_cast<int32_t>(k), frames.at(e.start + k));
+        EXPECT_EQ(lines[k] + "\n", textRow(nrvq::appendConsoleRow, r)) << "frame " << r.index;
+        log += textRow(nrvq::appendLogRow, r);
+    }
+    if (e.rows > 0) {  // the temporal columns at their start values
+        const std::vector<std::string> first = splitFields(lines[0]);
+        EXPECT_EQ((std::vector<std::string>{first.at(7), first.at(9), first.at(15)}),
+                  (std::vector<std::string>{"0.00000", "0", "0.00000"}));
+    }
+    for (size_t k = e.rows; k < lines.size(); ++k) report += lines[k] + "\n";
+    EXPECT_EQ(maskFigures(report), kReport);
+    if (e.rows == 0) {  // times over no frame are zero, not a division by zero
+        EXPECT_NE(report.find("\t0.000000 milliseconds per frame"), std::string::npos) << report;
+        EXPECT_NE(report.find("Blockiness: 0.000000 ms"), std::string::npos) << report;
+    }
+    EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), nrvq::logHeader() + log);
+    lines.resize(e.rows);
+    return lines;
 }
 
 // ---- Rows ------------------------------------------------------------------------
 
 TEST(Rows, ConsoleAndLogFieldWidths) {
     FrameRecord r;
+    r.index = 7;
     r.values = {0.987654321, 12.5, 0.25, 1.0, -1.0, 3.14159, 2.0, 1.0, 0.0, 127.9, 47.123456, 0.0, 1.98112, 1.5, 0.125};
-    EXPECT_EQ(consoleRow(7, r),
+    EXPECT_EQ(textRow(nrvq::appendConsoleRow, r),
               "00007 \t0.98765 \t12.50000 \t\t0.25000 \t1.00000 \t-1.00000 \t3.142   \t2.00000 \t1 \t\t0 \t\t127    "
               "\t\t47.12346 \t0.00000 \t1.9811   \t1.500   \t0.12500\n");
-    EXPECT_EQ(logRow(7, r),
+    EXPECT_EQ(textRow(nrvq::appendLogRow, r),
               "00007 \t0.98765 \t12.50000 \t0.25000 \t1.00000 \t-1.00000 \t3.142 \t2.00000 \t1 \t0 \t127    "
               "\t47.12346 \t0.00000 \t1.9811   \t1.500   \t0.12500\n");
 }
 
 TEST(Rows, NonFiniteValuesAndExposureTruncation) {
     FrameRecord r;
+    r.index = 123456;
     r.values[nrvq::kBlockiness] = 1.0 / 0.0;
     r.values[nrvq::kLetterbox] = 0.0 / 0.0;
     r.values[nrvq::kExposure] = -0.5;  // truncates toward zero
-    const std::vector<std::string> got = splitFields(logRow(123456, r));
+    const std::vector<std::string> got = splitFields(textRow(nrvq::appendLogRow, r));
     EXPECT_EQ(got[0], "123456");
     EXPECT_EQ(got[1], "inf");
     EXPECT_TRUE(got[3] == "nan" || got[3] == "-nan") << got[3];
@@ -210,9 +184,7 @@ TEST(Rows, NonFiniteValuesAndExposureTruncation) {
 
 TEST(Rows, TimingReportAveragesOverTheFramesExamined) {
     nrvq::Timings timings;
-    for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) {
-        timings.seconds[c] = 0.001 * static_cast<double>(c + 1);
-    }
+    for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) timings.seconds[c] = 0.001 * static_cast<double>(c + 1);
     const auto report = [&](double frames) {
         char* text = nullptr;
         size_t size = 0;
@@ -232,109 +204,63 @@ TEST(Rows, TimingReportAveragesOverTheFramesExamined) {
 
 // ---- Command line ------------------------------------------------------------
 
-TEST(CommandLine, TooFewArgumentsPrintUsageAndTouchNothing) {
+TEST(CommandLine, RejectedArgumentsPrintUsageAndTouchNothing) {
     TempDir dir;
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"clip.yuv"}, {"clip.yuv", "32"}}) {
+    writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 2));
+    const std::string usage = std::string("Usage : ") + NRVQ_BINARY + kUsageTail;
+    const std::string names[] = {"", "WIDTH", "HEIGHT", "FPS", "NumberOfFrames", "startFrame"};
+    // Too few arguments (a raw file alone is not enough), then arguments
+    // rejected by the index of the one named; 46341 x 46341 is a luma plane
+    // that fits and a frame that does not.
+    std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, 0}, {{"clip.yuv"}, 0}, {{"missing.yuv"}, 0}, {{"clip.yuv", "32"}, 0},
+        {{"clip.yuv", "65536", "65536"}, 2}, {{"clip.yuv", "46341", "46341"}, 2}};
+    for (const auto& [at, value] : std::vector<std::pair<int, std::string>>{
+             {1, "abc"}, {1, "32px"}, {1, "0"}, {1, "-32"}, {1, " 32"}, {1, "99999999999"}, {2, ""}, {3, "fast"},
+             {3, "0"}, {3, "-25"}, {3, "inf"}, {3, "nan"}, {4, "ten"}, {4, "1.5"}, {5, "-1"}, {5, "1e2"}}) {
+        std::vector<std::string> args = {"clip.yuv", "32", "16", "25", "2", "0"};
+        args.resize(std::max(3, at + 1));
+        args[at] = value;
+        cases.push_back({args, at});
+    }
+    for (const auto& [args, at] : cases) {
+        SCOPED_TRACE(args.empty() ? "no arguments" : args.back());
         const RunResult result = runTool(dir.path(), args);
         EXPECT_EQ(result.status, 255);
-        EXPECT_EQ(result.out, std::string("Not enough parameters\n\nUsage : ") + NRVQ_BINARY + kUsageTail);
-        EXPECT_EQ(result.err, "");
+        if (at == 0) {
+            EXPECT_EQ(result.out, "Not enough parameters\n\n" + usage);
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(result.out, usage);
+            const std::vector<std::string> errLines = splitLines(result.err);
+            ASSERT_EQ(errLines.size(), 1u) << result.err;
+            EXPECT_EQ(errLines[0].rfind("Invalid " + names[at] + " \"" + args[at] + "\": ", 0), 0u) << errLines[0];
+        }
         EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv"));
     }
 }
 
-TEST(CommandLine, BadArgumentsAreRejectedBeforeAnythingIsOpened) {
-    TempDir dir;
-    writeClip(dir / "clip.yuv", movingFrames(32, 16, 2));
-    struct Case {
-        std::vector<std::string> args;
-        std::string named;
-    };
-    const std::vector<Case> cases = {
-        {{"clip.yuv", "abc", "16"}, "WIDTH \"abc\""},
-        {{"clip.yuv", "32px", "16"}, "WIDTH \"32px\""},
-        {{"clip.yuv", "0", "16"}, "WIDTH \"0\""},
-        {{"clip.yuv", "-32", "16"}, "WIDTH \"-32\""},
-        {{"clip.yuv", " 32", "16"}, "WIDTH \" 32\""},
-        {{"clip.yuv", "99999999999", "16"}, "WIDTH \"99999999999\""},
-        {{"clip.yuv", "32", ""}, "HEIGHT \"\""},
-        {{"clip.yuv", "65536", "65536"}, "HEIGHT \"65536\""},
-        {{"clip.yuv", "46341", "46341"}, "HEIGHT \"46341\""},  // luma fits, frame size does not
-        {{"clip.yuv", "32", "16", "fast"}, "FPS \"fast\""},
-        {{"clip.yuv", "32", "16", "0"}, "FPS \"0\""},
-        {{"clip.yuv", "32", "16", "-25"}, "FPS \"-25\""},
-        {{"clip.yuv", "32", "16", "inf"}, "FPS \"inf\""},
-        {{"clip.yuv", "32", "16", "nan"}, "FPS \"nan\""},
-        {{"clip.yuv", "32", "16", "25", "ten"}, "NumberOfFrames \"ten\""},
-        {{"clip.yuv", "32", "16", "25", "1.5"}, "NumberOfFrames \"1.5\""},
-        {{"clip.yuv", "32", "16", "25", "2", "-1"}, "startFrame \"-1\""},
-        {{"clip.yuv", "32", "16", "25", "2", "1e2"}, "startFrame \"1e2\""},
-    };
-    for (const Case& c : cases) {
-        const RunResult result = runTool(dir.path(), c.args);
-        EXPECT_EQ(result.status, 255) << c.named;
-        const std::vector<std::string> errLines = splitLines(result.err);
-        ASSERT_EQ(errLines.size(), 1u) << result.err;
-        EXPECT_EQ(errLines[0].rfind("Invalid " + c.named + ": ", 0), 0u) << errLines[0];
-        EXPECT_EQ(result.out, std::string("Usage : ") + NRVQ_BINARY + kUsageTail);
-        EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv")) << c.named;
-    }
-}
-
-TEST(CommandLine, MissingVideoFailsAndKeepsAnEarlierLog) {
-    TempDir dir;
-    {
-        std::FILE* old = std::fopen((dir / "metricsResultsCSV.csv").c_str(), "w");
-        std::fputs("old rows\n", old);
-        std::fclose(old);
-    }
-    const RunResult result = runTool(dir.path(), {"missing.yuv", "32", "16"});
-    EXPECT_EQ(result.status, 255);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Error opening the file missing.yuv: No such file or directory \n");
-    EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), "old rows\n");
-}
-
 // ---- Whole runs ----------------------------------------------------------------
 
-TEST(Run, DefaultsRowsLogAndReport) {
+TEST(Run, SelectedFramesRowsLogAndReport) {
     TempDir dir;
-    const std::vector<Plane> frames = movingFrames(32, 16, 3);
-    writeClip(dir / "clip.yuv", frames);
-    appendTo(dir / "clip.yuv", "partial", 7);  // a partial frame at the end is not counted
-    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err,
-              "Warning: clip.yuv ends with 7 bytes that are not a whole frame of 32x16 yuv420p (768 bytes); they are "
-              "not examined\n");
-
-    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "25.00", 3, 0), result);
-    ASSERT_GE(lines.size(), 3u);
-    Replay replay(32, 16, 25.0);
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(lines[k], replay.row(k, frames[k]));
-    }
-    // The first row shows the temporal columns at their start values.
-    const std::vector<std::string> first = splitFields(lines[0]);
-    EXPECT_EQ(first[7], "0.00000");
-    EXPECT_EQ(first[9], "0");
-    EXPECT_EQ(first[15], "0.00000");
-
-    std::string report;
-    for (size_t k = 3; k < lines.size(); ++k) {
-        report += lines[k] + "\n";
-    }
-    EXPECT_EQ(maskFigures(report), kReport);
-
-    // The log holds the same values, tab-separated, under its own header.
-    const std::string log = readFile(dir / "metricsResultsCSV.csv");
-    ASSERT_EQ(log.substr(0, 163), kLogHeader);
-    const std::vector<std::string> logLines = splitLines(log.substr(163));
-    ASSERT_EQ(logLines.size(), 3u);
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(splitFields(logLines[k]), splitFields(lines[k]));
-        EXPECT_EQ(logLines[k].find("\t\t"), std::string::npos);
+    const std::vector<Plane> frames = textureFrames(32, 16, 14, 3, 2, 7);
+    writeRawClip(dir / "clip.yuv", frames);
+    writeFile(dir / "clip.yuv", readFile(dir / "clip.yuv") + std::string(100, '\x10'));  // a frame cut short
+    struct Case { std::vector<std::string> more; Expected expected; };
+    for (const Case& c : std::vector<Case>{
+             {{}, {"25.00", 14, 0, 14, "Warning: clip.yuv ends with 100 bytes that are not a whole frame of 32x16 "
+                                       "yuv420p (768 bytes); they are not examined\n"}},
+             {{"24", "3", "10"}, {"24.00", 3, 10, 3, ""}},  // frame 10 is not compared with frame 9
+             {{"25", "6", "12"}, {"25.00", 6, 12, 2, "Warning: 4 of the 6 requested frames are not in the file\n"}},
+             {{"25", "2", "50"}, {"25.00", 2, 50, 0, "Warning: 2 of the 2 requested frames are not in the file\n"}},
+             {{"25", "0"}, {"25.00", 0, 0, 0, ""}},
+             {{"25", "-4"}, {"25.00", -4, 0, 0, ""}},
+         }) {
+        std::vector<std::string> args = {"clip.yuv", "32", "16"};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        SCOPED_TRACE(args.back());
+        expectRun(dir, args, frames, c.expected);
     }
 }
 
@@ -344,73 +270,13 @@ TEST(Run, FramesAreReadAtTheirOffsetsForOddSizes) {
     // a wrong offset would mix them in.
     TempDir dir;
     std::string bytes;
+    std::vector<Plane> frames;
     for (int k = 0; k < 4; ++k) {
+        frames.emplace_back(3, 3, static_cast<uint8_t>(10 * (k + 1)));
         bytes += std::string(9, static_cast<char>(10 * (k + 1))) + std::string(8, '\xff');
     }
-    appendTo(dir / "odd.yuv", bytes.data(), bytes.size());
-    const RunResult result = runTool(dir.path(), {"odd.yuv", "3", "3", "30"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::vector<std::string> lines = linesAfter(startupLines("odd.yuv", 3, 3, "30.00", 4, 0), result);
-    ASSERT_GE(lines.size(), 4u);
-    Replay replay(3, 3, 30.0);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(lines[k], replay.row(k, Plane(3, 3, static_cast<uint8_t>(10 * (k + 1)))));
-    }
-}
-
-TEST(Run, StartFrameAndCountSelectFrames) {
-    TempDir dir;
-    const std::vector<Plane> frames = movingFrames(32, 16, 14);
-    writeClip(dir / "clip.yuv", frames);
-    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "24", "3", "10"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "24.00", 3, 10), result);
-    ASSERT_GE(lines.size(), 4u);
-    const std::vector<std::string> first = splitFields(lines[0]);
-    EXPECT_EQ(first[0], "00010");
-    EXPECT_EQ(first[7], "0.00000");
-    EXPECT_EQ(first[9], "0");
-    EXPECT_EQ(first[15], "0.00000");
-    // Frame 11 is compared with frame 10, not with anything before it.
-    Replay replay(32, 16, 24.0);
-    for (int k = 10; k < 13; ++k) {
-        EXPECT_EQ(lines[k - 10], replay.row(k, frames[k]));
-    }
-    EXPECT_EQ(lines[3].rfind("Calculation time: ", 0), 0u);
-}
-
-TEST(Run, FrameCountOfZeroOrLessWritesNoRows) {
-    TempDir dir;
-    writeClip(dir / "clip.yuv", movingFrames(32, 16, 2));
-    for (const char* count : {"0", "-4"}) {
-        const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", count});
-        ASSERT_EQ(result.status, 0) << result.err;
-        const std::string start = startupLines("clip.yuv", 32, 16, "25.00", std::atoi(count), 0);
-        ASSERT_EQ(result.out.substr(0, start.size()), start);
-        EXPECT_EQ(maskFigures(result.out.substr(start.size())), kReport);
-        EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), kLogHeader);
-    }
-}
-
-TEST(Run, FramesMissingFromTheFileAreNotExamined) {
-    TempDir dir;
-    const std::vector<Plane> frames = movingFrames(32, 16, 3);
-    writeClip(dir / "clip.yuv", frames);
-    appendTo(dir / "clip.yuv", frames[0].samples.data(), 100);  // a last frame cut off in its luma plane
-    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "25", "6", "1"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "Warning: 4 of the 6 requested frames are not in the file\n");
-    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 32, 16, "25.00", 6, 1), result);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(splitFields(lines[0])[0], "00001");
-    EXPECT_EQ(splitFields(lines[1])[0], "00002");
-    EXPECT_EQ(lines[2].rfind("Calculation time: ", 0), 0u);
-    EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 3u);
-
-    const RunResult pastEnd = runTool(dir.path(), {"clip.yuv", "32", "16", "25", "2", "50"});
-    ASSERT_EQ(pastEnd.status, 0) << pastEnd.err;
-    EXPECT_EQ(pastEnd.err, "Warning: 2 of the 2 requested frames are not in the file\n");
-    EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 1u);
+    writeFile(dir / "odd.yuv", bytes);
+    expectRun(dir, {"odd.yuv", "3", "3", "30"}, frames, {"30.00", 4, 0, 4, ""});
 }
 
 TEST(Run, TemporalColumnsFollowRepeatsChangesAndAlternations) {
@@ -418,37 +284,19 @@ TEST(Run, TemporalColumnsFollowRepeatsChangesAndAlternations) {
     // picture in which one block alternates between changing and standing
     // still while the rest stays put.
     TempDir dir;
-    std::vector<Plane> frames;
-    const Plane still = clips::texture(48, 48, 0, 3, 2, 5);
-    const Plane other = clips::texture(48, 48, 9, 3, 2, 5);
-    for (int t = 0; t < 5; ++t) {
-        frames.push_back(still);
-    }
+    std::vector<Plane> frames(5, clips::texture(48, 48, 0, 3, 2, 5));
     for (int t = 5; t < 21; ++t) {
-        Plane plane = other;
-        plane.at(3, 3) = static_cast<uint8_t>((t + 1) / 2);  // changes on odd frames only
-        frames.push_back(plane);
+        frames.push_back(clips::texture(48, 48, 9, 3, 2, 5));
+        frames.back().at(3, 3) = static_cast<uint8_t>((t + 1) / 2);  // changes on odd frames only
     }
-    writeClip(dir / "clip.yuv", frames);
-    const RunResult result = runTool(dir.path(), {"clip.yuv", "48", "48"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::vector<std::string> lines = linesAfter(startupLines("clip.yuv", 48, 48, "25.00", 21, 0), result);
-    ASSERT_GE(lines.size(), 21u);
-    Replay replay(48, 48, 25.0);
-    for (int k = 0; k < 21; ++k) {
-        EXPECT_EQ(lines[k], replay.row(k, frames[k])) << "frame " << k;
-    }
-    // Freezing from the third repeat at 25 frames per second, ended by the change.
-    const std::vector<std::string> frozen = {"0", "0", "0", "1", "1", "0", "0"};
-    for (size_t k = 0; k < frozen.size(); ++k) {
-        EXPECT_EQ(splitFields(lines[k])[9], frozen[k]) << "frame " << k;
-    }
+    writeRawClip(dir / "clip.yuv", frames);
+    const std::vector<std::string> rows = expectRun(dir, {"clip.yuv", "48", "48"}, frames, {"25.00", 21, 0, 21, ""});
     // Flickering reports on the 9th and the 17th frame. In the first period
     // (frames 1 ... 8) the alternating block switches on frames 5 to 8, in
     // the second (frames 9 ... 16) on every frame.
-    EXPECT_EQ(splitFields(lines[7])[15], "-1.00000");
-    EXPECT_EQ(splitFields(lines[8])[15], "0.50000");
-    EXPECT_EQ(splitFields(lines[16])[15], "1.00000");
+    EXPECT_EQ(splitFields(rows[7])[15], "-1.00000");
+    EXPECT_EQ(splitFields(rows[8])[15], "0.50000");
+    EXPECT_EQ(splitFields(rows[16])[15], "1.00000");
 }
 
 TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
@@ -456,19 +304,18 @@ TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
     // flickering period; the sanitizer build checks every access.
     TempDir dir;
     for (const auto& [w, h] : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {2, 3}, {7, 1}, {1, 9}, {17, 9}, {9, 50}}) {
-        writeClip(dir / "clip.yuv", movingFrames(w, h, 10));
-        const RunResult result = runTool(dir.path(), {"clip.yuv", std::to_string(w), std::to_string(h)});
-        EXPECT_EQ(result.status, 0) << w << " x " << h << ": " << result.err;
-        EXPECT_EQ(splitLines(readFile(dir / "metricsResultsCSV.csv")).size(), 11u) << w << " x " << h;
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        const std::vector<Plane> frames = textureFrames(w, h, 10, 3, 2, 7);
+        writeRawClip(dir / "clip.yuv", frames);
+        expectRun(dir, {"clip.yuv", std::to_string(w), std::to_string(h)}, frames, {"25.00", 10, 0, 10, ""});
     }
 }
 
 TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
     TempDir withLog;
     TempDir withoutLog;
-    const std::vector<Plane> frames = movingFrames(32, 16, 2);
-    writeClip(withLog / "clip.yuv", frames);
-    writeClip(withoutLog / "clip.yuv", frames);
+    writeRawClip(withLog / "clip.yuv", textureFrames(32, 16, 2));
+    writeRawClip(withoutLog / "clip.yuv", textureFrames(32, 16, 2));
     std::filesystem::create_directory(withoutLog / "metricsResultsCSV.csv");
 
     const RunResult normal = runTool(withLog.path(), {"clip.yuv", "32", "16"});
@@ -482,7 +329,7 @@ TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
 // (The sanitizers reserve more address space than the limit allows.)
 TEST(Run, ExhaustedMemoryStopsWithAMessage) {
     TempDir dir;
-    writeClip(dir / "clip.yuv", movingFrames(32, 16, 1));
+    writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 1));
     const RunResult result = runTool(dir.path(), {"clip.yuv", "30000", "30000", "25", "1"}, "ulimit -v 400000;");
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.err, "Out of memory: the images for this frame size cannot be allocated\n");
