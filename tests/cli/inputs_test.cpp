@@ -1,6 +1,6 @@
-// The inputs of a whole run: the same frames through every reader and
-// layout give the same rows, and every unusable input stops with a clear
-// message, leaving an earlier log alone.
+// The inputs of a whole run: the same frames through every reader, layout
+// and container give the same rows, and every unusable input stops with a
+// clear message, leaving an earlier log alone.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "clips/clip.h"
+#include "io/encode.h"
 #include "io/layout.h"
 #include "testing.h"
 
@@ -48,6 +49,12 @@ std::string encodeClip(const std::vector<Plane>& frames, const nrvq::PixelLayout
         for (int64_t i = 0; i < chroma; ++i) put(static_cast<int>((i * 37 + 11) % (layout.bits > 8 ? 1024 : 256)));
     }
     return bytes;
+}
+
+std::vector<WideLuma> lumas(const std::vector<Plane>& frames) {
+    std::vector<WideLuma> wide;
+    for (const Plane& frame : frames) wide.emplace_back(frame.samples.begin(), frame.samples.end());
+    return wide;
 }
 
 std::string described(const std::vector<std::string>& args, const std::string& stdinFrom) {
@@ -89,11 +96,17 @@ TEST(Inputs, SameFramesGiveTheSameRowsThroughEveryReaderAndLayout) {
             cases.push_back({{"-", W, H, "--pix-fmt", name, "--start", "2"}, "|cat " + name + ".raw", true});
         }
         cases.push_back({{"yuv420p.y4m", W, H, "25", "3", "2"}, "/dev/null", true});
+        // A container: no frame size needed, options or positional arguments.
+        writeClip(dir / "clip.mkv", {"matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, w, h}, lumas(frames));
+        cases.push_back({{"clip.mkv"}, "/dev/null", false});
+        cases.push_back({{"clip.mkv", "--start", "2", "--frames", "3", "--fps", "30"}, "/dev/null", true});
+        cases.push_back({{"clip.mkv", W, H, "25", "9", "2"}, "/dev/null", true});
         for (const Case& c : cases) {
             SCOPED_TRACE(described(c.args, c.stdinFrom));
             std::filesystem::remove(dir / kLog);
             const RunResult result = runTool(dir.path(), c.args, "", c.stdinFrom);
             ASSERT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(result.err.find("damaged"), std::string::npos) << result.err;
             EXPECT_EQ(frameRows(result.out), frameRows((c.fromStart2 ? tail : whole).out));
             if (!c.fromStart2) {
                 EXPECT_EQ(readFile(dir / kLog), wholeLog);
@@ -126,6 +139,8 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
     std::string ts;
     for (int p = 0; p < 8; ++p) ts += "\x47" + std::string(187, static_cast<char>(p));
     writeFile(dir / "video.ts", ts);
+    writeClip(dir / "clip.mkv", {"matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 32, 16}, lumas(frames));
+    writeAudioOnly(dir / "audio.mka");
 
     // err starts a line of standard error; ending in a newline, it is all of
     // standard error, and nothing is printed. logKept: the earlier log survives.
@@ -159,6 +174,11 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
         {{"video.mp4"}, "", 255, "cannot open video.mp4: Invalid data found", true},
         {{"-", "32", "16"}, "|cat video.avi", 255, "Standard input holds compressed video, which is decoded from files only", true},
         {{"video.ts", "32", "16"}, "", 255, "cannot open video.ts: Invalid data found", true},
+        {{"audio.mka"}, "", 255, "no video stream in audio.mka\n", true},
+        {{"clip.mkv", "--stream", "1"}, "", 255, "no stream 1 in clip.mkv (it has 1)\n", true},
+        {{"clip.mkv", "40", "16"}, "", 255, "The frames of clip.mkv are 32 x 16, not the 40 x 16 given\n", true},
+        {{"clip.yuv", "32", "16", "--stream", "0"}, "", 255,
+         "--stream applies to container files, and clip.yuv is not one\n", true},
         {{"clip.yuv", "32", "16", "--pix-fmt", "nv12"}, "", 255, "Invalid --pix-fmt \"nv12\"", true},
         {{"clip.yuv", "32", "16", "--log", "clip.yuv"}, "", 255, "The log clip.yuv is the input itself", true},
         {{"-", "32", "16", "--log", "clip.yuv"}, "clip.yuv", 255, "The log clip.yuv is the input itself", true},

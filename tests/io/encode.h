@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -14,16 +14,19 @@ extern "C" {
 
 namespace testing_support {
 
+// A video stream of 25 frames per second; FFV1 is written at level 3 with
+// slice checksums, so that damage to its frames is seen.
 struct ClipFormat {
+    ClipFormat(std::string muxer, AVCodecID codec, AVPixelFormat pixels, int32_t w, int32_t h, int64_t bitRate = 0,
+               int maxBFrames = 0)
+        : muxer(std::move(muxer)), codec(codec), pixels(pixels), w(w), h(h), bitRate(bitRate), maxBFrames(maxBFrames) {}
+
     std::string muxer;  // "matroska", "avi", "mp4", "mpeg1video", ...
-    AVCodecID codec = AV_CODEC_ID_FFV1;
-    AVPixelFormat pixels = AV_PIX_FMT_YUV420P;
-    int32_t w = 0;
-    int32_t h = 0;
-    int fps = 25;
-    int64_t bitRate = 0;  // for lossy codecs
-    int maxBFrames = 0;
-    std::map<std::string, std::string> options;  // the encoder's own options
+    AVCodecID codec;
+    AVPixelFormat pixels;
+    int32_t w, h;
+    int64_t bitRate;  // for lossy codecs
+    int maxBFrames;
 };
 
 // Luma samples of one frame, w x h, row after row, in the format's depth.
