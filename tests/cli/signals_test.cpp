@@ -4,49 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
 
 #include "clips/clip.h"
 #include "testing.h"
 
 namespace {
 
-using testing_support::readFile;
-using testing_support::splitFields;
-using testing_support::splitLines;
-using testing_support::TempDir;
+using namespace testing_support;
 
+// count frames cycling through the first 7 of a moving texture.
 void writeClip(const std::filesystem::path& path, int32_t w, int32_t h, int count) {
-    std::vector<clips::Plane> planes;
-    for (int t = 0; t < 7; ++t) {
-        planes.push_back(clips::texture(w, h, t));
-    }
-    clips::ClipWriter writer(path.string());
-    for (int t = 0; t < count; ++t) {
-        writer.write(planes[static_cast<size_t>(t) % planes.size()]);
-    }
-    writer.close();
+    const std::vector<clips::Plane> planes = textureFrames(w, h, 7);
+    std::vector<clips::Plane> frames;
+    for (int t = 0; t < count; ++t) frames.push_back(planes[static_cast<size_t>(t) % planes.size()]);
+    writeRawClip(path, frames);
 }
 
-int shell(const std::filesystem::path& dir, const std::string& script) {
-    const std::string command = "cd '" + dir.string() + "' && bash -c '" + script + "'";
-    const int raw = std::system(command.c_str());
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-std::vector<std::string> rowsOf(const std::vector<std::string>& lines) {
-    std::vector<std::string> rows;
-    for (const std::string& line : lines) {
-        if (line.size() > 5 && line[0] >= '0' && line[0] <= '9' && line.find('\t') != std::string::npos) {
-            rows.push_back(line);
-        }
+// Rows printed and logged alike, field by field.
+void expectSameRows(const std::vector<std::string>& printed, const std::vector<std::string>& logged) {
+    ASSERT_EQ(printed.size(), logged.size());
+    for (size_t i = 0; i < printed.size(); ++i) {
+        EXPECT_EQ(splitFields(printed[i]), splitFields(logged[i])) << "row " << i;
     }
-    return rows;
 }
 
 TEST(Signals, InterruptedRunReportsTheFramesItExamined) {
@@ -59,19 +40,16 @@ TEST(Signals, InterruptedRunReportsTheFramesItExamined) {
                                    "for i in $(seq 400); do "
                                    "[ $(cat metricsResultsCSV.csv 2>/dev/null | wc -l) -ge 3 ] && break; sleep 0.05; done; "
                                    "kill -" + name + " $pid; wait $pid";
-        EXPECT_EQ(shell(dir.path(), script), status) << name;
+        SCOPED_TRACE(name);
+        EXPECT_EQ(shell(dir.path(), script), status);
         const std::string out = readFile(dir / "out.txt");
-        const std::vector<std::string> printed = rowsOf(splitLines(out));
-        const std::vector<std::string> logged = rowsOf(splitLines(readFile(dir / "metricsResultsCSV.csv")));
-        ASSERT_GE(printed.size(), 2u) << name;
-        EXPECT_LT(printed.size(), 300u) << name;
-        ASSERT_EQ(printed.size(), logged.size()) << name;
-        for (size_t i = 0; i < printed.size(); ++i) {
-            EXPECT_EQ(splitFields(printed[i]), splitFields(logged[i])) << name << " row " << i;
-        }
-        EXPECT_NE(out.find("Calculation time: "), std::string::npos) << name;
-        EXPECT_NE(out.find("File stream closed"), std::string::npos) << name;
-        EXPECT_EQ(readFile(dir / "err.txt"), "") << name;
+        const std::vector<std::string> printed = frameRows(out);
+        ASSERT_GE(printed.size(), 2u);
+        EXPECT_LT(printed.size(), 300u);
+        expectSameRows(printed, frameRows(readFile(dir / "metricsResultsCSV.csv")));
+        EXPECT_NE(out.find("Calculation time: "), std::string::npos);
+        EXPECT_NE(out.find("File stream closed"), std::string::npos);
+        EXPECT_EQ(readFile(dir / "err.txt"), "");
     }
 }
 
@@ -102,11 +80,8 @@ TEST(ReadFaults, FailedOrShortenedReadsKeepTheRowsBefore) {
     std::string y4m = "YUV4MPEG2 W512 H288 F25:1 C420jpeg\n";
     const size_t y4mFrame6 = y4m.size() + 6 * (6 + frameBytes) + 6;
     for (size_t at = 0; at < raw.size(); at += frameBytes) y4m += "FRAME\n" + raw.substr(at, frameBytes);
-    struct Case {
-        std::string fault, file;
-        size_t at;  // past the first MiB, which the container probe reads
-        std::string args, message;
-    };
+    // The faults come past the first MiB, which the container probe reads.
+    struct Case { std::string fault, file; size_t at; std::string args, message; };
     const std::vector<Case> cases = {
         {"eio", "clip.yuv", 6 * frameBytes + 1000, "clip.yuv 512 288",
          "Some error occurred when reading the 6 frame\nByte read = 1000, Frame size = 147456\n\n"
@@ -118,21 +93,16 @@ TEST(ReadFaults, FailedOrShortenedReadsKeepTheRowsBefore) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault + " " + c.file);
-        std::ofstream(dir / "clip.yuv", std::ios::binary) << raw;
-        std::ofstream(dir / "clip.y4m", std::ios::binary) << y4m;
+        writeFile(dir / "clip.yuv", raw);
+        writeFile(dir / "clip.y4m", y4m);
         const std::string script = "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD=" +
                                    std::string(NRVQ_READ_FAULTS) + " NRVQ_FAULT=" + c.fault + " NRVQ_FAULT_FILE=" +
                                    c.file + " NRVQ_FAULT_AT=" + std::to_string(c.at) + "; " + NRVQ_BINARY + " " +
                                    c.args + " >out.txt 2>err.txt";
         EXPECT_EQ(shell(dir.path(), script), 255);
         const std::string out = readFile(dir / "out.txt");
-        const std::vector<std::string> printed = rowsOf(splitLines(out));
-        const std::vector<std::string> logged = rowsOf(splitLines(readFile(dir / "metricsResultsCSV.csv")));
-        ASSERT_EQ(printed.size(), 6u);
-        ASSERT_EQ(logged.size(), 6u);
-        for (size_t i = 0; i < printed.size(); ++i) {
-            EXPECT_EQ(splitFields(printed[i]), splitFields(logged[i])) << "row " << i;
-        }
+        ASSERT_EQ(frameRows(out).size(), 6u);
+        expectSameRows(frameRows(out), frameRows(readFile(dir / "metricsResultsCSV.csv")));
         const std::string said =
             c.fault == "eio" ? out.substr(std::min(out.find("Some error"), out.size())) : readFile(dir / "err.txt");
         EXPECT_EQ(said, c.message);
