@@ -30,47 +30,30 @@ TEST(Api, PushedPlanesOfAnyLayoutMatchTheFile) {
     for (const auto& [w, h] : {std::pair{37, 29}, std::pair{64, 48}}) {
         const int frames = 6, start = 1;
         std::vector<clips::Plane> planes;
-        {
-            clips::ClipWriter writer((dir / "clip.yuv").string());
-            for (int t = 0; t < frames; ++t) {
-                planes.push_back(clips::texture(w, h, t, t % 3 == 0 ? 0 : 3, 1));
-                writer.write(planes.back());
-            }
-            writer.close();
-        }
+        for (int t = 0; t < frames; ++t) planes.push_back(clips::texture(w, h, t, t % 3 == 0 ? 0 : 3, 1));
+        testing_support::writeRawClip(dir / "clip.yuv", planes);
         const nrvq::FileResults file = nrvq::analyzeFile(
             (dir / "clip.yuv").string(), {.width = w, .height = h, .fps = 30.0, .start = start, .threads = 3});
         ASSERT_EQ(file.size(), size_t(frames - start));
         EXPECT_EQ(file.startFrame(), start);
 
         // Rows packed, padded, and stored bottom-up (negative stride).
-        const ptrdiff_t pad = w + 13;
-        for (const int layout : {0, 1, 2}) {
+        for (const ptrdiff_t stride : {ptrdiff_t{w}, ptrdiff_t{w} + 13, -ptrdiff_t{w}}) {
             for (const bool reference : {false, true}) {
                 nrvq::Analysis analysis(w, h, 30.0, {.threads = 1, .reference = reference});
-                std::vector<uint8_t> buffer(static_cast<size_t>(pad * h), 0xEE);
+                std::vector<uint8_t> buffer(static_cast<size_t>((w + 13) * h), 0xEE);
+                uint8_t* const luma = stride < 0 ? &buffer[static_cast<size_t>((h - 1) * w)] : buffer.data();
                 for (int t = start; t < frames; ++t) {
-                    const uint8_t* src = planes[t].samples.data();
-                    const uint8_t* luma = src;
-                    ptrdiff_t stride = w;
-                    if (layout == 1) {
-                        for (int y = 0; y < h; ++y) {
-                            std::memcpy(&buffer[y * pad], src + y * w, w);
-                        }
-                        luma = buffer.data();
-                        stride = pad;
-                    } else if (layout == 2) {
-                        for (int y = 0; y < h; ++y) {
-                            std::memcpy(&buffer[(h - 1 - y) * w], src + y * w, w);
-                        }
-                        luma = &buffer[(h - 1) * w];
-                        stride = -w;
+                    for (int y = 0; y < h; ++y) {
+                        std::memcpy(luma + y * stride, &planes[t].samples[static_cast<size_t>(y * w)], w);
                     }
                     const nrvq::FrameResult pushed = analysis.push(luma, stride);
                     const nrvq::FrameResult read = file[t - start];
                     EXPECT_EQ(pushed.index(), t - start);
                     EXPECT_EQ(read.index(), t);
-                    expectSameValues(pushed, read, testing_support::format("%dx%d frame %d layout %d", w, h, t, layout));
+                    expectSameValues(pushed, read,
+                                     std::to_string(w) + " wide, frame " + std::to_string(t) + ", stride " +
+                                         std::to_string(stride));
                 }
                 EXPECT_EQ(analysis.frames(), frames - start);
             }
@@ -115,11 +98,7 @@ TEST(Api, BadRequestsThrow) {
     const TempDir dir;
     const std::string missing = (dir / "missing.yuv").string();
     EXPECT_THROW(nrvq::analyzeFile(missing, {.width = 8, .height = 8}), nrvq::InputFailure);
-    {
-        clips::ClipWriter writer((dir / "clip.yuv").string());
-        writer.write(clips::texture(8, 8, 0));
-        writer.close();
-    }
+    testing_support::writeRawClip(dir / "clip.yuv", {clips::texture(8, 8, 0)});
     const std::string clip = (dir / "clip.yuv").string();
     for (const nrvq::FileOptions& bad :
          {nrvq::FileOptions{.width = 0, .height = 8}, nrvq::FileOptions{.width = 8, .height = 8, .fps = -1.0},
