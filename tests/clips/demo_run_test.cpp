@@ -15,12 +15,7 @@ namespace {
 
 using clips::DemoClip;
 using clips::Segment;
-using testing_support::readFile;
-using testing_support::RunResult;
-using testing_support::runTool;
-using testing_support::splitFields;
-using testing_support::splitLines;
-using testing_support::TempDir;
+using namespace testing_support;
 
 enum Column {
     kFrame, kBlockiness, kSpatial, kLetterbox, kPillarbox, kBlockLoss, kBlur, kTemporal, kBlackout, kFreezing,
@@ -30,39 +25,22 @@ enum Column {
 class DemoRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir_ = new TempDir();
         clip_ = clips::demoClip();
-        {
-            clips::ClipWriter writer((*dir_ / "demo.yuv").string());
-            for (int32_t t = 0; t < clip_.frames(); ++t) {
-                writer.write(clips::demoFrame(clip_, t));
-            }
-            writer.close();
+        clips::ClipWriter writer((dir_ / "demo.yuv").string());
+        for (int32_t t = 0; t < clip_.frames(); ++t) writer.write(clips::demoFrame(clip_, t));
+        writer.close();
+        result_ = runTool(dir_.path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h)});
+        for (const std::string& row : frameRows(result_.out)) consoleRows_.push_back(splitFields(row));
+        for (const std::string& row : frameRows(readFile(dir_ / "metricsResultsCSV.csv"))) {
+            logRows_.push_back(splitFields(row));
         }
-        result_ = runTool(dir_->path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h)});
-        for (const std::string& line : splitLines(result_.out)) {
-            if (line.size() > 6 && line[5] == ' ' && line[6] == '\t') {
-                consoleRows_.push_back(splitFields(line));
-            }
-        }
-        const std::vector<std::string> logLines = splitLines(readFile(*dir_ / "metricsResultsCSV.csv"));
-        for (size_t i = 1; i < logLines.size(); ++i) {
-            logRows_.push_back(splitFields(logLines[i]));
-        }
-    }
-
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
     }
 
     static double value(int32_t t, Column column) { return std::stod(consoleRows_.at(t).at(column)); }
 
     static const Segment& segment(const std::string& name, int occurrence = 0) {
         for (const Segment& s : clip_.segments) {
-            if (s.name == name && occurrence-- == 0) {
-                return s;
-            }
+            if (s.name == name && occurrence-- == 0) return s;
         }
         throw std::out_of_range(name);
     }
@@ -71,9 +49,7 @@ protected:
     // temporal columns compare it with the segment before).
     static double mean(const Segment& s, Column column) {
         double total = 0.0;
-        for (int32_t t = s.first + 1; t < s.first + s.count; ++t) {
-            total += value(t, column);
-        }
+        for (int32_t t = s.first + 1; t < s.first + s.count; ++t) total += value(t, column);
         return total / (s.count - 1);
     }
 
@@ -85,18 +61,11 @@ protected:
         return std::min(mean(segment("clean", 0), column), mean(segment("clean", 1), column));
     }
 
-    static TempDir* dir_;
-    static DemoClip clip_;
-    static RunResult result_;
-    static std::vector<std::vector<std::string>> consoleRows_;
-    static std::vector<std::vector<std::string>> logRows_;
+    static inline TempDir dir_;
+    static inline DemoClip clip_;
+    static inline RunResult result_;
+    static inline std::vector<std::vector<std::string>> consoleRows_, logRows_;
 };
-
-TempDir* DemoRun::dir_ = nullptr;
-DemoClip DemoRun::clip_;
-RunResult DemoRun::result_;
-std::vector<std::vector<std::string>> DemoRun::consoleRows_;
-std::vector<std::vector<std::string>> DemoRun::logRows_;
 
 TEST_F(DemoRun, EveryFrameHasTheSameRowOnTheConsoleAndInTheLog) {
     ASSERT_EQ(result_.status, 0) << result_.err;
