@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "clips/clip.h"
@@ -13,23 +14,13 @@
 namespace {
 
 TEST(Layouts, FrameBytesRoundChromaUp) {
-    struct Case {
-        const char* name;
-        int32_t w, h;
-        int64_t luma, frame;
-    };
+    struct Case { const char* name; int32_t w, h; int64_t luma, frame; };
     for (const Case& c : std::vector<Case>{
-             {"yuv420p", 32, 16, 512, 768},
-             {"yuv420p", 3, 3, 9, 17},
-             {"yuv420p", 33, 17, 561, 561 + 2 * 17 * 9},
-             {"yuv422p", 3, 3, 9, 9 + 2 * 2 * 3},
-             {"yuv444p", 3, 3, 9, 27},
-             {"gray", 3, 3, 9, 9},
-             {"yuv420p10le", 3, 3, 18, 34},
-             {"yuv422p10le", 32, 16, 1024, 2048},
-             {"yuv444p10le", 1, 1, 2, 6},
-             {"gray10le", 5, 1, 10, 10},
-         }) {
+             {"yuv420p", 32, 16, 512, 768},        {"yuv420p", 3, 3, 9, 17},
+             {"yuv420p", 33, 17, 561, 561 + 2 * 17 * 9}, {"yuv422p", 3, 3, 9, 9 + 2 * 2 * 3},
+             {"yuv444p", 3, 3, 9, 27},             {"gray", 3, 3, 9, 9},
+             {"yuv420p10le", 3, 3, 18, 34},        {"yuv422p10le", 32, 16, 1024, 2048},
+             {"yuv444p10le", 1, 1, 2, 6},          {"gray10le", 5, 1, 10, 10}}) {
         const nrvq::PixelLayout* layout = nrvq::findLayout(c.name);
         ASSERT_NE(layout, nullptr) << c.name;
         EXPECT_EQ(layout->lumaBytes(c.w, c.h), c.luma) << c.name;
@@ -41,33 +32,23 @@ TEST(Layouts, FrameBytesRoundChromaUp) {
 }
 
 TEST(Y4m, StreamHeadersGiveSizeRateAndLayout) {
-    struct Case {
-        std::string line;
-        int32_t w, h;
-        int64_t num, den;
-        const char* layout;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"YUV4MPEG2 W768 H576 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG", 768, 576, 25, 1, "yuv420p"},
-             {"YUV4MPEG2 W1920 H1080 F30000:1001 C420mpeg2", 1920, 1080, 30000, 1001, "yuv420p"},
-             {"YUV4MPEG2  H3 W5  C420paldv ", 5, 3, 0, 0, "yuv420p"},
-             {"YUV4MPEG2 W2 H2", 2, 2, 0, 0, "yuv420p"},
-             {"YUV4MPEG2 W2 H2 C420", 2, 2, 0, 0, "yuv420p"},
-             {"YUV4MPEG2 W2 H2 C422", 2, 2, 0, 0, "yuv422p"},
-             {"YUV4MPEG2 W2 H2 C444", 2, 2, 0, 0, "yuv444p"},
-             {"YUV4MPEG2 W2 H2 Cmono", 2, 2, 0, 0, "gray"},
-             {"YUV4MPEG2 W2 H2 C420p10", 2, 2, 0, 0, "yuv420p10le"},
-             {"YUV4MPEG2 W2 H2 C422p10", 2, 2, 0, 0, "yuv422p10le"},
-             {"YUV4MPEG2 W2 H2 C444p10", 2, 2, 0, 0, "yuv444p10le"},
-             {"YUV4MPEG2 W2 H2 Cmono10 Zunknown", 2, 2, 0, 0, "gray10le"},
-         }) {
+    struct Case { std::string line; int32_t w, h; int64_t num, den; std::string layout; };
+    std::vector<Case> cases = {
+        {"YUV4MPEG2 W768 H576 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG", 768, 576, 25, 1, "yuv420p"},
+        {"YUV4MPEG2 W1920 H1080 F30000:1001 C420mpeg2", 1920, 1080, 30000, 1001, "yuv420p"},
+        {"YUV4MPEG2  H3 W5  C420paldv ", 5, 3, 0, 0, "yuv420p"}};
+    for (const auto& [tag, layout] : std::vector<std::pair<std::string, std::string>>{
+             {"", "yuv420p"}, {" C420", "yuv420p"}, {" C422", "yuv422p"}, {" C444", "yuv444p"}, {" Cmono", "gray"},
+             {" C420p10", "yuv420p10le"}, {" C422p10", "yuv422p10le"}, {" C444p10", "yuv444p10le"},
+             {" Cmono10 Zunknown", "gray10le"}}) {
+        cases.push_back({"YUV4MPEG2 W2 H2" + tag, 2, 2, 0, 0, layout});
+    }
+    for (const Case& c : cases) {
         const nrvq::Y4mStreamHeader h = nrvq::parseY4mStreamHeader(c.line);
         ASSERT_EQ(h.error, "") << c.line;
-        EXPECT_EQ(h.width, c.w) << c.line;
-        EXPECT_EQ(h.height, c.h) << c.line;
-        EXPECT_EQ(h.fpsNum, c.num) << c.line;
-        EXPECT_EQ(h.fpsDen, c.den) << c.line;
-        EXPECT_EQ(h.layout->name, c.layout) << c.line;
+        EXPECT_EQ(std::make_tuple(h.width, h.height, h.fpsNum, h.fpsDen, std::string(h.layout->name)),
+                  std::make_tuple(c.w, c.h, c.num, c.den, c.layout))
+            << c.line;
     }
 }
 
@@ -136,14 +117,8 @@ TEST(Detection, ContainersAreRecognisedAndRawVideoIsNot) {
         return nrvq::detectInputFormat({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     };
     std::string ts;
-    for (int p = 0; p < 4; ++p) {
-        ts += "\x47" + std::string(187, 'a');
-    }
-    struct Case {
-        std::string head;
-        InputFormat format;
-    };
-    for (const Case& c : std::vector<Case>{
+    for (int p = 0; p < 4; ++p) ts += "\x47" + std::string(187, 'a');
+    for (const auto& [head, format] : std::vector<std::pair<std::string, InputFormat>>{
              {"YUV4MPEG2 W2 H2\n", InputFormat::Y4m},
              {"\x1a\x45\xdf\xa3\x01", InputFormat::Matroska},
              {std::string("\0\0\0\x18" "ftypmp42", 12), InputFormat::Mp4},
@@ -153,13 +128,9 @@ TEST(Detection, ContainersAreRecognisedAndRawVideoIsNot) {
              {std::string(4 * 188, '\x47'), InputFormat::Raw},  // a flat picture of luma 71
              {ts.substr(0, 3 * 188), InputFormat::Raw},
              {std::string("\0\0\x01\xba", 4), InputFormat::MpegPs},
-             {"OggS\0", InputFormat::Ogg},
-             {"FLV\x01", InputFormat::Flv},
-             {"DKIF", InputFormat::Ivf},
-             {"", InputFormat::Raw},
-             {std::string(100, '\x10'), InputFormat::Raw},
-         }) {
-        EXPECT_EQ(detect(c.head), c.format) << nrvq::formatName(c.format);
+             {"OggS", InputFormat::Ogg}, {"FLV\x01", InputFormat::Flv}, {"DKIF", InputFormat::Ivf},
+             {"", InputFormat::Raw}, {std::string(100, '\x10'), InputFormat::Raw}}) {
+        EXPECT_EQ(detect(head), format) << nrvq::formatName(format);
     }
 }
 
