@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -141,19 +140,6 @@ std::vector<std::string> frameRows(const std::string& text) {
         }
     }
     return rows;
-}
-
-std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    const int size = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(static_cast<size_t>(size), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
-    va_end(args);
-    return text;
 }
 
 }  // namespace testing_support

@@ -69,7 +69,4 @@ std::vector<std::string> splitFields(const std::string& row);
 // with a digit and hold a tab.
 std::vector<std::string> frameRows(const std::string& text);
 
-// printf into a string.
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
 }  // namespace testing_support
