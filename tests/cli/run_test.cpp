@@ -167,14 +167,11 @@ TEST(Rows, ConsoleAndLogFieldWidths) {
     EXPECT_EQ(textRow(nrvq::appendLogRow, r),
               "00007 \t0.98765 \t12.50000 \t0.25000 \t1.00000 \t-1.00000 \t3.142 \t2.00000 \t1 \t0 \t127    "
               "\t47.12346 \t0.00000 \t1.9811   \t1.500   \t0.12500\n");
-}
-
-TEST(Rows, NonFiniteValuesAndExposureTruncation) {
-    FrameRecord r;
+    // A wider frame number, infinity, not-a-number, and exposure truncated toward zero.
     r.index = 123456;
     r.values[nrvq::kBlockiness] = 1.0 / 0.0;
     r.values[nrvq::kLetterbox] = 0.0 / 0.0;
-    r.values[nrvq::kExposure] = -0.5;  // truncates toward zero
+    r.values[nrvq::kExposure] = -0.5;
     const std::vector<std::string> got = splitFields(textRow(nrvq::appendLogRow, r));
     EXPECT_EQ(got[0], "123456");
     EXPECT_EQ(got[1], "inf");
