@@ -217,25 +217,19 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         const nrvq::AnalyzerOptions options{.threads = threads};
         MemorySource failing(frames, 0, 9);
         int seen = 0;
-        EXPECT_THROW(nrvq::runAnalysis(failing, options,
-                                       [&](const FrameRecord&) {
-                                           ++seen;
-                                           return true;
-                                       }),
-                     std::runtime_error);
+        const auto count = [&](const FrameRecord&) { return ++seen > 0; };
+        EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
         EXPECT_LE(seen, 9);
 
         MemorySource source(frames, 0);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
-        const nrvq::RunOutcome outcome = nrvq::runAnalysis(
-            source, options,
-            [&](const FrameRecord& r) {
-                indices.push_back(r.index);
-                if (r.index == 4) stop = true;
-                return r.index < 10;
-            },
-            &stop);
+        const auto record = [&](const FrameRecord& r) {
+            indices.push_back(r.index);
+            if (r.index == 4) stop = true;
+            return r.index < 10;
+        };
+        const nrvq::RunOutcome outcome = nrvq::runAnalysis(source, options, record, &stop);
         EXPECT_TRUE(outcome.stopped);
         EXPECT_EQ(indices, (std::vector<int64_t>{0, 1, 2, 3, 4}));
         EXPECT_EQ(outcome.examined, 5);
