@@ -70,6 +70,7 @@ Decoded decodeAll(const fs::path& path, const DecoderOptions& options = {}, size
 
 ClipFormat ffv1Mkv(int32_t w, int32_t h) { return {"matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, w, h}; }
 ClipFormat rawAvi(int32_t w, int32_t h) { return {"avi", AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_YUV420P, w, h}; }
+ClipFormat mpeg1(int32_t w, int32_t h) { return {"mpeg1video", AV_CODEC_ID_MPEG1VIDEO, AV_PIX_FMT_YUV420P, w, h}; }
 // MPEG-4 with B-frames.
 const ClipFormat kMpeg4{"mp4", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 64, 48, 400000, 2};
 
@@ -196,11 +197,8 @@ TEST(DecoderSource, DamagedFilesEndCleanly) {
 // A frame of another size stops the run at that frame with a message.
 TEST(DecoderSource, FrameSizeChangeIsAnError) {
     TempDir dir;
-    const ClipFormat small = {"mpeg1video", AV_CODEC_ID_MPEG1VIDEO, AV_PIX_FMT_YUV420P, 32, 32};
-    ClipFormat large = small;
-    large.w = 48;
-    writeClip(dir / "a.m1v", small, wideClip(32, 32, 8, 4));
-    writeClip(dir / "b.m1v", large, wideClip(48, 32, 8, 4));
+    writeClip(dir / "a.m1v", mpeg1(32, 32), wideClip(32, 32, 8, 4));
+    writeClip(dir / "b.m1v", mpeg1(48, 32), wideClip(48, 32, 8, 4));
     writeFile(dir / "ab.m1v", readFile(dir / "a.m1v") + readFile(dir / "b.m1v"));
     const Decoded d = decodeAll(dir / "ab.m1v");
     EXPECT_EQ(d.info.width, 32);
@@ -242,7 +240,7 @@ TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
     const auto clip = wideClip(64, 48, 8, 4);
     writeClip(dir / "a.mkv", ffv1Mkv(64, 48), clip);
     writeClip(dir / "a.avi", rawAvi(64, 48), clip);
-    writeClip(dir / "a.m1v", {"mpeg1video", AV_CODEC_ID_MPEG1VIDEO, AV_PIX_FMT_YUV420P, 64, 48}, clip);
+    writeClip(dir / "a.m1v", mpeg1(64, 48), clip);
     for (const char* file : {"a.mkv", "a.avi", "a.m1v"}) EXPECT_TRUE(nrvq::looksLikeContainer(dir / file)) << file;
 
     writeRawClip(dir / "a.yuv", textureFrames(176, 144, 24));

@@ -1,7 +1,6 @@
 #include "io/encode.h"
 
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
 extern "C" {
@@ -12,8 +11,6 @@ extern "C" {
 
 namespace testing_support {
 namespace {
-
-using Options = std::map<std::string, std::string>;
 
 void check(int rc, const char* what) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -45,9 +42,10 @@ public:
     AVCodecContext* codec() { return codec_; }
     AVFrame* frame() { return frame_; }
 
-    void open(const Options& options) {
+    // options: key=value pairs separated by colons.
+    void open(const char* options) {
         AVDictionary* dict = nullptr;
-        for (const auto& [key, value] : options) av_dict_set(&dict, key.c_str(), value.c_str(), 0);
+        check(av_dict_parse_string(&dict, options, "=", ":", 0), "options");
         const int rc = avcodec_open2(codec_, codec_->codec, &dict);
         av_dict_free(&dict);
         check(rc, "encoder");
@@ -100,7 +98,7 @@ void writeClip(const std::filesystem::path& path, const ClipFormat& format, cons
     c->gop_size = 12;
     c->max_b_frames = format.maxBFrames;
     c->bit_rate = format.bitRate;
-    writer.open(format.codec == AV_CODEC_ID_FFV1 ? Options{{"level", "3"}, {"slicecrc", "1"}} : Options{});
+    writer.open(format.codec == AV_CODEC_ID_FFV1 ? "level=3:slicecrc=1" : "");
 
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format.pixels);
     const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
@@ -142,7 +140,7 @@ void writeAudioOnly(const std::filesystem::path& path) {
     c->sample_rate = 8000;
     c->time_base = AVRational{1, 8000};
     av_channel_layout_default(&c->ch_layout, 1);
-    writer.open({});
+    writer.open("");
     AVFrame* f = writer.frame();
     f->format = AV_SAMPLE_FMT_S16;
     f->nb_samples = 800;
