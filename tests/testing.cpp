@@ -51,13 +51,7 @@ namespace {
 
 std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -76,10 +70,7 @@ RunResult runTool(const std::filesystem::path& dir, const std::vector<std::strin
     command += " >" + shellQuote(outPath.string()) + " 2>" + shellQuote(errPath.string());
     if (!piped) command += " <" + shellQuote(stdinFrom);
     const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
+    const RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(outPath), readFile(errPath)};
     std::filesystem::remove(outPath);
     std::filesystem::remove(errPath);
     return result;
