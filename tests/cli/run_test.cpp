@@ -155,8 +155,6 @@ std::vector<std::string> expectRun(const TempDir& dir, const std::vector<std::st
     return lines;
 }
 
-// ---- Rows ------------------------------------------------------------------------
-
 TEST(Rows, ConsoleAndLogFieldWidths) {
     FrameRecord r;
     r.index = 7;
@@ -182,24 +180,17 @@ TEST(Rows, ConsoleAndLogFieldWidths) {
 TEST(Rows, TimingReportAveragesOverTheFramesExamined) {
     nrvq::Timings timings;
     for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) timings.seconds[c] = 0.001 * static_cast<double>(c + 1);
-    const auto report = [&](double frames) {
-        char* text = nullptr;
-        size_t size = 0;
-        std::FILE* out = open_memstream(&text, &size);
-        nrvq::printTimingReport(out, timings, 0.5, frames);
-        std::fclose(out);
-        const std::string result(text, size);
-        std::free(text);
-        return result;
-    };
-    const std::string four = report(4);
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    nrvq::printTimingReport(out, timings, 0.5, 4);
+    std::fclose(out);
+    const std::string four(text, size);
+    std::free(text);
     EXPECT_NE(four.find("\t0.500000 seconds overall \n \t\t\t125.000000 milliseconds per frame"), std::string::npos);
     EXPECT_NE(four.find("\tBlockiness: 0.250000 ms"), std::string::npos) << four;
     EXPECT_NE(four.find("\tFlickering: 3.750000 ms"), std::string::npos) << four;
-    EXPECT_NE(report(0).find("\t0.000000 milliseconds per frame"), std::string::npos);
 }
-
-// ---- Command line ------------------------------------------------------------
 
 TEST(CommandLine, RejectedArgumentsPrintUsageAndTouchNothing) {
     TempDir dir;
@@ -236,8 +227,6 @@ TEST(CommandLine, RejectedArgumentsPrintUsageAndTouchNothing) {
         EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv"));
     }
 }
-
-// ---- Whole runs ----------------------------------------------------------------
 
 TEST(Run, SelectedFramesRowsLogAndReport) {
     TempDir dir;
@@ -309,14 +298,12 @@ TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
 }
 
 TEST(Run, UncreatableLogLeavesTheConsoleAsItWas) {
-    TempDir withLog;
-    TempDir withoutLog;
-    writeRawClip(withLog / "clip.yuv", textureFrames(32, 16, 2));
-    writeRawClip(withoutLog / "clip.yuv", textureFrames(32, 16, 2));
-    std::filesystem::create_directory(withoutLog / "metricsResultsCSV.csv");
-
-    const RunResult normal = runTool(withLog.path(), {"clip.yuv", "32", "16"});
-    const RunResult noLog = runTool(withoutLog.path(), {"clip.yuv", "32", "16"});
+    TempDir dir;
+    writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 2));
+    const RunResult normal = runTool(dir.path(), {"clip.yuv", "32", "16"});
+    std::filesystem::remove(dir / "metricsResultsCSV.csv");
+    std::filesystem::create_directory(dir / "metricsResultsCSV.csv");
+    const RunResult noLog = runTool(dir.path(), {"clip.yuv", "32", "16"});
     ASSERT_EQ(noLog.status, 0);
     EXPECT_EQ(noLog.err, "Cannot create the log file: Is a directory\n");
     EXPECT_EQ(maskFigures(noLog.out), maskFigures(normal.out));

@@ -22,7 +22,6 @@ void writeClip(const std::filesystem::path& path, int32_t w, int32_t h, int coun
     writeRawClip(path, frames);
 }
 
-// Rows printed and logged alike, field by field.
 void expectSameRows(const std::vector<std::string>& printed, const std::vector<std::string>& logged) {
     ASSERT_EQ(printed.size(), logged.size());
     for (size_t i = 0; i < printed.size(); ++i) {
