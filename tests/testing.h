@@ -1,4 +1,4 @@
-// Helpers shared by the tests: images built from sample lists or functions,
+// Shared by the tests: images built from sample lists or functions,
 // clips and files, temporary folders, and runs of the tool as a separate
 // process.
 #pragma once
