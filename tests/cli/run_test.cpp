@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -53,8 +52,17 @@ const std::string kReport =
     "\nFile stream closed\n\n";
 
 // Writes every figure (signed digits, not-a-number, infinity) as 9.9.
-std::string maskFigures(const std::string& text) {
-    return std::regex_replace(std::regex_replace(text, std::regex("-?(nan|inf)"), "9.9"), std::regex("-?[0-9]+"), "9");
+std::string maskFigures(std::string text) {
+    for (const std::string word : {"-nan", "nan", "-inf", "inf"}) {
+        for (size_t at; (at = text.find(word)) != std::string::npos;) text.replace(at, word.size(), "9.9");
+    }
+    const auto digit = [&text](size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
+    std::string masked;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '-' && digit(i + 1)) continue;  // the sign of a figure
+        if (!digit(i) || masked.empty() || masked.back() != '9') masked += digit(i) ? '9' : text[i];
+    }
+    return masked;
 }
 
 std::string textRow(void (*append)(const FrameRecord&, std::string&), const FrameRecord& r) {
