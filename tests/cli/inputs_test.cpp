@@ -122,23 +122,22 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
     const std::string clip = encodeClip(frames, yuv420, false);
     const std::string y4m = encodeClip(frames, yuv420, true);
     const std::string frameData = clip.substr(0, 768);
-    writeFile(dir / "clip.yuv", clip);
-    writeFile(dir / "empty.yuv", "");
-    writeFile(dir / "short.yuv", clip.substr(0, 100));
-    writeFile(dir / "cut.yuv", clip + clip.substr(0, 100));
-    writeFile(dir / "wide.yuv", std::string(4 * (33 * 16 + 2 * 17 * 8), 'x'));  // 4 frames of 33x16
-    writeFile(dir / "tenbit.yuv", encodeClip(frames, *nrvq::findLayout("yuv420p10le"), false));
-    std::filesystem::create_directory(dir / "folder.yuv");
-    writeFile(dir / "huge.y4m", "YUV4MPEG2 W99999 H99999\nFRAME\n" + frameData);
-    writeFile(dir / "noend.y4m", "YUV4MPEG2 W32 H16");
-    writeFile(dir / "frame.y4m", y4m.substr(0, y4m.find("FRAME")) + "FRAMX\n" + frameData);
-    writeFile(dir / "cut.y4m", y4m.substr(0, y4m.size() - 10));
-    writeFile(dir / "video.mkv", std::string("\x1a\x45\xdf\xa3", 4) + frameData);
-    writeFile(dir / "video.mp4", std::string("\0\0\0\x20" "ftypisom", 12) + frameData);
-    writeFile(dir / "video.avi", std::string("RIFF\0\0\0\0AVI LIST", 16) + frameData);
     std::string ts;
     for (int p = 0; p < 8; ++p) ts += "\x47" + std::string(187, static_cast<char>(p));
-    writeFile(dir / "video.ts", ts);
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"clip.yuv", clip}, {"empty.yuv", ""}, {"short.yuv", clip.substr(0, 100)},
+             {"cut.yuv", clip + clip.substr(0, 100)},
+             {"wide.yuv", std::string(4 * (33 * 16 + 2 * 17 * 8), 'x')},  // 4 frames of 33x16
+             {"tenbit.yuv", encodeClip(frames, *nrvq::findLayout("yuv420p10le"), false)},
+             {"huge.y4m", "YUV4MPEG2 W99999 H99999\nFRAME\n" + frameData}, {"noend.y4m", "YUV4MPEG2 W32 H16"},
+             {"frame.y4m", y4m.substr(0, y4m.find("FRAME")) + "FRAMX\n" + frameData},
+             {"cut.y4m", y4m.substr(0, y4m.size() - 10)},
+             {"video.mkv", std::string("\x1a\x45\xdf\xa3", 4) + frameData},
+             {"video.mp4", std::string("\0\0\0\x20" "ftypisom", 12) + frameData},
+             {"video.avi", std::string("RIFF\0\0\0\0AVI LIST", 16) + frameData}, {"video.ts", ts}}) {
+        writeFile(dir / name, bytes);
+    }
+    std::filesystem::create_directory(dir / "folder.yuv");
     writeClip(dir / "clip.mkv", {"matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 32, 16}, lumas(frames));
     writeAudioOnly(dir / "audio.mka");
 

@@ -118,12 +118,9 @@ private:
     Plane previous_;
 };
 
-struct Expected {
-    const char* fps;    // as the start-up lines show it
-    int frames, start;  // as the start-up lines show them
-    size_t rows;        // frames examined
-    std::string err;
-};
+// The FPS, frame count and start frame as the start-up lines show them, the
+// frames examined, and all of standard error.
+struct Expected { const char* fps; int frames, start; size_t rows; std::string err; };
 
 // Runs the tool on args (file, width, height, ...) naming a file of frames and
 // checks all it writes: the start-up lines, the rows against a replay from
