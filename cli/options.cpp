@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 namespace nrvq::cli {
 
@@ -28,36 +29,41 @@ bool parseInt32(const std::string& text, int32_t* value) {
     return true;
 }
 
-// Text that is entirely a positive finite decimal number.
-bool parsePositiveDecimal(const std::string& text, double* value) {
-    if (text.empty() || !(text[0] == '+' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) {
+// Text that is entirely a decimal number: digits with at most one point
+// (no sign, exponent, hexadecimal or words such as "inf").
+bool parseDecimal(const std::string& text, double* value) {
+    size_t digits = 0;
+    size_t points = 0;
+    for (const char c : text) {
+        digits += c >= '0' && c <= '9';
+        points += c == '.';
+    }
+    if (digits == 0 || points > 1 || digits + points != text.size()) {
         return false;
     }
-    errno = 0;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || !(parsed > 0.0)) {
-        return false;
-    }
-    *value = parsed;
-    return true;
+    *value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(*value);
 }
 
-// A positive frame rate: a decimal number, or a fraction N/D as FFmpeg's
-// tools print them (30000/1001).
+// A frame rate within kMinFps ... kMaxFps: a decimal number, or a fraction
+// N/D of two as FFmpeg's tools print them (30000/1001).
 bool parseFrameRate(const std::string& text, double* value) {
     const size_t slash = text.find('/');
+    double rate = 0;
     if (slash == std::string::npos) {
-        return parsePositiveDecimal(text, value);
+        if (!parseDecimal(text, &rate)) {
+            return false;
+        }
+    } else {
+        double numerator = 0;
+        double denominator = 0;
+        if (!parseDecimal(text.substr(0, slash), &numerator) || !parseDecimal(text.substr(slash + 1), &denominator) ||
+            !(denominator > 0.0)) {
+            return false;
+        }
+        rate = numerator / denominator;
     }
-    double numerator = 0;
-    double denominator = 0;
-    if (!parsePositiveDecimal(text.substr(0, slash), &numerator) ||
-        !parsePositiveDecimal(text.substr(slash + 1), &denominator)) {
-        return false;
-    }
-    const double rate = numerator / denominator;
-    if (!std::isfinite(rate) || !(rate > 0.0)) {
+    if (!(rate >= kMinFps && rate <= kMaxFps)) {
         return false;
     }
     *value = rate;
@@ -73,6 +79,7 @@ std::string usageText(const std::string& program) {
 }
 
 ParseResult parseCommandLine(int argc, const char* const* argv) {
+    static const char* const kRateLimit = "expected a decimal number or a fraction N/D from 0.001 to 100000";
     ParseResult result;
     Options& o = result.options;
 
@@ -104,7 +111,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--pix-fmt", o.pixFmt,
                    "Layout of raw input: yuv420p (default), yuv422p, yuv444p, gray, yuv420p10le, yuv422p10le, "
                    "yuv444p10le, gray10le");
-    app.add_option("--threads", o.threads, "Threads (default: one per core; 1: everything in order)");
+    std::string threads;
+    app.add_option("--threads", threads, "Threads (default: one per core; 1: everything in order; at most 256)");
     app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
     app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
     app.add_option("--log", o.logPath, "Path of the tab-separated results log (default metricsResultsCSV.csv)");
@@ -134,12 +142,17 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     try {
         app.parse(args);
+    } catch (const CLI::ExtrasError& e) {
+        result.status = ParseResult::Invalid;
+        result.message = "Invalid argument: " + std::string(e.what()) + " (see --help)";
+        return result;
     } catch (const CLI::ParseError& e) {
         result.status = ParseResult::Invalid;
-        result.message = e.what();
+        result.message = "Invalid argument: " + std::string(e.what());
         return result;
     }
-    for (std::string* text : {&fps, &frames, &start, &simd, &stream, &o.logPath, &o.pixFmt}) {
+    for (std::string* text : {&fps, &frames, &start, &simd, &stream, &threads, &o.logPath, &o.pixFmt, &o.jsonPath,
+                              &o.csvPath, &o.reportPath}) {
         unmark(*text);
     }
     for (std::string& text : positionals) {
@@ -170,6 +183,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         return result;
     };
     int32_t value = 0;
+    if (positionals.size() > 6) {
+        return reject("argument", positionals[6],
+                      "expected at most six positionals: FILE WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]");
+    }
+    if (o.input.empty()) {
+        return reject("FILE", o.input, "expected a path, or - for standard input");
+    }
     if (positionals.size() >= 3) {
         if (!parseInt32(positionals[1], &value) || value <= 0) {
             return reject("WIDTH", positionals[1], "expected a positive whole number");
@@ -186,13 +206,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     double rate = 0;
     if (positionals.size() >= 4) {
         if (!parseFrameRate(positionals[3], &rate)) {
-            return reject("FPS", positionals[3], "expected a positive finite number");
+            return reject("FPS", positionals[3], kRateLimit);
         }
         o.fps = rate;
     }
     if (positionals.size() >= 5) {
         if (!parseInt32(positionals[4], &value)) {
-            return reject("NumberOfFrames", positionals[4], "expected a whole number");
+            return reject("NumberOfFrames", positionals[4], "expected a whole number from -2147483648 to 2147483647");
         }
         o.frames = value;
     }
@@ -202,16 +222,16 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         }
         o.start = value;
     }
-    // Positionals past the sixth are ignored. Options override positionals.
+    // Options override positionals.
     if (!fps.empty()) {
         if (!parseFrameRate(fps, &rate)) {
-            return reject("--fps", fps, "expected a positive finite number or a fraction N/D");
+            return reject("--fps", fps, kRateLimit);
         }
         o.fps = rate;
     }
     if (!frames.empty()) {
         if (!parseInt32(frames, &value)) {
-            return reject("--frames", frames, "expected a whole number");
+            return reject("--frames", frames, "expected a whole number from -2147483648 to 2147483647");
         }
         o.frames = value;
     }
@@ -227,8 +247,14 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         }
         o.stream = value;
     }
-    if (o.threads > 256) {
-        return reject("--threads", std::to_string(o.threads), "expected at most 256");
+    if (app.count("--threads") > 0) {
+        if (!parseInt32(threads, &value) || value < 0 || value > kMaxThreadsOption) {
+            return reject("--threads", threads, "expected a whole number from 0 (one per core) to 256");
+        }
+        o.threads = static_cast<unsigned>(value);
+    }
+    if (app.count("--simd") > 0 && o.reference) {
+        return reject("--simd", simd, "--reference runs the literal indicators, which take no instruction set");
     }
     if (!simd.empty()) {
         const auto level = kernels::parseSimdLevel(simd);
@@ -237,17 +263,22 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         }
         o.simd = *level;
     }
-    if (o.jsonPath == "-" && o.csvPath == "-") {
-        return reject("--csv", o.csvPath, "standard output already takes the JSON output");
+    o.jsonGiven = app.count("--json") > 0;
+    o.csvGiven = app.count("--csv") > 0;
+    o.reportGiven = app.count("--report") > 0;
+    for (const auto& [name, text, given] : {std::tuple{"--json", &o.jsonPath, o.jsonGiven},
+                                            std::tuple{"--csv", &o.csvPath, o.csvGiven},
+                                            std::tuple{"--report", &o.reportPath, o.reportGiven},
+                                            std::tuple{"--log", &o.logPath, true}}) {
+        if (given && text->empty()) {
+            return reject(name, *text, "expected a path");
+        }
     }
-    if (o.reportPath == "-") {
-        return reject("--report", o.reportPath, "expected a file path");
+    if (o.reportPath == "-" || o.logPath == "-") {
+        return reject(o.reportPath == "-" ? "--report" : "--log", "-", "expected a file path, not standard output");
     }
     if (!o.pixFmt.empty() && findLayout(o.pixFmt) == nullptr) {
         return reject("--pix-fmt", o.pixFmt, ("expected one of " + layoutNames()).c_str());
-    }
-    if (o.logPath.empty()) {
-        return reject("--log", o.logPath, "expected a path");
     }
     return result;
 }

@@ -14,6 +14,11 @@ namespace nrvq::cli {
 
 // Frame rate assumed when neither the command line nor the input gives one.
 inline constexpr int DEFAULT_FPS = 25;
+// The frame rates the command line takes.
+inline constexpr double kMinFps = 0.001;
+inline constexpr double kMaxFps = 100000;
+// Most analysis threads (--threads).
+inline constexpr int32_t kMaxThreadsOption = 256;
 
 struct Options {
     std::string input;  // path, or "-" for standard input
@@ -40,6 +45,9 @@ struct Options {
     std::string jsonPath;
     std::string csvPath;
     std::string reportPath;
+    bool jsonGiven = false;
+    bool csvGiven = false;
+    bool reportGiven = false;
     bool summary = false;
     bool quiet = false;
     bool progress = false;
@@ -55,10 +63,12 @@ struct ParseResult {
         Help,            // print help text and stop with success
         Version,         // print the version and stop with success
         NotEnough,       // too few positionals: the usage text
-        Invalid,         // a bad value: message names it, then the usage text
+        Invalid,         // a bad value: message names it and the limit, then the usage text
     } status = Ok;
     Options options;
-    std::string message;  // for Invalid: one line naming the argument
+    // For Invalid: one line, "Invalid NAME "text": expected ...", naming
+    // the argument and what it may be.
+    std::string message;
     std::string help;     // for Help
 };
 

@@ -1,51 +1,109 @@
 #include "cli/outputs.h"
 
+#include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "io/data_output.h"
 #include "io/report.h"
+#include "io/text_output.h"
 
 namespace nrvq::cli {
 
-bool consoleShown(const Options& o) { return !o.quiet && o.jsonPath != "-" && o.csvPath != "-"; }
+namespace {
 
-ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSink>>& sinks)
-    : summary_(o.summary), summaryToStderr_(o.jsonPath == "-" || o.csvPath == "-") {
-    if (o.summary || !o.jsonPath.empty() || !o.reportPath.empty()) {
+bool anyOnStandardOutput(const Options& o) { return o.jsonPath == "-" || o.csvPath == "-"; }
+
+}  // namespace
+
+bool consoleShown(const Options& o) { return !o.quiet && !anyOnStandardOutput(o); }
+
+std::vector<PlannedOutput> plannedOutputs(const Options& o) {
+    std::vector<PlannedOutput> plan;
+    const auto add = [&plan](const char* option, const std::string& path, bool given, WriteMode mode) {
+        if (given) {
+            plan.push_back({option, path, mode});
+        }
+    };
+    add("--log", o.logPath, !o.noLog, WriteMode::Streaming);
+    add("--json", o.jsonPath, o.jsonGiven, WriteMode::WholeFile);
+    add("--csv", o.csvPath, o.csvGiven, WriteMode::WholeFile);
+    add("--report", o.reportPath, o.reportGiven, WriteMode::WholeFile);
+    return plan;
+}
+
+Outputs::Outputs(const Options& o)
+    : files_(prepareOutputs(plannedOutputs(o), o.input)),
+      summary_(o.summary),
+      summaryToStderr_(anyOnStandardOutput(o)) {
+    const bool console = consoleShown(o);
+    if (console) {
+        sinks_.push_back(std::make_unique<ConsoleRows>(stdout));
+    }
+    if (o.summary || o.jsonGiven || o.reportGiven) {
         auto table = std::make_unique<ResultTable>();
         table_ = table.get();
-        sinks.push_back(std::move(table));
+        sinks_.push_back(std::move(table));
     }
-    if (!o.jsonPath.empty()) {
-        sinks.push_back(std::make_unique<JsonOutput>(o.jsonPath, *table_, kVersion));
+    if (PreparedOutput* csv = find("--csv"); csv != nullptr && csv->toStandardOutput()) {
+        // Rows on standard output come before the log: a closed pipe stops
+        // the run before the log takes the row it could not pass on.
+        sinks_.push_back(std::make_unique<CsvOutput>(*csv));
     }
-    if (!o.csvPath.empty()) {
-        sinks.push_back(std::make_unique<CsvOutput>(o.csvPath));
+    if (PreparedOutput* log = find("--log")) {
+        std::FILE* file = ::fdopen(log->fd(), "w");
+        if (file == nullptr) {
+            throw OutputError("Cannot write the log " + log->path() + ": " + std::strerror(errno), errno);
+        }
+        log->release();
+        sinks_.push_back(std::make_unique<TabLog>(file, log->path()));
     }
-    if (!o.reportPath.empty()) {
-        sinks.push_back(std::make_unique<HtmlReport>(o.reportPath, *table_, kVersion));
+    if (PreparedOutput* json = find("--json")) {
+        sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, kVersion));
+    }
+    if (PreparedOutput* csv = find("--csv"); csv != nullptr && !csv->toStandardOutput()) {
+        sinks_.push_back(std::make_unique<CsvOutput>(*csv));
+    }
+    if (PreparedOutput* report = find("--report")) {
+        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion));
     }
     // The progress line only ever goes to a terminal: by itself when the
     // rows are not shown there, and on request.
-    const bool rowsOnTerminal = consoleShown(o) && isatty(STDOUT_FILENO) == 1;
+    const bool rowsOnTerminal = console && isatty(STDOUT_FILENO) == 1;
     if (isatty(STDERR_FILENO) == 1 && (o.progress || !rowsOnTerminal)) {
         progress_ = std::make_unique<ProgressLine>(stderr);
         if (rowsOnTerminal) {
-            sinks.insert(sinks.begin(), std::make_unique<ProgressEraser>(*progress_));
+            sinks_.insert(sinks_.begin(), std::make_unique<ProgressEraser>(*progress_));
         }
-        sinks.push_back(std::make_unique<ProgressSink>(*progress_));
+        sinks_.push_back(std::make_unique<ProgressSink>(*progress_));
     }
 }
 
-void ExtraOutputs::runEnded() {
+PreparedOutput* Outputs::find(const std::string& option) {
+    for (auto& file : files_) {
+        if (file->option() == option) {
+            return file.get();
+        }
+    }
+    return nullptr;
+}
+
+void Outputs::runEnded() {
     if (progress_) {
         progress_->clear();
     }
 }
 
-void ExtraOutputs::printSummary() {
+void Outputs::commit() {
+    for (auto& file : files_) {
+        file->commit();
+    }
+}
+
+void Outputs::printSummary() {
     if (summary_ && table_ != nullptr) {
         std::FILE* out = summaryToStderr_ ? stderr : stdout;
         std::fputs(summaryTable(*table_).c_str(), out);

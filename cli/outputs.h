@@ -1,12 +1,14 @@
-// The outputs asked for on the command line besides the console rows and the
-// results log: JSON, CSV, the summary table, the HTML report and the
-// progress line.
+// The outputs asked for on the command line besides the console rows: the
+// plan of files checked before anything is written (the results log, JSON,
+// CSV, the HTML report), the summary table and the progress line.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/options.h"
+#include "io/output_plan.h"
 #include "io/progress.h"
 #include "io/results.h"
 #include "io/sink.h"
@@ -14,22 +16,35 @@
 namespace nrvq::cli {
 
 // Whether the console keeps its start-up lines, rows, report and closing
-// line: not with --quiet, nor when JSON or CSV goes to standard output.
+// line: not with --quiet, nor when an output goes to standard output.
 bool consoleShown(const Options& options);
 
-class ExtraOutputs {
+// Every output path of the command line, in the order the plan checks and
+// the messages name them. A new output joins with one entry here.
+std::vector<PlannedOutput> plannedOutputs(const Options& options);
+
+// The outputs of the plan, opened, and the sinks that write them.
+class Outputs {
 public:
-    // Opens the requested files (throws OutputError when one cannot be
-    // created) and adds their sinks to sinks, which already hold the
-    // console rows and the log.
-    ExtraOutputs(const Options& options, std::vector<std::unique_ptr<FrameSink>>& sinks);
+    // Checks and opens the planned outputs (throws OutputError, leaving
+    // every file as it was), then builds the sinks: the console rows first
+    // when shown, then whatever writes to standard output, the log, the
+    // files and the progress line.
+    explicit Outputs(const Options& options);
+
+    std::vector<std::unique_ptr<FrameSink>>& sinks() { return sinks_; }
     // The frame loop is over: wipes the progress line before anything else
     // is written to the terminal.
     void runEnded();
+    // Puts every whole file in place; after every sink has finished.
+    void commit();
     // After the run: the summary table, if asked for.
     void printSummary();
 
 private:
+    PreparedOutput* find(const std::string& option);
+    std::vector<std::unique_ptr<PreparedOutput>> files_;
+    std::vector<std::unique_ptr<FrameSink>> sinks_;
     bool summary_;
     bool summaryToStderr_;
     ResultTable* table_ = nullptr;  // owned by the sinks

@@ -16,7 +16,7 @@
 #include "cli/outputs.h"
 #include "engine/analyzer.h"
 #include "io/input.h"
-#include "io/log_file.h"
+#include "io/interrupt.h"
 #include "io/sink.h"
 #include "io/text_output.h"
 #include "kernels/dispatch.h"
@@ -32,13 +32,15 @@ volatile std::sig_atomic_t stopSignal = 0;
 void onStopSignal(int signal) {
     stopSignal = signal;
     stopRequested.store(true);
+    // A read waiting on a stalled pipe ends too.
+    interruptReads();
 }
 
 void installSignalHandlers() {
+    enableReadInterrupts();
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // Reads resume after the signal, so the frame in progress completes.
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -47,18 +49,70 @@ void installSignalHandlers() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+int usageError(const std::string& program, const std::string& message) {
+    std::fflush(stdout);
+    std::fputs(message.c_str(), stderr);
+    std::fputs(usageText(program).c_str(), stderr);
+    return -1;
+}
+
+// The sinks, fed frame by frame. A reader of standard output that went
+// away (EPIPE) stops the run quietly: the sink that met it writes nothing
+// more, the others still finish with the frames measured.
+class Feed {
+public:
+    explicit Feed(std::vector<std::unique_ptr<FrameSink>>& sinks) : sinks_(sinks), closed_(sinks.size()) {}
+
+    bool frame(const FrameRecord& record) {
+        for (size_t i = 0; i < sinks_.size(); ++i) {
+            if (!closed_[i] && !guarded(i, [&] { sinks_[i]->frame(record); })) {
+                // The row goes no further: the log never holds a row that
+                // could not be passed on.
+                interruptReads();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void finish(const RunSummary& summary) {
+        for (size_t i = 0; i < sinks_.size(); ++i) {
+            if (!closed_[i]) {
+                guarded(i, [&] { sinks_[i]->finish(summary); });
+            }
+        }
+    }
+
+    bool readerGone() const { return readerGone_; }
+
+private:
+    template <typename Call>
+    bool guarded(size_t i, const Call& call) {
+        try {
+            call();
+            return true;
+        } catch (const OutputError& e) {
+            if (e.error() != EPIPE) {
+                throw;
+            }
+            closed_[i] = true;
+            readerGone_ = true;
+            return false;
+        }
+    }
+    std::vector<std::unique_ptr<FrameSink>>& sinks_;
+    std::vector<bool> closed_;
+    bool readerGone_ = false;
+};
+
 int run(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "nrvq";
     const ParseResult parsed = parseCommandLine(argc, argv);
     switch (parsed.status) {
         case ParseResult::NotEnough:
-            std::puts("Not enough parameters\n");
-            std::fputs(usageText(program).c_str(), stdout);
-            return -1;
+            return usageError(program, "Not enough parameters\n\n");
         case ParseResult::Invalid:
-            std::fprintf(stderr, "%s\n", parsed.message.c_str());
-            std::fputs(usageText(program).c_str(), stdout);
-            return -1;
+            return usageError(program, parsed.message + "\n");
         case ParseResult::Help:
             std::fputs(parsed.help.c_str(), stdout);
             return 0;
@@ -90,17 +144,21 @@ int run(int argc, char** argv) {
     } catch (const InputError& e) {
         // A path alone that is not a self-describing input: as too few arguments.
         if (!o.width && (e.kind() == InputError::NeedsSize || e.kind() == InputError::CannotOpen)) {
-            std::puts("Not enough parameters\n");
-            std::fputs(usageText(program).c_str(), stdout);
-        } else {
-            std::fprintf(stderr, "%s\n", e.what());
+            return usageError(program, "Not enough parameters\n\n");
         }
+        std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }
     const SourceInfo& info = source->info();
-    // The log is emptied only now that the input is known to be usable.
-    std::FILE* log = nullptr;
-    const int logError = o.noLog || (log = openResultsLog(o.logPath, o.input)) != nullptr ? 0 : errno;
+    // Every output is checked, and only then created, now that the input is
+    // known to be usable.
+    std::unique_ptr<Outputs> outputs;
+    try {
+        outputs = std::make_unique<Outputs>(o);
+    } catch (const OutputError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return -1;
+    }
     std::fputs(openingNotes(*source).c_str(), stderr);
 
     const bool console = consoleShown(o);
@@ -115,77 +173,65 @@ int run(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    std::vector<std::unique_ptr<FrameSink>> sinks;
-    if (console) {
-        sinks.push_back(std::make_unique<ConsoleRows>(stdout));
-    }
-    if (log != nullptr) {
-        sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
-    } else if (!o.noLog) {
-        errno = logError;
-        std::perror("Cannot create the log file");
-    }
-    ExtraOutputs extras(o, sinks);
-    for (auto& sink : sinks) {
+    Feed feed(outputs->sinks());
+    for (auto& sink : outputs->sinks()) {
         sink->begin(info);
     }
-
     AnalyzerOptions analysis;
     analysis.threads = o.threads;
     analysis.reference = o.reference;
     installSignalHandlers();
     const RunOutcome outcome = runAnalysis(
-        *source, analysis,
-        [&sinks](const FrameRecord& record) {
-            // The console row goes first: the log never holds a row that
-            // could not be printed.
-            for (auto& sink : sinks) {
-                sink->frame(record);
-            }
-            return true;
-        },
-        &stopRequested);
-    extras.runEnded();
+        *source, analysis, [&feed](const FrameRecord& record) { return feed.frame(record); }, &stopRequested);
+    outputs->runEnded();
 
-    if (outcome.end.status == ReadStatus::Error && !outcome.end.message.empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", outcome.end.message.c_str());
-        return -1;
+    // A read that a signal ended is a stop, not a failure.
+    const bool readFailed = outcome.end.status == ReadStatus::Error && !(stopSignal != 0 && outcome.end.error == EINTR);
+    const bool complete = !readFailed && !feed.readerGone();
+    if (complete) {
+        if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
+            std::fflush(stdout);
+            std::fputs(notes.c_str(), stderr);
+        }
+        // A run cut short by the end of the input or a signal reports per
+        // examined frame.
+        const int64_t divisor = info.frameCount < 0 || info.frameCount > outcome.examined || outcome.stopped
+                                    ? outcome.examined
+                                    : info.frameCount;
+        if (console) {
+            printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
+        }
     }
-    if (outcome.end.status == ReadStatus::Error) {
-        const int64_t frame = info.startFrame + outcome.examined;
-        std::printf("Some error occurred when reading the %d frame\n", static_cast<int>(frame));
-        std::printf("Byte read = %d, Frame size = %d\n\n", static_cast<int>(outcome.end.bytesRead),
-                    info.width * info.height);
-        std::printf("Error code: %d \n", outcome.end.error);
-        std::printf("Error description: %s \n", std::strerror(outcome.end.error));
-        return -1;
-    }
-    if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
-        std::fflush(stdout);
-        std::fputs(notes.c_str(), stderr);
-    }
-
-    // A run cut short by the end of the input or a signal reports per
-    // examined frame.
-    const int64_t divisor = info.frameCount < 0 || info.frameCount > outcome.examined || outcome.stopped
-                                ? outcome.examined
-                                : info.frameCount;
-    if (console) {
-        printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
-    }
+    // What was measured is kept, also when the input failed or the reader
+    // of standard output went away.
     RunSummary summary;
     summary.examined = outcome.examined;
     summary.timings = outcome.timings;
     summary.processSeconds = outcome.processSeconds;
-    for (auto& sink : sinks) {
-        sink->finish(summary);
-    }
+    feed.finish(summary);
+    outputs->commit();
     source.reset();
+    if (readFailed) {
+        std::fflush(stdout);
+        if (!outcome.end.message.empty()) {
+            std::fprintf(stderr, "%s\n", outcome.end.message.c_str());
+        } else {
+            const int64_t frame = info.startFrame + outcome.examined;
+            std::fprintf(stderr, "Some error occurred when reading the %d frame\n", static_cast<int>(frame));
+            std::fprintf(stderr, "Byte read = %d, Frame size = %d\n\n", static_cast<int>(outcome.end.bytesRead),
+                         info.width * info.height);
+            std::fprintf(stderr, "Error code: %d \n", outcome.end.error);
+            std::fprintf(stderr, "Error description: %s \n", std::strerror(outcome.end.error));
+        }
+        return -1;
+    }
+    if (feed.readerGone()) {
+        return 128 + SIGPIPE;
+    }
     if (console) {
         std::puts("\nFile stream closed\n");
     }
-    extras.printSummary();
+    outputs->printSummary();
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         const int error = errno;
         throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
@@ -204,10 +250,11 @@ int runNrvq(int argc, char** argv) {
         return -1;
     } catch (const OutputError& e) {
         if (e.error() == EPIPE) {
-            // The reader of the rows went away: stop quietly, as a program
-            // ended by the broken pipe would.
+            // The reader of standard output went away: stop quietly, as a
+            // program ended by the broken pipe would.
             return 128 + SIGPIPE;
         }
+        std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }

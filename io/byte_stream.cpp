@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/input.h"
+#include "io/interrupt.h"
 
 namespace nrvq {
 
@@ -73,6 +74,10 @@ size_t ByteStream::fill() {
         begin_ = 0;
     }
     while (end_ < buffer_.size() && !eof_ && error_ == 0) {
+        if (!seekable_ && !waitReadable(fd_)) {
+            error_ = EINTR;
+            break;
+        }
         const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
         if (n < 0) {
             if (errno == EINTR) {
@@ -110,6 +115,10 @@ size_t ByteStream::read(uint8_t* out, size_t count) {
         }
         if (count - done >= buffer_.size()) {
             // Large reads go straight to the caller's memory.
+            if (!seekable_ && !waitReadable(fd_)) {
+                error_ = EINTR;
+                break;
+            }
             const ssize_t n = ::read(fd_, out + done, count - done);
             if (n < 0) {
                 if (errno != EINTR) {

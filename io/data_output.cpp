@@ -1,5 +1,7 @@
 #include "io/data_output.h"
 
+#include <stdio.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -13,16 +15,17 @@ using ordered_json = nlohmann::ordered_json;
 
 // ---- OutputFile -------------------------------------------------------------------
 
-OutputFile::OutputFile(const std::string& path, const std::string& what) : what_(what + " " + path) {
-    if (path == "-") {
+OutputFile::OutputFile(PreparedOutput& target, const std::string& what) : what_(what + " " + target.path()) {
+    if (target.toStandardOutput()) {
         file_ = stdout;
         what_ = what + " on standard output";
         return;
     }
-    file_ = std::fopen(path.c_str(), "w");
+    file_ = ::fdopen(target.fd(), "w");
     if (file_ == nullptr) {
-        throw OutputError("Cannot create " + what_ + ": " + std::strerror(errno));
+        throw OutputError("Cannot write " + what_ + ": " + std::strerror(errno), errno);
     }
+    target.release();
     owned_ = true;
 }
 
@@ -32,7 +35,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-void OutputFile::fail(int error) { throw OutputError("Cannot write " + what_ + ": " + std::strerror(error)); }
+void OutputFile::fail(int error) { throw OutputError("Cannot write " + what_ + ": " + std::strerror(error), error); }
 
 void OutputFile::write(const std::string& text) {
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
@@ -71,8 +74,8 @@ ordered_json numberOrNull(double value) { return std::isfinite(value) ? ordered_
 
 }  // namespace
 
-JsonOutput::JsonOutput(const std::string& path, const ResultTable& table, std::string version)
-    : file_(path, "the JSON output"), table_(table), version_(std::move(version)) {}
+JsonOutput::JsonOutput(PreparedOutput& target, const ResultTable& table, std::string version)
+    : file_(target, "the JSON output"), table_(table), version_(std::move(version)) {}
 
 void JsonOutput::finish(const RunSummary&) {
     const SourceInfo& info = table_.info();
@@ -129,7 +132,7 @@ void JsonOutput::finish(const RunSummary&) {
 
 // ---- CSV --------------------------------------------------------------------------
 
-CsvOutput::CsvOutput(const std::string& path) : file_(path, "the CSV output") { row_.reserve(512); }
+CsvOutput::CsvOutput(PreparedOutput& target) : file_(target, "the CSV output") { row_.reserve(512); }
 
 void CsvOutput::begin(const SourceInfo&) {
     std::string header = "frame";

@@ -6,17 +6,19 @@
 #include <cstdio>
 #include <string>
 
+#include "io/output_plan.h"
 #include "io/results.h"
 #include "io/sink.h"
 
 namespace nrvq {
 
-// A file to write, or standard output for the path "-". Every failed write
-// throws OutputError naming the path.
+// An output of the plan (io/output_plan.h): a file, or standard output for
+// the path "-". Every failed write throws OutputError naming the path.
 class OutputFile {
 public:
-    // Throws OutputError when the file cannot be created.
-    OutputFile(const std::string& path, const std::string& what);
+    // target stays with the caller, who puts it in place (commit) once
+    // every output is complete.
+    OutputFile(PreparedOutput& target, const std::string& what);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -40,7 +42,7 @@ void appendNumber(std::string& out, double value);
 // The JSON document, written once the run is over from the collected values.
 class JsonOutput : public FrameSink {
 public:
-    JsonOutput(const std::string& path, const ResultTable& table, std::string version);
+    JsonOutput(PreparedOutput& target, const ResultTable& table, std::string version);
     void frame(const FrameRecord&) override {}
     void finish(const RunSummary& summary) override;
 
@@ -50,10 +52,10 @@ private:
     std::string version_;
 };
 
-// The CSV file, written through row by row.
+// The CSV file, one row per frame as it is measured.
 class CsvOutput : public FrameSink {
 public:
-    explicit CsvOutput(const std::string& path);
+    explicit CsvOutput(PreparedOutput& target);
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
     void finish(const RunSummary& summary) override;

@@ -189,8 +189,8 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
     return out;
 }
 
-HtmlReport::HtmlReport(const std::string& path, const ResultTable& table, std::string version)
-    : file_(path, "the report"), table_(table), version_(std::move(version)) {}
+HtmlReport::HtmlReport(PreparedOutput& target, const ResultTable& table, std::string version)
+    : file_(target, "the report"), table_(table), version_(std::move(version)) {}
 
 void HtmlReport::finish(const RunSummary&) {
     file_.write(htmlReport(table_, version_));

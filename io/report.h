@@ -17,7 +17,7 @@ std::string htmlReport(const ResultTable& table, const std::string& version);
 // Writes the page once the run is over.
 class HtmlReport : public FrameSink {
 public:
-    HtmlReport(const std::string& path, const ResultTable& table, std::string version);
+    HtmlReport(PreparedOutput& target, const ResultTable& table, std::string version);
     void frame(const FrameRecord&) override {}
     void finish(const RunSummary& summary) override;
 
