@@ -274,6 +274,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
             return reject(name, *text, "expected a path");
         }
     }
+    if (o.noLog && app.count("--log") > 0) {
+        return reject("--log", o.logPath, "--no-log writes no log; give one of them");
+    }
     if (o.reportPath == "-" || o.logPath == "-") {
         return reject(o.reportPath == "-" ? "--report" : "--log", "-", "expected a file path, not standard output");
     }

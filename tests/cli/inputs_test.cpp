@@ -179,10 +179,7 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
         {{"clip.yuv", "32", "16", "--stream", "0"}, "", 255,
          "--stream applies to container files, and clip.yuv is not one\n", true},
         {{"clip.yuv", "32", "16", "--pix-fmt", "nv12"}, "", 255, "Invalid --pix-fmt \"nv12\"", true},
-        {{"clip.yuv", "32", "16", "--log", "clip.yuv"}, "", 255, "The log clip.yuv is the input itself", true},
-        {{"-", "32", "16", "--log", "clip.yuv"}, "clip.yuv", 255, "The log clip.yuv is the input itself", true},
-        {{"clip.yuv", "32", "16", "--log", "/dev/full"}, "", 255,
-         "Cannot write the log /dev/full: No space left on device", true},
+        {{"-", "32", "16", "--log", "clip.yuv"}, "clip.yuv", 255, "--log clip.yuv: is the input itself", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(described(c.args, c.stdinFrom));
@@ -215,8 +212,8 @@ TEST(Inputs, ALogInUseByAnotherRunIsLeftAlone) {
     ::close(fd);
     EXPECT_EQ(locked.status, 255);
     EXPECT_EQ(locked.out, "");
-    EXPECT_EQ(locked.err, "The log metricsResultsCSV.csv is being written by another run; give another path with "
-                          "--log, or --no-log\n");
+    EXPECT_EQ(locked.err,
+              "--log metricsResultsCSV.csv: is being written by another run; give another path with --log\n");
     EXPECT_EQ(readFile(dir / kLog), "rows of the other run\n");
     // Once the other run is over the log is the run's own.
     EXPECT_EQ(runTool(dir.path(), {"clip.yuv", "32", "16"}).status, 0);

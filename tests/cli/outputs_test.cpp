@@ -269,21 +269,61 @@ TEST_F(Streams, QuietAndStandardOutputCarryOnlyWhatWasAskedFor) {
     r = run({"--csv", "-", "--summary"});
     EXPECT_EQ(splitLines(r.out).size(), 13u);
     EXPECT_EQ(r.err.rfind("Summary of 12 frames", 0), 0u) << r.err;
-    EXPECT_NE(run({"--json", "-", "--csv", "-"}).status, 0);
 }
 
-TEST_F(Streams, WriteFailuresStopWithAMessage) {
-    for (const auto& [option, path, message] : std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"--json", "/dev/full", "Cannot write the JSON output /dev/full: No space left on device"},
-             {"--csv", "/dev/full", "Cannot write the CSV output /dev/full: No space left on device"},
-             {"--report", "/dev/full", "Cannot write the report /dev/full: No space left on device"},
-             {"--json", "no/such/folder.json", "Cannot create the JSON output no/such/folder.json: No such file"}}) {
-        const RunResult r = run({"--quiet", option, path});
-        EXPECT_EQ(r.status, 255) << message;
-        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+// Every output kind pointed at a path it must not take: the run stops before
+// anything is written, names the output and the path, and every file (the
+// input, the other outputs' earlier contents) is as it was, with nothing
+// left behind.
+TEST_F(Streams, RefusedOutputsLeaveEveryFileAsItWas) {
+    std::filesystem::create_symlink("clip.yuv", dir_ / "link.yuv");
+    std::filesystem::create_hard_link(dir_ / "clip.yuv", dir_ / "hard.yuv");
+    std::filesystem::create_directory(dir_ / "ro");
+    std::filesystem::permissions(dir_ / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const std::vector<std::pair<std::string, std::string>> kinds = {
+        {"--log", "old.log"}, {"--json", "old.json"}, {"--csv", "old.csv"}, {"--report", "old.html"}};
+    std::vector<std::string> targets = {"clip.yuv", "link.yuv", "hard.yuv", "", "", "no/such/folder/out",
+                                        "/proc/self/out", "/dev/full", "ro"};
+    if (geteuid() != 0) targets.push_back("ro/out");  // root may write in a read-only folder
+    const auto listing = [this] {
+        std::string names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) names += entry.path().filename().string() + " ";
+        return names;
+    };
+    const std::string clip = readFile(dir_ / "clip.yuv");
+    for (size_t k = 0; k < kinds.size(); ++k) {
+        for (size_t t = 0; t < targets.size(); ++t) {
+            std::string target = targets[t];
+            if (t == 3) target = kinds[(k + 1) % kinds.size()].second;  // another output's path
+            std::vector<std::string> args = {"clip.yuv", "32", "16"};
+            for (size_t o = 0; o < kinds.size(); ++o) {
+                writeFile(dir_ / kinds[o].second, "earlier " + kinds[o].first + "\n");
+                args.insert(args.end(), {kinds[o].first, o == k ? target : kinds[o].second});
+            }
+            SCOPED_TRACE(kinds[k].first + " " + target);
+            const std::string before = listing();
+            const RunResult r = runTool(dir_.path(), args);
+            EXPECT_EQ(r.status, 255);
+            EXPECT_EQ(r.out, "");
+            // Two outputs on one path: the later one in the plan is named.
+            const std::string named = target.empty() ? "Invalid " + kinds[k].first + " \"\""
+                                      : t == 3       ? kinds[std::max(k, (k + 1) % kinds.size())].first + " " + target
+                                                     : kinds[k].first + " " + target;
+            EXPECT_EQ(r.err.rfind(named, 0), 0u) << r.err;
+            EXPECT_EQ(readFile(dir_ / "clip.yuv"), clip);
+            for (const auto& [option, path] : kinds) EXPECT_EQ(readFile(dir_ / path), "earlier " + option + "\n");
+            EXPECT_EQ(listing(), before);
+        }
     }
-    EXPECT_EQ(shell(dir_.path(), std::string(NRVQ_BINARY) + " clip.yuv 32 16 --no-log >/dev/full 2>err.txt"), 255);
+    // Standard output taken twice, and standard output that is the input.
+    EXPECT_EQ(run({"--json", "-", "--csv", "-"}).err, "--csv -: --json writes there too; give each output its own path\n");
+    EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --no-log --csv - >>clip.yuv 2>err.txt"), 255);
+    EXPECT_EQ(readFile(dir_ / "clip.yuv"), clip);
+    EXPECT_EQ(readFile(dir_ / "err.txt"), "--csv -: standard output is the input itself; give another path\n");
+    // A write that fails once the run is under way: the earlier file stays.
+    EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --no-log --csv old.csv >/dev/full 2>err.txt"), 255);
     EXPECT_EQ(readFile(dir_ / "err.txt").rfind("Cannot write", 0), 0u) << readFile(dir_ / "err.txt");
+    EXPECT_EQ(readFile(dir_ / "old.csv"), "earlier --csv\n");
 }
 
 // Runs the tool under script(1), with a pseudo-terminal as standard error
