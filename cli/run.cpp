@@ -123,6 +123,7 @@ int run(int argc, char** argv) {
             break;
     }
     const Options& o = parsed.options;
+    installSignalHandlers();
     if (!kernels::setSimdLevel(o.simd)) {
         std::fprintf(stderr, "Invalid --simd \"%s\": this processor does not run that instruction set\n",
                      std::string(kernels::simdLevelName(o.simd)).c_str());
@@ -142,6 +143,9 @@ int run(int argc, char** argv) {
     try {
         source = openInput(request);
     } catch (const InputError& e) {
+        if (stopSignal != 0) {
+            return 128 + stopSignal;  // stopped while the input's first bytes were awaited
+        }
         // A path alone that is not a self-describing input: as too few arguments.
         if (!o.width && (e.kind() == InputError::NeedsSize || e.kind() == InputError::CannotOpen)) {
             return usageError(program, "Not enough parameters\n\n");
@@ -180,7 +184,6 @@ int run(int argc, char** argv) {
     AnalyzerOptions analysis;
     analysis.threads = o.threads;
     analysis.reference = o.reference;
-    installSignalHandlers();
     const RunOutcome outcome = runAnalysis(
         *source, analysis, [&feed](const FrameRecord& record) { return feed.frame(record); }, &stopRequested);
     outputs->runEnded();

@@ -67,7 +67,8 @@ ByteStream::~ByteStream() {
 
 size_t ByteStream::fill() {
     // Moves what is left to the front, then reads until the buffer is full or
-    // the input ends.
+    // the input ends; from a pipe only what one read gives, so that frames
+    // that have arrived are not held back waiting for more.
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
         end_ -= begin_;
@@ -88,13 +89,17 @@ size_t ByteStream::fill() {
             eof_ = true;
         } else {
             end_ += static_cast<size_t>(n);
+            if (!seekable_) {
+                break;
+            }
         }
     }
     return end_ - begin_;
 }
 
 std::span<const uint8_t> ByteStream::peek(size_t count) {
-    if (end_ - begin_ < count) {
+    count = std::min(count, buffer_.size());
+    while (end_ - begin_ < count && !eof_ && error_ == 0) {
         fill();
     }
     return {buffer_.data() + begin_, std::min(count, end_ - begin_)};

@@ -212,17 +212,16 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
                 break;
             }
             const size_t end = std::string_view(head.data(), got).find('\n');
-            if (end >= got) {
-                if (got < head.size()) {
-                    leftover_ = static_cast<int64_t>(got);
-                    break;
-                }
-                throw InputError(name_ + ": frame " + std::to_string(count) + ": " +
-                                 parseY4mFrameHeader(std::string_view(head.data(), got)));
+            if (end >= got && got < head.size()) {
+                leftover_ = static_cast<int64_t>(got);
+                break;
             }
-            if (const std::string problem = parseY4mFrameHeader(std::string_view(head.data(), end));
+            // A damaged frame header ends the count: the frames before it
+            // are measured, then the run stops with the damage, as on a pipe.
+            if (const std::string problem = parseY4mFrameHeader(std::string_view(head.data(), std::min(end, got)));
                 !problem.empty()) {
-                throw InputError(name_ + ": frame " + std::to_string(count) + ": " + problem);
+                damage_ = name_ + ": frame " + std::to_string(count) + ": " + problem;
+                break;
             }
             if (offset + static_cast<int64_t>(end) + 1 + frameBytes > stream_->size()) {
                 leftover_ = stream_->size() - offset;
@@ -230,6 +229,9 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
             }
             offset += static_cast<int64_t>(end) + 1 + frameBytes;
             ++count;
+        }
+        if (!damage_.empty() && count <= options.start) {
+            throw InputError(damage_);
         }
         if (count == 0) {
             throw InputError(name_ + " holds no whole frame of " + describeFrame(info_.width, info_.height, *layout_));
@@ -292,6 +294,11 @@ void Y4mSource::endOfInput(int64_t partialBytes) {
 ReadResult Y4mSource::next(uint8_t* luma) {
     ReadResult result;
     const int64_t frame = info_.startFrame + delivered_;
+    if (!damage_.empty() && delivered_ >= info_.frameCount) {
+        result.status = ReadStatus::Error;
+        result.message = damage_;
+        return result;
+    }
     if (ended_ || (info_.frameCount >= 0 && delivered_ >= info_.frameCount) || frame > INT32_MAX) {
         result.status = ReadStatus::End;
         return result;

@@ -80,6 +80,7 @@ private:
     int64_t leftover_ = 0;
     bool ended_ = false;
     bool endedBeforeStart_ = false;
+    std::string damage_;  // a damaged frame header found while counting: the run's end
 };
 
 }  // namespace nrvq
