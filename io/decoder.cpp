@@ -149,6 +149,8 @@ struct DecoderSource::State {
     int64_t toSkip = 0;      // decoded frames still to drop before the start
     int64_t remaining = -1;  // frames still to deliver; -1: no limit
     int64_t decoded = 0;     // frames out of the decoder, dropped ones included
+    int64_t requested = -1;  // frames asked for; -1: to the end
+    int64_t announced = -1;  // frames the container says the stream has; -1: it does not say
     int64_t damagedPackets = 0;
     int64_t damagedFrames = 0;
     int lastError = 0;          // the most recent decode error
@@ -354,6 +356,10 @@ const SourceInfo& DecoderSource::info() const { return state_->info; }
 ReadResult DecoderSource::next(uint8_t* luma) { return state_->next(luma); }
 int64_t DecoderSource::damagedPackets() const { return state_->damagedPackets; }
 int64_t DecoderSource::damagedFrames() const { return state_->damagedFrames; }
+bool DecoderSource::endReached() const { return state_->ended; }
+int64_t DecoderSource::decodedFrames() const { return state_->decoded; }
+int64_t DecoderSource::requestedFrames() const { return state_->requested; }
+int64_t DecoderSource::announcedFrames() const { return state_->announced; }
 
 std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const DecoderOptions& options) {
     silenceLibraries();
@@ -470,6 +476,8 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     }
     state->toSkip = options.startFrame;
     state->remaining = options.frameCount >= 0 ? options.frameCount : -1;
+    state->requested = state->remaining;
+    state->announced = stream->nb_frames > 0 ? stream->nb_frames : -1;
 
     state->packet.reset(av_packet_alloc());
     state->frame.reset(av_frame_alloc());

@@ -43,6 +43,14 @@ public:
     // making them (a concealed slice, say); frames dropped before the start
     // included.
     int64_t damagedFrames() const;
+    // The stream's end has been reached (not a count or a stop).
+    bool endReached() const;
+    // Frames decoded so far, those before the start included.
+    int64_t decodedFrames() const;
+    // The count asked for (-1: to the end), and the container's own count
+    // of the stream's frames (-1: it gives none).
+    int64_t requestedFrames() const;
+    int64_t announcedFrames() const;
 
     struct State;
 

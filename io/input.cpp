@@ -50,6 +50,17 @@ bool looksLikeTenBit(std::span<const uint8_t> head) {
     return large;
 }
 
+// 8-bit samples read as wider ones: little-endian samples above the
+// largest value of that many bits.
+bool looksLikeEightBit(std::span<const uint8_t> head, int bits) {
+    for (size_t i = 0; i + 1 < head.size(); i += 2) {
+        if ((head[i] | (head[i + 1] << 8)) >= (1 << bits)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A container or compressed stream, decoded with FFmpeg's libraries, which
 // open the file themselves: a pipe's bytes cannot be handed to them yet.
 std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, const InputRequest& request) {
@@ -210,14 +221,22 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
     raw.start = request.start;
     raw.frames = request.frames;
     raw.layout = layout;
-    const bool tenBit = layout == nullptr &&
-                        looksLikeTenBit(stream->peek(std::min<size_t>(size_t{1} << 16, static_cast<size_t>(*request.width) *
-                                                                                          static_cast<size_t>(*request.height))));
+    const std::span<const uint8_t> head = stream->peek(std::min<size_t>(
+        size_t{1} << 16, static_cast<size_t>(*request.width) * static_cast<size_t>(*request.height) *
+                             static_cast<size_t>(layout != nullptr ? layout->bytesPerSample() : 1)));
+    const bool tenBit = layout == nullptr && looksLikeTenBit(head);
+    const bool eightBit = layout != nullptr && layout->bits > 8 && looksLikeEightBit(head, layout->bits);
+    const std::string name = request.path == "-" ? std::string("standard input") : request.path;
     auto source = std::make_unique<RawSource>(std::move(stream), raw);
     if (tenBit) {
-        source->setNote("Warning: " + (request.path == "-" ? std::string("standard input") : request.path) +
+        source->setNote("Warning: " + name +
                         " looks like 10-bit samples (every second byte is 0 ... 3); if it is, give --pix-fmt "
                         "yuv420p10le\n");
+    }
+    if (eightBit) {
+        source->setNote("Warning: " + name + " holds values above " + std::to_string((1 << layout->bits) - 1) +
+                        ", which " + std::to_string(layout->bits) + "-bit samples cannot be; if it is 8-bit video, "
+                        "leave out --pix-fmt " + std::string(layout->name) + "\n");
     }
     return source;
 }
@@ -249,13 +268,30 @@ std::string endOfInputNotes(const FrameSource& source) {
     if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
         return notesAtEnd(*y4m, name, y4m->seekable());
     }
-    if (const auto* decoded = dynamic_cast<const DecoderSource*>(&source);
-        decoded != nullptr && (decoded->damagedPackets() > 0 || decoded->damagedFrames() > 0)) {
-        return "Warning: damaged input: " + std::to_string(decoded->damagedPackets()) +
-               " packets could not be decoded and " + std::to_string(decoded->damagedFrames()) +
-               " frames came out damaged\n";
+    const auto* decoded = dynamic_cast<const DecoderSource*>(&source);
+    if (decoded == nullptr) {
+        return "";
     }
-    return "";
+    // As for raw input: frames asked for that are not there, a start past
+    // the end, and a file that ends before its container said it would.
+    std::string notes;
+    const int64_t start = source.info().startFrame;
+    const int64_t got = std::max<int64_t>(0, decoded->decodedFrames() - start);
+    if (decoded->endReached() && decoded->requestedFrames() > got) {
+        notes += "Warning: " + std::to_string(decoded->requestedFrames() - got) + " of the " +
+                 std::to_string(decoded->requestedFrames()) + " requested frames are not in the file\n";
+    } else if (decoded->endReached() && start > 0 && decoded->decodedFrames() <= start) {
+        notes += "Warning: the start frame " + std::to_string(start) + " is past the end of " + name + "\n";
+    } else if (decoded->endReached() && decoded->decodedFrames() < decoded->announcedFrames()) {
+        notes += "Warning: " + name + " ends after " + std::to_string(decoded->decodedFrames()) +
+                 " frames; its container announced " + std::to_string(decoded->announcedFrames()) + "\n";
+    }
+    if (decoded->damagedPackets() > 0 || decoded->damagedFrames() > 0) {
+        notes += "Warning: damaged input: " + std::to_string(decoded->damagedPackets()) +
+                 " packets could not be decoded and " + std::to_string(decoded->damagedFrames()) +
+                 " frames came out damaged\n";
+    }
+    return notes;
 }
 
 }  // namespace nrvq

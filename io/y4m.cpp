@@ -107,6 +107,13 @@ Y4mStreamHeader parseY4mStreamHeader(std::string_view line) {
             case 'F': {
                 const size_t colon = value.find(':');
                 int64_t den = 0;
+                if (value == "0:0") {
+                    // An unknown rate, as some writers put it: the caller's must do.
+                    h.fpsNum = 0;
+                    h.fpsDen = 0;
+                    h.rateUnknown = true;
+                    break;
+                }
                 if (colon == std::string_view::npos || !parsePositive(value.substr(0, colon), INT32_MAX, &number) ||
                     !parsePositive(value.substr(colon + 1), INT32_MAX, &den)) {
                     h.error = "invalid frame rate " + quoted(token) + " in the YUV4MPEG2 header (expected Fn:d)";
@@ -185,6 +192,9 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
         throw InputError("--pix-fmt " + std::string(options.layout->name) + " disagrees with the header of " + name_ +
                          ", which says C" + (header.colourSpace.empty() ? "420jpeg" : header.colourSpace) + " (" +
                          std::string(header.layout->name) + ")");
+    }
+    if (header.rateUnknown && !options.fps) {
+        throw InputError(name_ + ": the YUV4MPEG2 header says the frame rate is unknown (F0:0); give it with --fps");
     }
     layout_ = header.layout;
     reader_ = std::make_unique<FrameReader>(*layout_, header.width, header.height);

@@ -27,6 +27,7 @@ struct Y4mStreamHeader {
     int32_t height = 0;
     int64_t fpsNum = 0;  // 0: the header gives no rate
     int64_t fpsDen = 0;
+    bool rateUnknown = false;  // F0:0: the writer did not know the rate
     const PixelLayout* layout = nullptr;
     std::string colourSpace;  // the C parameter as written ("" when absent)
 };

@@ -132,6 +132,7 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
              {"huge.y4m", "YUV4MPEG2 W99999 H99999\nFRAME\n" + frameData}, {"noend.y4m", "YUV4MPEG2 W32 H16"},
              {"frame.y4m", y4m.substr(0, y4m.find("FRAME")) + "FRAMX\n" + frameData},
              {"cut.y4m", y4m.substr(0, y4m.size() - 10)},
+             {"rate0.y4m", "YUV4MPEG2 W32 H16 F0:0\nFRAME\n" + frameData},
              {"video.mkv", std::string("\x1a\x45\xdf\xa3", 4) + frameData},
              {"video.mp4", std::string("\0\0\0\x20" "ftypisom", 12) + frameData},
              {"video.avi", std::string("RIFF\0\0\0\0AVI LIST", 16) + frameData}, {"video.ts", ts}}) {
@@ -140,6 +141,9 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
     std::filesystem::create_directory(dir / "folder.yuv");
     writeClip(dir / "clip.mkv", {"matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 32, 16}, lumas(frames));
     writeAudioOnly(dir / "audio.mka");
+    writeClip(dir / "clip.avi", {"avi", AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 32, 16}, lumas(frames));
+    const std::string avi = readFile(dir / "clip.avi");
+    writeFile(dir / "cut.avi", avi.substr(0, avi.size() - 200));  // into the last frame
 
     // err starts a line of standard error; ending in a newline, it is all of
     // standard error, and nothing is printed. logKept: the earlier log survives.
@@ -166,6 +170,14 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
         {{"frame.y4m"}, "", 255, "frame.y4m: frame 0: expected a FRAME header, found \"FRAMX\"", true},
         {{"-"}, "|cat frame.y4m", 255, "Standard input: frame 0: expected a FRAME header", false},
         {{"cut.y4m"}, "", 0, "Warning: cut.y4m ends with", false},
+        {{"rate0.y4m"}, "", 255, "rate0.y4m: the YUV4MPEG2 header says the frame rate is unknown (F0:0); give it "
+                                 "with --fps\n", true},
+        {{"rate0.y4m", "--fps", "30"}, "", 0, "Video file", false},  // (standard output; standard error is empty)
+        {{"clip.yuv", "32", "16", "--pix-fmt", "yuv420p10le"}, "", 0,
+         "Warning: clip.yuv holds values above 1023, which 10-bit samples cannot be", false},
+        {{"clip.mkv", "--start", "5"}, "", 0, "Warning: the start frame 5 is past the end of clip.mkv", false},
+        {{"clip.mkv", "--frames", "5"}, "", 0, "Warning: 2 of the 5 requested frames are not in the file", false},
+        {{"cut.avi"}, "", 0, "Warning: cut.avi ends after 2 frames; its container announced 3", false},
         {{"clip.y4m", "32", "18"}, "|true", 255, "Error opening the file clip.y4m", true},
         {{"-", "32", "18"}, "|cat frame.y4m", 255, "WIDTH x HEIGHT 32x18 disagree with the header", true},
         {{"-", "--pix-fmt", "gray"}, "|cat frame.y4m", 255, "--pix-fmt gray disagrees with the header", true},
@@ -186,7 +198,7 @@ TEST(Inputs, UnusableInputsStopWithAClearMessage) {
         writeFile(dir / kLog, "old rows\n");
         const RunResult result = runTool(dir.path(), c.args, "", c.stdinFrom.empty() ? "/dev/null" : c.stdinFrom);
         EXPECT_EQ(result.status, c.status) << result.err;
-        const std::vector<std::string> lines = splitLines(result.err);
+        const std::vector<std::string> lines = splitLines(result.err + result.out);
         if (c.err.back() == '\n') {
             EXPECT_EQ(result.err, c.err);
             EXPECT_EQ(result.out, "");
