@@ -13,6 +13,7 @@
 #include "engine/frame.h"
 #include "engine/registry.h"
 #include "io/input.h"
+#include "io/layout.h"
 #include "io/results.h"
 #include "nrvq/nrvq.h"
 
@@ -40,6 +41,18 @@ const std::array<std::string_view, kIndicatorCount>& keys() {
 }
 
 bool validFps(double fps) { return std::isfinite(fps) && fps > 0.0; }
+
+// The sizes the command line takes, refused before anything is allocated.
+void checkFrameSize(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0) {
+        throw std::invalid_argument("the frame size must be positive, not " + std::to_string(width) + " x " +
+                                    std::to_string(height));
+    }
+    if (!frameSizeFits(width, height)) {
+        throw std::invalid_argument("the frame size " + std::to_string(width) + " x " + std::to_string(height) +
+                                    " is too large: a 4:2:0 frame of it is over 2^31 - 1 bytes");
+    }
+}
 
 }  // namespace
 
@@ -81,10 +94,7 @@ struct Analysis::Impl {
 };
 
 Analysis::Analysis(int32_t width, int32_t height, double fps, const Options& options) {
-    if (width <= 0 || height <= 0) {
-        throw std::invalid_argument("the frame size must be positive, not " + std::to_string(width) + " x " +
-                                    std::to_string(height));
-    }
+    checkFrameSize(width, height);
     if (!validFps(fps)) {
         throw std::invalid_argument("the frame rate must be a positive finite number");
     }
@@ -161,20 +171,14 @@ std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     // The same checks as the command line's, so that the reader is never
     // asked for what it cannot deliver.
-    if ((options.width && *options.width <= 0) || (options.height && *options.height <= 0)) {
-        throw InputFailure("Invalid frame size: width and height must be positive");
-    }
-    if (options.width && options.height) {
-        const int64_t luma = int64_t{*options.width} * *options.height;
-        if (luma > INT32_MAX || (3 * luma) / 2 > INT32_MAX) {
-            throw InputFailure("Invalid frame size: a frame of width x height is over 2^31 - 1 bytes");
-        }
+    if (options.width || options.height) {
+        checkFrameSize(options.width.value_or(1), options.height.value_or(1));
     }
     if (options.fps && !validFps(*options.fps)) {
-        throw InputFailure("Invalid frame rate: expected a positive finite number");
+        throw std::invalid_argument("the frame rate must be a positive finite number");
     }
     if (options.start < 0) {
-        throw InputFailure("Invalid start frame: expected a whole number that is not negative");
+        throw std::invalid_argument("the start frame must be a whole number that is not negative");
     }
 
     InputRequest request;

@@ -84,8 +84,10 @@ private:
 // from each pushed frame to the next, so frames must come in order.
 class Analysis {
 public:
-    // Throws std::invalid_argument for a negative size or a frame rate that
-    // is not positive, std::bad_alloc when the working memory does not fit.
+    // Throws std::invalid_argument, before allocating anything, for a size
+    // that is not positive or whose 4:2:0 frame is over 2^31 - 1 bytes (as
+    // the command line), or a frame rate that is not positive;
+    // std::bad_alloc when the working memory does not fit.
     Analysis(std::int32_t width, std::int32_t height, double fps, const Options& options = {});
     ~Analysis();
     // A moved-from Analysis may only be destroyed or assigned to.
@@ -195,8 +197,10 @@ private:
 };
 
 // Analyses a whole input, opened as the command line opens it ("-" for
-// standard input). Throws InputFailure when the input cannot be opened or a
-// read fails, std::bad_alloc when the frame size does not fit in memory.
+// standard input). Throws std::invalid_argument for options the command line
+// refuses (a size as for Analysis, a rate that is not positive, a negative
+// start), InputFailure when the input cannot be opened or a read fails,
+// std::bad_alloc when the frame size does not fit in memory.
 FileResults analyzeFile(const std::string& path, const FileOptions& options = {});
 
 // The library's version.

@@ -132,7 +132,9 @@ def test_bad_input_raises_clear_errors(clips, tmp_path):
         nrvq.analyze(tmp_path / "missing.yuv", width=16, height=8)
     assert issubclass(nrvq.InputError, OSError)
     clip = clips(16, 8, 2)
-    with pytest.raises(nrvq.InputError, match="frame size"):
+    with pytest.raises(ValueError, match="frame size"):
         nrvq.analyze(clip, width=0, height=8)
+    with pytest.raises(ValueError, match="frame size"):
+        nrvq.Analyzer(46341, 46341)
     short = nrvq.analyze(clip, width=16, height=8, frames=5)
     assert short.frames == 2 and "not in the file" in short.notes

@@ -92,6 +92,7 @@ TEST(Api, BadRequestsThrow) {
     EXPECT_THROW(nrvq::Analysis(8, -1, 25.0), std::invalid_argument);
     EXPECT_THROW(nrvq::Analysis(8, 8, 0.0), std::invalid_argument);
     EXPECT_THROW(nrvq::Analysis(8, 8, NAN), std::invalid_argument);
+    EXPECT_THROW(nrvq::Analysis(46341, 46341, 25.0), std::invalid_argument);  // refused before allocating
     nrvq::Analysis analysis(8, 8, 25.0);
     EXPECT_THROW(analysis.push(nullptr, 8), std::invalid_argument);
 
@@ -103,8 +104,8 @@ TEST(Api, BadRequestsThrow) {
     for (const nrvq::FileOptions& bad :
          {nrvq::FileOptions{.width = 0, .height = 8}, nrvq::FileOptions{.width = 8, .height = 8, .fps = -1.0},
           nrvq::FileOptions{.width = 8, .height = 8, .start = -2},
-          nrvq::FileOptions{.width = 65536, .height = 65536}}) {
-        EXPECT_THROW(nrvq::analyzeFile(clip, bad), nrvq::InputFailure);
+          nrvq::FileOptions{.width = 46341, .height = 46341}, nrvq::FileOptions{.width = 0}}) {
+        EXPECT_THROW(nrvq::analyzeFile(clip, bad), std::invalid_argument);
     }
     // Frames the file lacks are not analysed, and the reader says so.
     for (const int32_t frames : {3, INT32_MAX}) {
