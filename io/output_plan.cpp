@@ -71,10 +71,6 @@ Identity check(const PlannedOutput& output, const std::optional<Identity>& input
         throw OutputError("Invalid " + output.option + " \"\": expected a path");
     }
     if (output.path == "-") {
-        struct stat out {};
-        if (input && ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && *identityOf(out) == *input) {
-            refuse(output, "standard output is the input itself; give another path");
-        }
         return Identity{false, 0, 0, "-"};
     }
     struct stat s {};
@@ -164,7 +160,12 @@ std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<Pl
     }
     const std::string inputName = inputPath == "-" ? std::string() : normalName(inputPath);
 
-    // Every check first.
+    // Every check first. Standard output takes the rows or an output on "-":
+    // never the input's bytes.
+    struct stat out {};
+    if (input && ::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && *identityOf(out) == *input) {
+        throw OutputError("Standard output is the input itself; send it elsewhere");
+    }
     std::vector<Identity> identities;
     for (size_t i = 0; i < outputs.size(); ++i) {
         identities.push_back(check(outputs[i], input, inputName));

@@ -62,7 +62,8 @@ private:
 };
 
 // Checks every output against the input (inputPath, "-" for standard input)
-// and against each other, then opens them in the order given. Throws
+// and against each other, and standard output against the input, then opens
+// them in the order given. Throws
 // OutputError naming the output's option, its path and the reason when any
 // check or opening fails; nothing existing has then been changed.
 std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<PlannedOutput>& outputs,
