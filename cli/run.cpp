@@ -92,6 +92,9 @@ private:
             call();
             return true;
         } catch (const OutputError& e) {
+            // The run ends either way: a read waiting on a stalled input
+            // must not hold it.
+            interruptReads();
             if (e.error() != EPIPE) {
                 throw;
             }
