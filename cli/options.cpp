@@ -143,8 +143,14 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     try {
         app.parse(args);
     } catch (const CLI::ExtrasError& e) {
+        // "The following argument was not expected: --x": the argument named
+        // as every other rejected one is.
+        const std::string what = e.what();
+        const size_t colon = what.find(": ");
+        std::string names = colon == std::string::npos ? what : what.substr(colon + 2);
+        unmark(names);
         result.status = ParseResult::Invalid;
-        result.message = "Invalid argument: " + std::string(e.what()) + " (see --help)";
+        result.message = "Invalid argument \"" + names + "\": expected an option that --help lists";
         return result;
     } catch (const CLI::ParseError& e) {
         result.status = ParseResult::Invalid;

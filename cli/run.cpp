@@ -156,7 +156,7 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }
-    const SourceInfo& info = source->info();
+    const SourceInfo info = source->info();  // outlives the source, closed before the end
     // Every output is checked, and only then created, now that the input is
     // known to be usable.
     std::unique_ptr<Outputs> outputs;

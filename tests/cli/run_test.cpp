@@ -217,7 +217,7 @@ TEST(CommandLine, RejectedArgumentsPrintUsageOnStandardErrorAndTouchNothing) {
         {{"clip.yuv", "32", "16", "--log", "x", "--no-log"}, "Invalid --log \"x\": --no-log writes no log"},
         {{"clip.yuv", "32", "16", "--csv", ""}, "Invalid --csv \"\": expected a path"},
         {{"clip.yuv", "32", "16", "--report", "-"}, "Invalid --report \"-\": expected a file path"},
-        {{"clip.yuv", "32", "16", "--frobnicate"}, "Invalid argument: The following argument was not expected"}};
+        {{"clip.yuv", "32", "16", "--frobnicate"}, "Invalid argument \"--frobnicate\": expected an option"}};
     for (const auto& [at, value] : std::vector<std::pair<int, std::string>>{
              {0, ""}, {1, "abc"}, {1, "32px"}, {1, "0"}, {1, "-32"}, {1, " 32"}, {1, "99999999999"}, {2, ""},
              {3, "fast"}, {3, "0"}, {3, "-25"}, {3, "inf"}, {3, "nan"}, {3, "100001"}, {4, "ten"}, {4, "1.5"},
