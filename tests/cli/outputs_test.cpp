@@ -1,8 +1,7 @@
 // The machine-readable and human-readable outputs: JSON (against its schema
 // and the log), CSV, the summary table, --quiet, standard output as a data
 // channel, refused outputs and write failures, the progress line under a
-// terminal, and the HTML
-// report as headless Chromium draws it.
+// terminal, and the HTML report as headless Chromium draws it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
