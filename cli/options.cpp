@@ -224,7 +224,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (positionals.size() >= 6) {
         if (!parseInt32(positionals[5], &value) || value < 0) {
-            return reject("startFrame", positionals[5], "expected a whole number that is not negative");
+            return reject("startFrame", positionals[5], "expected a whole number from 0 to 2147483647");
         }
         o.start = value;
     }
@@ -243,13 +243,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (!start.empty()) {
         if (!parseInt32(start, &value) || value < 0) {
-            return reject("--start", start, "expected a whole number that is not negative");
+            return reject("--start", start, "expected a whole number from 0 to 2147483647");
         }
         o.start = value;
     }
     if (!stream.empty()) {
         if (!parseInt32(stream, &value) || value < 0) {
-            return reject("--stream", stream, "expected a whole number that is not negative");
+            return reject("--stream", stream, "expected a whole number from 0 to 2147483647");
         }
         o.stream = value;
     }
