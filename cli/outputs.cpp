@@ -28,6 +28,8 @@ std::vector<PlannedOutput> plannedOutputs(const Options& o) {
             plan.push_back({option, path, mode});
         }
     };
+    // The console rows: no file may take what standard output is sent to.
+    add("standard output", "-", consoleShown(o), WriteMode::Streaming);
     add("--log", o.logPath, !o.noLog, WriteMode::Streaming);
     add("--json", o.jsonPath, o.jsonGiven, WriteMode::WholeFile);
     add("--csv", o.csvPath, o.csvGiven, WriteMode::WholeFile);

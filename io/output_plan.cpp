@@ -71,6 +71,13 @@ Identity check(const PlannedOutput& output, const std::optional<Identity>& input
         throw OutputError("Invalid " + output.option + " \"\": expected a path");
     }
     if (output.path == "-") {
+        // Standard output is the file or pipe it is connected to, so that
+        // another output naming that (/dev/stdout, the file it was redirected
+        // to) is seen to share it.
+        struct stat out {};
+        if (::fstat(STDOUT_FILENO, &out) == 0 && (S_ISREG(out.st_mode) || S_ISFIFO(out.st_mode))) {
+            return *identityOf(out);
+        }
         return Identity{false, 0, 0, "-"};
     }
     struct stat s {};

@@ -313,6 +313,8 @@ TEST_F(Streams, RefusedOutputsLeaveEveryFileAsItWas) {
     EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --no-log >>clip.yuv 2>err.txt"), 255);
     EXPECT_EQ(readFile(dir_ / "clip.yuv"), clip);
     EXPECT_EQ(readFile(dir_ / "err.txt"), "Standard output is the input itself; send it elsewhere\n");
+    EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --log old.log >old.log 2>err.txt"), 255);
+    EXPECT_EQ(readFile(dir_ / "err.txt"), "--log old.log: standard output writes there too; give each output its own path\n");
     // A write that fails once the run is under way: the earlier file stays.
     EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --no-log --csv old.csv >/dev/full 2>err.txt"), 255);
     EXPECT_EQ(readFile(dir_ / "err.txt").rfind("Cannot write", 0), 0u) << readFile(dir_ / "err.txt");
