@@ -218,11 +218,18 @@ std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<Pl
                 ::fchmod(fd, exists ? (s.st_mode & 07777) : (0666 & ~mask));
                 continue;
             }
-            // Not O_TRUNC: a refused run must leave the file as it was.
-            const int fd = ::open(output.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            // Not O_TRUNC: a refused run must leave the file as it was. A FIFO
+            // is opened without waiting for its reader, which must be there.
+            const bool fifo = exists && S_ISFIFO(s.st_mode);
+            const int fd = ::open(output.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (fifo ? O_NONBLOCK : 0), 0666);
             if (fd < 0) {
                 const int error = errno;
-                refuse(output, std::string("cannot be created: ") + std::strerror(error), error);
+                refuse(output, error == ENXIO && fifo ? std::string("is a FIFO that no program reads; start its reader first")
+                                                      : std::string("cannot be created: ") + std::strerror(error),
+                       error);
+            }
+            if (fifo) {
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             }
             p.fd_ = fd;
             p.ownsFd_ = true;
