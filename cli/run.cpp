@@ -41,6 +41,8 @@ void installSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
+    // Reads of a file resume after the signal, so the frame in progress
+    // completes; a read that waits on a pipe ends through interruptReads().
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
