@@ -47,7 +47,10 @@ std::string folderOf(const std::string& path) {
 }
 
 [[noreturn]] void refuse(const PlannedOutput& output, const std::string& reason, int error = 0) {
-    throw OutputError(output.option + " " + output.path + ": " + reason, error);
+    // The console rows are named by where they go.
+    const std::string name = output.path == "-" && output.option.rfind("--", 0) != 0 ? "Standard output"
+                                                                                       : output.option + " " + output.path;
+    throw OutputError(name + ": " + reason, error);
 }
 
 std::string realPath(const std::string& path) {
@@ -198,6 +201,7 @@ std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<Pl
             PreparedOutput& p = *prepared[i];
             if (output.path == "-") {
                 p.fd_ = STDOUT_FILENO;
+                probeDevice(output, STDOUT_FILENO);
                 continue;
             }
             struct stat s {};

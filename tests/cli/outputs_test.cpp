@@ -314,11 +314,20 @@ TEST_F(Streams, RefusedOutputsLeaveEveryFileAsItWas) {
     EXPECT_EQ(readFile(dir_ / "clip.yuv"), clip);
     EXPECT_EQ(readFile(dir_ / "err.txt"), "Standard output is the input itself; send it elsewhere\n");
     EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --log old.log >old.log 2>err.txt"), 255);
-    EXPECT_EQ(readFile(dir_ / "err.txt"), "--log old.log: standard output writes there too; give each output its own path\n");
-    // A write that fails once the run is under way: the earlier file stays.
-    EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --no-log --csv old.csv >/dev/full 2>err.txt"), 255);
-    EXPECT_EQ(readFile(dir_ / "err.txt").rfind("Cannot write", 0), 0u) << readFile(dir_ / "err.txt");
+    EXPECT_EQ(readFile(dir_ / "err.txt"),
+              "--log old.log: standard output writes there too; give each output its own path\n");
+    writeFile(dir_ / "old.log", "earlier --log\n");  // (emptied by the redirection above)
+    EXPECT_EQ(shell(dir_.path(), NRVQ_BINARY " clip.yuv 32 16 --log old.log >/dev/full 2>err.txt"), 255);
+    EXPECT_EQ(readFile(dir_ / "err.txt"), "Standard output: No space left on device\n");
+    EXPECT_EQ(readFile(dir_ / "old.log"), "earlier --log\n");
+    // A write that fails once the run is under way (a file size limit): the
+    // earlier file stays, and no temporary is left.
+    const std::string before = listing();
+    EXPECT_EQ(shell(dir_.path(), "ulimit -f 1; trap '' XFSZ; " NRVQ_BINARY
+                                 " clip.yuv 32 16 --no-log --quiet --csv old.csv 2>err.txt"), 255);
+    EXPECT_EQ(readFile(dir_ / "err.txt"), "Cannot write the CSV output old.csv: File too large\n");
     EXPECT_EQ(readFile(dir_ / "old.csv"), "earlier --csv\n");
+    EXPECT_EQ(listing(), before);
 }
 
 // Runs the tool under script(1), with a pseudo-terminal as standard error
