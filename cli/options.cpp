@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "cli/rules.h"
 #include "io/layout.h"
 
 #include <CLI/CLI.hpp>
@@ -115,6 +116,23 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_flag("--summary", o.summary, "Print pooled statistics and event spans after the run");
     app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
     app.add_flag("--progress", o.progress, "Show a progress line on a terminal even when the rows go there");
+    std::vector<std::string> rules;
+    std::string rulesFile;
+    std::string failOn;
+    app.add_option("--events", o.eventsPath, "Write the events as CSV to PATH (- for stdout)");
+    app.add_option("--rule", rules,
+                   "Add an event rule 'INDICATOR OP VALUE [for DURATION] [: SEVERITY]' (OP < <= > >=, DURATION "
+                   "e.g. 2s, 500ms, 12f, SEVERITY info, warning or fatal); it replaces the default of the same "
+                   "indicator and direction")
+        ->allow_extra_args(false);
+    app.add_option("--rules", rulesFile, "Read event rules from a TOML file ([[rule]] tables or rules = [...])");
+    app.add_option("--fail-on", failOn,
+                   "Make events of these indicators fatal (KEY[,KEY...] or any); a run in which a fatal event "
+                   "opened exits with status 3 after writing everything");
+    app.footer("Events (default rules; a rule opens an event once its condition has held for the duration):\n" +
+               defaultRulesHelp() +
+               "Exit status: 0 complete, 3 complete with a fatal event, 130/143 stopped by SIGINT/SIGTERM, 141 "
+               "standard output closed, 255 stopped early by an error.");
 
     // The parser would take a negative number for an option's name: such
     // arguments pass through it marked, and lose the mark afterwards.
@@ -141,6 +159,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     for (std::string* text : {&fps, &frames, &start, &simd, &stream, &o.logPath, &o.pixFmt}) {
         unmark(*text);
+    }
+    for (std::string& text : rules) {
+        unmark(text);
     }
     for (std::string& text : positionals) {
         unmark(text);
@@ -237,8 +258,15 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         }
         o.simd = *level;
     }
-    if (o.jsonPath == "-" && o.csvPath == "-") {
-        return reject("--csv", o.csvPath, "standard output already takes the JSON output");
+    if ((o.jsonPath == "-") + (o.csvPath == "-") + (o.eventsPath == "-") > 1) {
+        return reject(o.eventsPath == "-" ? "--events" : "--csv", "-", "standard output takes only one data output");
+    }
+    try {
+        o.rules = runRules(rules, rulesFile, failOn);
+    } catch (const std::invalid_argument& e) {
+        result.status = ParseResult::Invalid;
+        result.message = e.what();
+        return result;
     }
     if (o.reportPath == "-") {
         return reject("--report", o.reportPath, "expected a file path");

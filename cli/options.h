@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/events.h"
 #include "kernels/dispatch.h"
 
 namespace nrvq::cli {
@@ -43,6 +44,11 @@ struct Options {
     bool summary = false;
     bool quiet = false;
     bool progress = false;
+    std::string eventsPath;  // --events: the events as CSV
+
+    // Event rules (cli/rules.h): the defaults with --rules FILE and --rule
+    // on top, --fail-on kinds fatal.
+    std::vector<EventRule> rules;
 
     bool help = false;
     bool version = false;

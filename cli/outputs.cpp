@@ -5,17 +5,24 @@
 #include <cstdio>
 
 #include "io/data_output.h"
+#include "io/events_output.h"
 #include "io/report.h"
 
 namespace nrvq::cli {
 
-bool consoleShown(const Options& o) { return !o.quiet && o.jsonPath != "-" && o.csvPath != "-"; }
+bool consoleShown(const Options& o) {
+    return !o.quiet && o.jsonPath != "-" && o.csvPath != "-" && o.eventsPath != "-";
+}
 
 ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSink>>& sinks)
-    : summary_(o.summary), summaryToStderr_(o.jsonPath == "-" || o.csvPath == "-") {
+    : summary_(o.summary), summaryToStderr_(o.jsonPath == "-" || o.csvPath == "-" || o.eventsPath == "-") {
+    auto events = std::make_unique<EventLog>(o.rules);
+    events_ = events.get();
+    sinks.push_back(std::move(events));
     if (o.summary || !o.jsonPath.empty() || !o.reportPath.empty()) {
         auto table = std::make_unique<ResultTable>();
         table_ = table.get();
+        table_->setEvents(events_);
         sinks.push_back(std::move(table));
     }
     if (!o.jsonPath.empty()) {
@@ -26,6 +33,9 @@ ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSi
     }
     if (!o.reportPath.empty()) {
         sinks.push_back(std::make_unique<HtmlReport>(o.reportPath, *table_, kVersion));
+    }
+    if (!o.eventsPath.empty()) {
+        sinks.push_back(std::make_unique<EventsCsvOutput>(o.eventsPath, *events_));
     }
     // The progress line only ever goes to a terminal: by itself when the
     // rows are not shown there, and on request.
@@ -38,6 +48,8 @@ ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSi
         sinks.push_back(std::make_unique<ProgressSink>(*progress_));
     }
 }
+
+bool ExtraOutputs::fatalEvent() const { return events_->tracker().fatalOpened(); }
 
 void ExtraOutputs::runEnded() {
     if (progress_) {

@@ -11,6 +11,10 @@
 #include "io/results.h"
 #include "io/sink.h"
 
+namespace nrvq {
+class EventLog;
+}
+
 namespace nrvq::cli {
 
 // Whether the console keeps its start-up lines, rows, report and closing
@@ -28,11 +32,14 @@ public:
     void runEnded();
     // After the run: the summary table, if asked for.
     void printSummary();
+    // Whether an event of a fatal rule opened.
+    bool fatalEvent() const;
 
 private:
     bool summary_;
     bool summaryToStderr_;
     ResultTable* table_ = nullptr;  // owned by the sinks
+    EventLog* events_ = nullptr;    // owned by the sinks
     std::unique_ptr<ProgressLine> progress_;
 };
 

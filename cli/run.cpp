@@ -190,7 +190,10 @@ int run(int argc, char** argv) {
         const int error = errno;
         throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
     }
-    return stopSignal != 0 ? 128 + stopSignal : 0;
+    if (stopSignal != 0) {
+        return 128 + stopSignal;
+    }
+    return extras.fatalEvent() ? 3 : 0;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -171,6 +172,7 @@ void TemporalState::analyze(const Image* frame, const Image* previous, FrameReco
 Analyzer::Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOptions& options)
     : width_(width),
       height_(height),
+      fps_(fps),
       worker_(width, height, options.reference),
       temporal_(width, height, fps, options.reference),
       current_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))),
@@ -186,6 +188,7 @@ const FrameRecord& Analyzer::push(const uint8_t* luma, ptrdiff_t stride) {
         std::memcpy(current_->data + static_cast<size_t>(y) * w, luma + y * stride, w);
     }
     record_.index = pushed_;
+    record_.seconds = frameTime(std::nan(""), pushed_, fps_);
     Timings frameTimings;
     worker_.analyze(current_.get(), record_, frameTimings);
     temporal_.analyze(current_.get(), pushed_ > 0 ? previous_.get() : nullptr, record_, frameTimings);

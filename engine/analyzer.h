@@ -92,6 +92,7 @@ public:
 private:
     int32_t width_;
     int32_t height_;
+    double fps_;
     FrameWorker worker_;
     TemporalState temporal_;
     OwnedImage<Image> current_;

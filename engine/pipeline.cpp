@@ -20,6 +20,7 @@ struct Slot {
     OwnedImage<Image> frame;
     FrameRecord record;
     Timings timings;
+    double sourceSeconds = 0;  // the source's timestamp of the frame
     enum State { Free, Read, Done } state = Free;
     explicit Slot(Image image) : frame(image) {}
 };
@@ -93,6 +94,7 @@ private:
                 frameDone_.notify_all();
                 return;
             }
+            slot->sourceSeconds = result.seconds;
             slot->state = Slot::Read;
             readCount_ = n + 1;
             frameRead_.notify_one();
@@ -143,6 +145,7 @@ private:
             }
             Slot& slot = slotOf(n);
             slot.record.index = first + n;
+            slot.record.seconds = frameTime(slot.sourceSeconds, slot.record.index, source_.info().fps);
             temporal.analyze(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr, slot.record,
                              slot.timings);
             outcome.timings += slot.timings;
@@ -227,6 +230,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
             break;
         }
         record.index = info.startFrame + n;
+        record.seconds = frameTime(result.seconds, record.index, info.fps);
         Timings timings;
         worker.analyze(current.get(), record, timings);
         temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings);

@@ -7,6 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "io/events_output.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+
 namespace nrvq {
 
 using ordered_json = nlohmann::ordered_json;
@@ -63,11 +67,44 @@ void appendNumber(std::string& out, double value) {
     out.append(buffer, result.ptr);
 }
 
+const std::array<std::string_view, 2> kOpinionKeys = {"blockiness_mos", "blur_mos"};
+
+std::array<double, 2> opinionScores(double blockiness, double blur) {
+    return {std::isfinite(blockiness) ? blockToMOS(blockiness) : blockiness,
+            std::isfinite(blur) ? blurToMOS(blur) : blur};
+}
+
 // ---- JSON -------------------------------------------------------------------------
 
 namespace {
 
 ordered_json numberOrNull(double value) { return std::isfinite(value) ? ordered_json(value) : ordered_json(); }
+
+ordered_json eventsJson(const EventTracker& tracker) {
+    ordered_json list = ordered_json::array();
+    for (const Event& e : tracker.events()) {
+        list.push_back({{"indicator", kIndicators[e.column].key},
+                        {"severity", severityName(e.severity)},
+                        {"first", e.first},
+                        {"last", e.last},
+                        {"start", e.start},
+                        {"end", e.end},
+                        {"peak", numberOrNull(e.peak)},
+                        {"rule", tracker.rules()[e.rule].text()}});
+    }
+    return list;
+}
+
+void appendValue(std::string& text, std::string_view key, double value) {
+    text += ", \"";
+    text += key;
+    text += "\": ";
+    if (std::isfinite(value)) {
+        appendNumber(text, value);
+    } else {
+        text += "null";
+    }
+}
 
 }  // namespace
 
@@ -88,14 +125,8 @@ void JsonOutput::finish(const RunSummary&) {
             {"max", numberOrNull(s.max)}, {"p5", numberOrNull(s.p5)},     {"p50", numberOrNull(s.p50)},
             {"p95", numberOrNull(s.p95)}, {"stddev", numberOrNull(s.stddev)}, {"left_out", s.leftOut}};
     }
-    ordered_json events = ordered_json::object();
-    for (const Column flag : {kBlackout, kFreezing}) {
-        ordered_json spans = ordered_json::array();
-        for (const FrameSpan& span : table_.spans(flag)) {
-            spans.push_back({{"first", span.first}, {"last", span.last}});
-        }
-        events[std::string(kIndicators[flag].key)] = std::move(spans);
-    }
+    const ordered_json events =
+        table_.events() != nullptr ? eventsJson(table_.events()->tracker()) : ordered_json::array();
 
     // The frames are written value by value rather than built as a tree: a
     // long run has many of them.
@@ -105,16 +136,13 @@ void JsonOutput::finish(const RunSummary&) {
     for (int64_t row = 0; row < table_.frames(); ++row) {
         text += row == 0 ? "\n{\"frame\": " : ",\n{\"frame\": ";
         text += std::to_string(table_.indexOf(row));
+        appendValue(text, "time", table_.time(row));
         for (size_t c = 0; c < kIndicatorCount; ++c) {
-            text += ", \"";
-            text += kIndicators[c].key;
-            text += "\": ";
-            const double v = table_.value(row, c);
-            if (std::isfinite(v)) {
-                appendNumber(text, v);
-            } else {
-                text += "null";
-            }
+            appendValue(text, kIndicators[c].key, table_.value(row, c));
+        }
+        const auto scores = opinionScores(table_.value(row, kBlockiness), table_.value(row, kBlur));
+        for (size_t k = 0; k < scores.size(); ++k) {
+            appendValue(text, kOpinionKeys[k], scores[k]);
         }
         text += '}';
         if (text.size() > (1 << 16)) {
@@ -132,10 +160,14 @@ void JsonOutput::finish(const RunSummary&) {
 CsvOutput::CsvOutput(const std::string& path) : file_(path, "the CSV output") { row_.reserve(512); }
 
 void CsvOutput::begin(const SourceInfo&) {
-    std::string header = "frame";
+    std::string header = "frame,time";
     for (const IndicatorInfo& info : kIndicators) {
         header += ',';
         header += info.key;
+    }
+    for (const std::string_view key : kOpinionKeys) {
+        header += ',';
+        header += key;
     }
     header += "\r\n";
     file_.write(header);
@@ -145,14 +177,20 @@ void CsvOutput::begin(const SourceInfo&) {
 void CsvOutput::frame(const FrameRecord& record) {
     row_.clear();
     row_ += std::to_string(record.index);
-    for (size_t c = 0; c < kIndicatorCount; ++c) {
+    const auto add = [this](double v) {
         row_ += ',';
-        const double v = record.values[c];
-        if (isMeasured(record, static_cast<Column>(c)) && std::isfinite(v)) {
+        if (std::isfinite(v)) {
             char buffer[32];
             const int n = std::snprintf(buffer, sizeof buffer, "%.17g", v);
             row_.append(buffer, static_cast<size_t>(n));
         }
+    };
+    add(record.seconds);
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        add(isMeasured(record, static_cast<Column>(c)) ? record.values[c] : std::nan(""));
+    }
+    for (const double score : opinionScores(record.values[kBlockiness], record.values[kBlur])) {
+        add(score);
     }
     row_ += "\r\n";
     file_.write(row_);

@@ -3,7 +3,9 @@
 // precision, exposure untruncated, and nothing where a value is missing.
 #pragma once
 
+#include <array>
 #include <cstdio>
+#include <string_view>
 #include <string>
 
 #include "io/results.h"
@@ -36,6 +38,12 @@ private:
 // Appends the shortest text that reads back as exactly value (JSON and CSV
 // both accept it); value must be finite.
 void appendNumber(std::string& out, double value);
+
+// The opinion-score keys that follow the indicators in the data outputs, and
+// their values for a frame's blockiness and blur (not finite where the
+// indicator has no finite value).
+extern const std::array<std::string_view, 2> kOpinionKeys;
+std::array<double, 2> opinionScores(double blockiness, double blur);
 
 // The JSON document, written once the run is over from the collected values.
 class JsonOutput : public FrameSink {

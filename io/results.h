@@ -13,6 +13,8 @@
 
 namespace nrvq {
 
+class EventLog;
+
 // Pooled statistics of one indicator over the frames where it has a value.
 struct IndicatorStats {
     int64_t count = 0;    // frames with a finite, measured value
@@ -48,6 +50,12 @@ public:
         return values_[static_cast<size_t>(row) * kIndicatorCount + column];
     }
 
+    // The time of a row's frame in seconds.
+    double time(int64_t row) const { return times_[static_cast<size_t>(row)]; }
+    // The events of the run, when they are followed (null otherwise).
+    const EventLog* events() const { return events_; }
+    void setEvents(const EventLog* events) { events_ = events; }
+
     IndicatorStats stats(size_t column) const;
     // The spans where a flag column is 1.
     std::vector<FrameSpan> spans(Column column) const;
@@ -56,9 +64,12 @@ private:
     SourceInfo info_;
     int64_t firstIndex_ = 0;
     std::vector<double> values_;
+    std::vector<double> times_;
+    const EventLog* events_ = nullptr;
 };
 
-// A readable table of the statistics and the blackout and freezing spans.
+// A readable table of the statistics, the blackout and freezing spans and
+// the events.
 std::string summaryTable(const ResultTable& table);
 
 }  // namespace nrvq
