@@ -140,10 +140,12 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchema) {
         }
     }
 
-    // Events: the runs of 1 in the log's flag columns.
+    // Blackout and freezing events: the runs of 1 in the log's flag columns;
+    // frame times at 25 frames per second.
     for (const nrvq::Column flag : {nrvq::kBlackout, nrvq::kFreezing}) {
-        json spans = json::array();
+        json spans = json::array(), events = json::array();
         for (size_t row = 0; row < logLines_.size(); ++row) {
+            EXPECT_DOUBLE_EQ(frames[row]["time"].get<double>(), frames[row]["frame"].get<double>() / 25.0);
             if (splitFields(logLines_[row])[flag + 1] != "1") continue;
             const int64_t frame = frames[row]["frame"];
             if (!spans.empty() && spans.back()["last"] == frame - 1) {
@@ -152,8 +154,11 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchema) {
                 spans.push_back({{"first", frame}, {"last", frame}});
             }
         }
+        for (const json& e : doc_["events"]) {
+            if (e["indicator"] == nrvq::kIndicators[flag].key) events.push_back({{"first", e["first"]}, {"last", e["last"]}});
+        }
         EXPECT_FALSE(spans.empty());
-        EXPECT_EQ(doc_["events"][std::string(nrvq::kIndicators[flag].key)], spans);
+        EXPECT_EQ(events, spans);
     }
 
     if (std::system("/usr/bin/python3 -c 'import jsonschema' >/dev/null 2>&1") != 0) {
@@ -167,22 +172,23 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchema) {
 
 TEST_F(Outputs, CsvRoundTripsTheJsonValues) {
     const std::vector<std::string> lines = split(readFile(dir_ / "out.csv"), "\r\n");
-    std::string header = "frame";
+    std::string header = "frame,time";
     for (const auto& info : nrvq::kIndicators) header += "," + std::string(info.key);
+    header += ",blockiness_mos,blur_mos";
     ASSERT_EQ(lines.size(), 70u);
     EXPECT_EQ(lines[0], header);
     EXPECT_EQ(lines[69], "");  // every line ends with CR LF
     for (size_t row = 0; row + 2 < lines.size(); ++row) {
         const std::vector<std::string> fields = split(lines[row + 1], ",");
-        ASSERT_EQ(fields.size(), nrvq::kIndicatorCount + 1);
+        const std::vector<std::string> keys = split(lines[0], ",");
+        ASSERT_EQ(fields.size(), keys.size());
         const json& frame = doc_["frames"][row];
-        EXPECT_EQ(std::stoll(fields[0]), frame["frame"]);
-        for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) {
-            const json& v = frame[std::string(nrvq::kIndicators[c].key)];
+        for (size_t c = 0; c < keys.size(); ++c) {
+            const json& v = frame[keys[c]];
             if (v.is_null()) {
-                EXPECT_EQ(fields[c + 1], "");
+                EXPECT_EQ(fields[c], "");
             } else {
-                EXPECT_EQ(std::stod(fields[c + 1]), v.get<double>()) << row << " " << c;
+                EXPECT_EQ(std::stod(fields[c]), v.get<double>()) << row << " " << keys[c];
             }
         }
     }
