@@ -1,5 +1,7 @@
 #include "io/report.h"
 
+#include "io/events_output.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -179,7 +181,21 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
         }
         out += "<br>\n";
     }
-    out += std::string("</p>\n<h2>Indicators over the frames</h2>\n<p class=\"key\">shaded:<span style=\"background:") +
+    out += "</p>\n";
+    if (table.events() != nullptr) {
+        const EventTracker& tracker = table.events()->tracker();
+        out += "<table>\n<tr><th>indicator</th><th>severity</th><th>frames</th><th>seconds</th><th>peak</th>"
+               "<th>rule</th></tr>\n";
+        for (const Event& e : tracker.events()) {
+            out += "<tr><td>" + std::string(kIndicators[e.column].key) + "</td><td>" +
+                   std::string(severityName(e.severity)) + "</td><td>" + std::to_string(e.first) + "&ndash;" +
+                   std::to_string(e.last) + "</td><td>" + number("%.3f", e.start) + "&ndash;" +
+                   number("%.3f", e.end) + "</td><td>" + number("%.6g", e.peak) + "</td><td>" +
+                   escaped(tracker.rules()[e.rule].text()) + "</td></tr>\n";
+        }
+        out += "</table>\n";
+    }
+    out += std::string("<h2>Indicators over the frames</h2>\n<p class=\"key\">shaded:<span style=\"background:") +
            kBlackoutFill + "\"></span>blackout<span style=\"background:" + kFreezingFill +
            "\"></span>freezing</p>\n<div class=\"charts\">\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
