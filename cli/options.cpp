@@ -129,6 +129,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--fail-on", failOn,
                    "Make events of these indicators fatal (KEY[,KEY...] or any); a run in which a fatal event "
                    "opened exits with status 3 after writing everything");
+    std::string only;
+    std::string skip;
+    app.add_option("--only", only,
+                   "Compute only these indicators (KEY[,KEY...]; freezing also computes blackout and temporal "
+                   "activity) for the JSON, CSV, summary, report and events; the console rows, the timing "
+                   "report and the log keep their fixed layout and are off unless every indicator is computed");
+    app.add_option("--skip", skip, "Compute every indicator but these (KEY[,KEY...]); as --only otherwise");
     app.footer("Events (default rules; a rule opens an event once its condition has held for the duration):\n" +
                defaultRulesHelp() +
                "Exit status: 0 complete, 3 complete with a fatal event, 130/143 stopped by SIGINT/SIGTERM, 141 "
@@ -262,11 +269,15 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         return reject(o.eventsPath == "-" ? "--events" : "--csv", "-", "standard output takes only one data output");
     }
     try {
-        o.rules = runRules(rules, rulesFile, failOn);
+        o.indicators = selectedColumns(only, skip);
+        o.rules = runRules(rules, rulesFile, failOn, o.indicators);
     } catch (const std::invalid_argument& e) {
         result.status = ParseResult::Invalid;
         result.message = e.what();
         return result;
+    }
+    if (!o.indicators.all() && app.count("--log") > 0) {
+        return reject("--log", o.logPath, "the log holds every indicator; it is off with --only or --skip");
     }
     if (o.reportPath == "-") {
         return reject("--report", o.reportPath, "expected a file path");

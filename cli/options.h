@@ -50,6 +50,11 @@ struct Options {
     // on top, --fail-on kinds fatal.
     std::vector<EventRule> rules;
 
+    // --only / --skip: the indicators of the data outputs, the summary and
+    // the events (what they need is computed too). The console rows and the
+    // log are written only when every indicator is.
+    ColumnSet indicators{kAllColumns};
+
     bool help = false;
     bool version = false;
 };

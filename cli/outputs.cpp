@@ -11,7 +11,7 @@
 namespace nrvq::cli {
 
 bool consoleShown(const Options& o) {
-    return !o.quiet && o.jsonPath != "-" && o.csvPath != "-" && o.eventsPath != "-";
+    return !o.quiet && o.indicators.all() && o.jsonPath != "-" && o.csvPath != "-" && o.eventsPath != "-";
 }
 
 ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSink>>& sinks)
@@ -20,7 +20,7 @@ ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSi
     events_ = events.get();
     sinks.push_back(std::move(events));
     if (o.summary || !o.jsonPath.empty() || !o.reportPath.empty()) {
-        auto table = std::make_unique<ResultTable>();
+        auto table = std::make_unique<ResultTable>(o.indicators);
         table_ = table.get();
         table_->setEvents(events_);
         sinks.push_back(std::move(table));
@@ -29,7 +29,7 @@ ExtraOutputs::ExtraOutputs(const Options& o, std::vector<std::unique_ptr<FrameSi
         sinks.push_back(std::make_unique<JsonOutput>(o.jsonPath, *table_, kVersion));
     }
     if (!o.csvPath.empty()) {
-        sinks.push_back(std::make_unique<CsvOutput>(o.csvPath));
+        sinks.push_back(std::make_unique<CsvOutput>(o.csvPath, o.indicators));
     }
     if (!o.reportPath.empty()) {
         sinks.push_back(std::make_unique<HtmlReport>(o.reportPath, *table_, kVersion));

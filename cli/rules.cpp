@@ -233,7 +233,7 @@ std::vector<Column> parseFailOn(const std::string& text) {
 }
 
 std::vector<EventRule> runRules(const std::vector<std::string>& rules, const std::string& rulesFile,
-                                const std::string& failOn) {
+                                const std::string& failOn, ColumnSet columns) {
     std::vector<EventRule> user;
     std::vector<Column> fatal;
     if (!rulesFile.empty()) {
@@ -249,9 +249,44 @@ std::vector<EventRule> runRules(const std::vector<std::string>& rules, const std
     if (!failOn.empty()) {
         for (const Column c : parseFailOn(failOn)) fatal.push_back(c);
     }
-    std::vector<EventRule> result = combineRules(defaultRules(), user);
+    for (const EventRule& r : user) {
+        if (!columns[r.column]) {
+            throw std::invalid_argument("Invalid rule \"" + r.text() + "\": " + std::string(kIndicators[r.column].key) +
+                                        " is not computed (--only, --skip)");
+        }
+    }
+    std::vector<EventRule> result;
+    for (const EventRule& r : combineRules(defaultRules(), user)) {
+        if (columns[r.column]) result.push_back(r);
+    }
     makeFatal(result, fatal);
     return result;
+}
+
+ColumnSet selectedColumns(const std::string& only, const std::string& skip) {
+    const auto keys = [](const std::string& option, const std::string& text) {
+        ColumnSet set;
+        size_t at = 0;
+        for (;;) {
+            const size_t comma = text.find(',', at);
+            const std::string key = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+            try {
+                set.set(indicatorOf(key));
+            } catch (const std::invalid_argument& e) {
+                throw std::invalid_argument("Invalid " + option + " \"" + text + "\": " + e.what());
+            }
+            if (comma == std::string::npos) return set;
+            at = comma + 1;
+        }
+    };
+    ColumnSet columns = only.empty() ? ColumnSet(kAllColumns) : keys("--only", only);
+    if (!skip.empty()) {
+        columns &= ~keys("--skip", skip);
+    }
+    if (columns.none()) {
+        throw std::invalid_argument("Invalid --skip \"" + skip + "\": no indicator is left to compute");
+    }
+    return columns;
 }
 
 std::string defaultRulesHelp() {

@@ -30,8 +30,15 @@ std::vector<Column> parseFailOn(const std::string& text);
 // The run's rules: the defaults with the file's rules and then the command
 // line's on top, and the --fail-on kinds (those of the file too) fatal.
 // Throws std::invalid_argument with a message for the command line.
+// Rules of indicators outside columns: the defaults are left out, the
+// user's are an error.
 std::vector<EventRule> runRules(const std::vector<std::string>& rules, const std::string& rulesFile,
-                                const std::string& failOn);
+                                const std::string& failOn, ColumnSet columns = ColumnSet(kAllColumns));
+
+// The indicators of --only and --skip (either may be empty): every one, or
+// those of only, less those of skip. Throws std::invalid_argument naming an
+// unknown key or an empty selection.
+ColumnSet selectedColumns(const std::string& only, const std::string& skip);
 
 // The default rules as lines for --help: each rule, its severity and what it
 // means.

@@ -100,7 +100,8 @@ int run(int argc, char** argv) {
     const SourceInfo& info = source->info();
     // The log is emptied only now that the input is known to be usable.
     std::FILE* log = nullptr;
-    const int logError = o.noLog || (log = openResultsLog(o.logPath, o.input)) != nullptr ? 0 : errno;
+    const bool noLog = o.noLog || !o.indicators.all();  // the log holds every indicator
+    const int logError = noLog || (log = openResultsLog(o.logPath, o.input)) != nullptr ? 0 : errno;
     std::fputs(openingNotes(*source).c_str(), stderr);
 
     const bool console = consoleShown(o);
@@ -121,7 +122,7 @@ int run(int argc, char** argv) {
     }
     if (log != nullptr) {
         sinks.push_back(std::make_unique<TabLog>(log, o.logPath));
-    } else if (!o.noLog) {
+    } else if (!noLog) {
         errno = logError;
         std::perror("Cannot create the log file");
     }
@@ -133,6 +134,7 @@ int run(int argc, char** argv) {
     AnalyzerOptions analysis;
     analysis.threads = o.threads;
     analysis.reference = o.reference;
+    analysis.indicators = static_cast<uint32_t>(o.indicators.to_ulong());
     installSignalHandlers();
     const RunOutcome outcome = runAnalysis(
         *source, analysis,

@@ -12,6 +12,9 @@ double frameTime(double sourceSeconds, int64_t index, double fps) {
 }
 
 bool isMeasured(const FrameRecord& record, Column column) {
+    if (!record.computed[column]) {
+        return false;
+    }
     if (!record.hasPrevious && !kIndicators[column].measuredOnFirstFrame) {
         return false;
     }

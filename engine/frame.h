@@ -18,6 +18,8 @@ struct FrameRecord {
     // False on the first examined frame: the indicators that need a previous
     // frame did not run and their columns were not measured.
     bool hasPrevious = false;
+    // The columns computed for the frame; the others are not measured.
+    ColumnSet computed{kAllColumns};
 
     double operator[](Column c) const { return values[c]; }
 };

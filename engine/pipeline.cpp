@@ -39,13 +39,13 @@ public:
             slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)));
         }
         for (unsigned i = 0; i < workers; ++i) {
-            workers_.emplace_back(info.width, info.height, options.reference);
+            workers_.emplace_back(info.width, info.height, options.reference, options.indicators);
         }
     }
 
     RunOutcome run(const FrameConsumer& consumer, const std::atomic<bool>* stop) {
         const SourceInfo& info = source_.info();
-        TemporalState temporal(info.width, info.height, info.fps, options_.reference);
+        TemporalState temporal(info.width, info.height, info.fps, options_.reference, options_.indicators);
         RunOutcome outcome;
         std::vector<std::thread> threads;
         threads.emplace_back([this] { readLoop(); });
@@ -219,8 +219,8 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     const auto h = static_cast<uint64_t>(info.height);
     OwnedImage<Image> current(callocImage(w, h));
     OwnedImage<Image> previous(callocImage(w, h));
-    FrameWorker worker(info.width, info.height, options.reference);
-    TemporalState temporal(info.width, info.height, info.fps, options.reference);
+    FrameWorker worker(info.width, info.height, options.reference, options.indicators);
+    TemporalState temporal(info.width, info.height, info.fps, options.reference, options.indicators);
     RunOutcome outcome;
     FrameRecord record;
     for (int64_t n = 0;; ++n) {

@@ -119,6 +119,9 @@ void JsonOutput::finish(const RunSummary&) {
                           {"first_frame", table_.firstIndex()}, {"frames_examined", table_.frames()}};
     ordered_json summary = ordered_json::object();
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table_.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table_.stats(c);
         summary[std::string(kIndicators[c].key)] = {
             {"count", s.count},  {"mean", numberOrNull(s.mean)}, {"min", numberOrNull(s.min)},
@@ -138,11 +141,15 @@ void JsonOutput::finish(const RunSummary&) {
         text += std::to_string(table_.indexOf(row));
         appendValue(text, "time", table_.time(row));
         for (size_t c = 0; c < kIndicatorCount; ++c) {
-            appendValue(text, kIndicators[c].key, table_.value(row, c));
+            if (table_.columns()[c]) {
+                appendValue(text, kIndicators[c].key, table_.value(row, c));
+            }
         }
         const auto scores = opinionScores(table_.value(row, kBlockiness), table_.value(row, kBlur));
         for (size_t k = 0; k < scores.size(); ++k) {
-            appendValue(text, kOpinionKeys[k], scores[k]);
+            if (table_.columns()[kOpinionColumns[k]]) {
+                appendValue(text, kOpinionKeys[k], scores[k]);
+            }
         }
         text += '}';
         if (text.size() > (1 << 16)) {
@@ -157,17 +164,23 @@ void JsonOutput::finish(const RunSummary&) {
 
 // ---- CSV --------------------------------------------------------------------------
 
-CsvOutput::CsvOutput(const std::string& path) : file_(path, "the CSV output") { row_.reserve(512); }
+CsvOutput::CsvOutput(const std::string& path, ColumnSet columns) : file_(path, "the CSV output"), columns_(columns) {
+    row_.reserve(512);
+}
 
 void CsvOutput::begin(const SourceInfo&) {
     std::string header = "frame,time";
-    for (const IndicatorInfo& info : kIndicators) {
-        header += ',';
-        header += info.key;
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (columns_[c]) {
+            header += ',';
+            header += kIndicators[c].key;
+        }
     }
-    for (const std::string_view key : kOpinionKeys) {
-        header += ',';
-        header += key;
+    for (size_t k = 0; k < kOpinionKeys.size(); ++k) {
+        if (columns_[kOpinionColumns[k]]) {
+            header += ',';
+            header += kOpinionKeys[k];
+        }
     }
     header += "\r\n";
     file_.write(header);
@@ -187,10 +200,15 @@ void CsvOutput::frame(const FrameRecord& record) {
     };
     add(record.seconds);
     for (size_t c = 0; c < kIndicatorCount; ++c) {
-        add(isMeasured(record, static_cast<Column>(c)) ? record.values[c] : std::nan(""));
+        if (columns_[c]) {
+            add(isMeasured(record, static_cast<Column>(c)) ? record.values[c] : std::nan(""));
+        }
     }
-    for (const double score : opinionScores(record.values[kBlockiness], record.values[kBlur])) {
-        add(score);
+    const auto scores = opinionScores(record.values[kBlockiness], record.values[kBlur]);
+    for (size_t k = 0; k < scores.size(); ++k) {
+        if (columns_[kOpinionColumns[k]]) {
+            add(scores[k]);
+        }
     }
     row_ += "\r\n";
     file_.write(row_);

@@ -39,10 +39,11 @@ private:
 // both accept it); value must be finite.
 void appendNumber(std::string& out, double value);
 
-// The opinion-score keys that follow the indicators in the data outputs, and
-// their values for a frame's blockiness and blur (not finite where the
-// indicator has no finite value).
+// The opinion-score keys that follow the indicators in the data outputs (when
+// blockiness and blur are among them), and their values for a frame's
+// blockiness and blur (not finite where the indicator has no finite value).
 extern const std::array<std::string_view, 2> kOpinionKeys;
+inline constexpr std::array<Column, 2> kOpinionColumns = {kBlockiness, kBlur};
 std::array<double, 2> opinionScores(double blockiness, double blur);
 
 // The JSON document, written once the run is over from the collected values.
@@ -61,13 +62,15 @@ private:
 // The CSV file, written through row by row.
 class CsvOutput : public FrameSink {
 public:
-    explicit CsvOutput(const std::string& path);
+    // columns: the indicators it holds (--only, --skip).
+    explicit CsvOutput(const std::string& path, ColumnSet columns = ColumnSet(kAllColumns));
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
     void finish(const RunSummary& summary) override;
 
 private:
     OutputFile file_;
+    ColumnSet columns_;
     std::string row_;
 };
 

@@ -163,6 +163,9 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
     out += "</table>\n<h2>Summary</h2>\n<table>\n<tr><th>indicator</th><th>count</th><th>mean</th><th>min</th>"
            "<th>max</th><th>p5</th><th>p50</th><th>p95</th><th>stddev</th><th>left out</th></tr>\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table.stats(c);
         out += "<tr><td>" + std::string(kIndicators[c].key) + "</td><td>" + std::to_string(s.count) + "</td>";
         for (const double v : {s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev}) {
@@ -199,7 +202,9 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
            kBlackoutFill + "\"></span>blackout<span style=\"background:" + kFreezingFill +
            "\"></span>freezing</p>\n<div class=\"charts\">\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
-        chart(out, table, c, blackout, freezing);
+        if (table.columns()[c]) {
+            chart(out, table, c, blackout, freezing);
+        }
     }
     out += "</div>\n</body></html>\n";
     return out;

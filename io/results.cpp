@@ -113,6 +113,9 @@ std::string summaryTable(const ResultTable& table) {
     add(std::snprintf(line, sizeof line, "%-18s %7s %12s %12s %12s %12s %12s %12s %12s %8s\n", "indicator", "count",
                       "mean", "min", "max", "p5", "p50", "p95", "stddev", "left out"));
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table.stats(c);
         const std::string key(kIndicators[c].key);
         add(std::snprintf(line, sizeof line, "%-18s %7lld %12.6g %12.6g %12.6g %12.6g %12.6g %12.6g %12.6g %8lld\n",
@@ -120,6 +123,9 @@ std::string summaryTable(const ResultTable& table) {
                           s.stddev, static_cast<long long>(s.leftOut)));
     }
     for (const Column flag : {kBlackout, kFreezing}) {
+        if (!table.columns()[flag]) {
+            continue;
+        }
         const std::vector<FrameSpan> spans = table.spans(flag);
         text += std::string(kIndicators[flag].key) + " spans:";
         if (spans.empty()) {

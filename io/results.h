@@ -38,6 +38,9 @@ double percentile(const std::vector<double>& sorted, double p);
 // a value that was not measured stored as not-a-number.
 class ResultTable : public FrameSink {
 public:
+    // columns: the indicators the outputs show (--only, --skip).
+    explicit ResultTable(ColumnSet columns = ColumnSet(kAllColumns)) : columns_(columns) {}
+    const ColumnSet& columns() const { return columns_; }
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
 
@@ -61,6 +64,7 @@ public:
     std::vector<FrameSpan> spans(Column column) const;
 
 private:
+    ColumnSet columns_;
     SourceInfo info_;
     int64_t firstIndex_ = 0;
     std::vector<double> values_;

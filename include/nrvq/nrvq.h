@@ -43,6 +43,10 @@ struct Options {
     unsigned threads = 0;
     // The literal versions of the indicators instead of the fast ones.
     bool reference = false;
+    // The indicators to compute: bit i for the i-th key of indicatorKeys().
+    // What they need is computed too (freezing needs blackout and temporal
+    // activity); the others read as not measured.
+    std::uint32_t indicators = (1u << indicatorCount) - 1;
 };
 
 // One frame's record inside the library, known here only by name.

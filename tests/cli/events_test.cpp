@@ -1,8 +1,12 @@
-// Event rules on the command line and in TOML files, and the exit status of a
-// run in which a fatal event opened: 3, with every output still written.
+// Event rules on the command line and in TOML files, the exit status of a
+// run in which a fatal event opened (3, with every output still written), and
+// runs that compute only some indicators.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -114,6 +118,60 @@ TEST(FatalEvents, ExitWithThreeAfterWritingEveryOutput) {
     const RunResult bad = runTool(dir.path(), {"clip.yuv", "64", "48", "--no-log", "--rule", "blackout is 1"});
     EXPECT_EQ(bad.status, 255);
     EXPECT_NE(bad.err.find("Invalid --rule \"blackout is 1\": unknown comparison"), std::string::npos) << bad.err;
+}
+
+// A selection computes the indicators asked for (and what they need) with the
+// values of a full run, shows only them, and writes no log and no rows.
+TEST(Selection, OnlyWhatIsAskedWithTheValuesOfAFullRun) {
+    TempDir dir;
+    std::vector<clips::Plane> frames = textureFrames(64, 48, 24);
+    for (int i = 6; i < 9; ++i) frames[i] = clips::Plane(64, 48, 0);
+    for (int i = 12; i < 18; ++i) frames[i] = frames[11];
+    writeRawClip(dir / "clip.yuv", frames);
+    const auto run = [&dir](std::vector<std::string> more) {
+        more.insert(more.begin(), {"clip.yuv", "64", "48", "--json", "out.json", "--csv", "out.csv"});
+        const RunResult r = runTool(dir.path(), more);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return std::pair{r, nlohmann::json::parse(readFile(dir / "out.json"))};
+    };
+    const nlohmann::json full = run({"--no-log"}).second;
+    const std::vector<std::pair<std::vector<std::string>, std::set<std::string>>> cases = {
+        {{"--only", "freezing,blur"}, {"blur", "freezing"}},
+        {{"--only", "flickering"}, {"flickering"}},
+        {{"--skip", "blur,slice"},
+         {"blockiness", "spatial_activity", "letterbox", "pillarbox", "block_loss", "temporal_activity", "blackout",
+          "freezing", "exposure", "contrast", "interlace", "noise", "flickering"}},
+    };
+    for (const auto& [more, keys] : cases) {
+        std::filesystem::remove(dir / "metricsResultsCSV.csv");
+        const auto [r, doc] = run(more);
+        EXPECT_EQ(r.out, "") << more[1];
+        EXPECT_FALSE(std::filesystem::exists(dir / "metricsResultsCSV.csv")) << more[1];
+        std::set<std::string> summary, events;
+        for (const auto& [key, value] : doc["summary"].items()) summary.insert(key);
+        for (const auto& e : doc["events"]) events.insert(e["indicator"]);
+        EXPECT_EQ(summary, keys) << more[1];
+        EXPECT_TRUE(std::includes(keys.begin(), keys.end(), events.begin(), events.end())) << more[1];
+        ASSERT_EQ(doc["frames"].size(), full["frames"].size());
+        for (size_t i = 0; i < doc["frames"].size(); ++i) {
+            for (const auto& [key, value] : doc["frames"][i].items()) {
+                EXPECT_EQ(value, full["frames"][i][key]) << more[1] << " " << i << " " << key;
+            }
+            EXPECT_EQ(doc["frames"][i].size(), keys.size() + 2 + keys.count("blur") + keys.count("blockiness"));
+        }
+        // The CSV header names the same keys as the frames of the JSON.
+        std::string header = splitLines(readFile(dir / "out.csv"))[0];
+        std::set<std::string> columns;
+        for (size_t at = 0, end; at < header.size(); at = end + 1) {
+            end = std::min(header.find_first_of(",\r", at), header.size());
+            columns.insert(header.substr(at, end - at));
+        }
+        std::set<std::string> frameKeys;
+        for (const auto& [key, value] : doc["frames"][0].items()) frameKeys.insert(key);
+        EXPECT_EQ(columns, frameKeys) << more[1];
+    }
+    EXPECT_NE(runTool(dir.path(), {"clip.yuv", "64", "48", "--skip", "blur", "--log", "x.tsv"}).status, 0);
+    EXPECT_NE(runTool(dir.path(), {"clip.yuv", "64", "48", "--only", "blur", "--rule", "noise > 1"}).status, 0);
 }
 
 }  // namespace
