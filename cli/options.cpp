@@ -127,8 +127,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         ->allow_extra_args(false);
     app.add_option("--rules", rulesFile, "Read event rules from a TOML file ([[rule]] tables or rules = [...])");
     app.add_option("--fail-on", failOn,
-                   "Make events of these indicators fatal (KEY[,KEY...] or any); a run in which a fatal event "
-                   "opened exits with status 3 after writing everything");
+                   "Make events of these kinds fatal: indicator keys (KEY[,KEY...]), any (every indicator), or "
+                   "warning or info (every rule of that severity); a run in which a fatal event opened exits "
+                   "with status 3 after writing everything");
     std::string only;
     std::string skip;
     app.add_option("--only", only,

@@ -212,22 +212,26 @@ RulesFile readRulesFile(const std::string& path) {
     return result;
 }
 
-std::vector<Column> parseFailOn(const std::string& text) {
-    std::vector<Column> columns;
-    if (text == "any") {
-        for (size_t c = 0; c < kIndicatorCount; ++c) columns.push_back(static_cast<Column>(c));
-        return columns;
-    }
+FailOn parseFailOn(const std::string& text) {
+    FailOn result;
     size_t at = 0;
     for (;;) {
         const size_t comma = text.find(',', at);
-        const std::string key = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        try {
-            columns.push_back(indicatorOf(key));
-        } catch (const std::invalid_argument& e) {
-            throw std::invalid_argument("Invalid --fail-on \"" + text + "\": " + e.what() + " or any");
+        const std::string kind = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        const auto severity = parseSeverity(kind);
+        if (kind == "any") {
+            for (size_t c = 0; c < kIndicatorCount; ++c) result.columns.push_back(static_cast<Column>(c));
+        } else if (severity && *severity != Severity::Fatal) {
+            result.severities.push_back(*severity);
+        } else {
+            try {
+                result.columns.push_back(indicatorOf(kind));
+            } catch (const std::invalid_argument& e) {
+                throw std::invalid_argument("Invalid --fail-on \"" + text + "\": " + e.what() +
+                                            ", any, warning or info");
+            }
         }
-        if (comma == std::string::npos) return columns;
+        if (comma == std::string::npos) return result;
         at = comma + 1;
     }
 }
@@ -235,19 +239,23 @@ std::vector<Column> parseFailOn(const std::string& text) {
 std::vector<EventRule> runRules(const std::vector<std::string>& rules, const std::string& rulesFile,
                                 const std::string& failOn, ColumnSet columns) {
     std::vector<EventRule> user;
-    std::vector<Column> fatal;
+    std::vector<std::string> failOnLists;
     if (!rulesFile.empty()) {
         RulesFile file = readRulesFile(rulesFile);
         user = std::move(file.rules);
-        for (const std::string& kind : file.failOn) {
-            for (const Column c : parseFailOn(kind)) fatal.push_back(c);
-        }
+        failOnLists = std::move(file.failOn);
     }
     for (const std::string& text : rules) {
         user.push_back(parseRule(text));
     }
     if (!failOn.empty()) {
-        for (const Column c : parseFailOn(failOn)) fatal.push_back(c);
+        failOnLists.push_back(failOn);
+    }
+    FailOn fatal;
+    for (const std::string& list : failOnLists) {
+        const FailOn kinds = parseFailOn(list);
+        fatal.columns.insert(fatal.columns.end(), kinds.columns.begin(), kinds.columns.end());
+        fatal.severities.insert(fatal.severities.end(), kinds.severities.begin(), kinds.severities.end());
     }
     for (const EventRule& r : user) {
         if (!columns[r.column]) {
@@ -256,10 +264,13 @@ std::vector<EventRule> runRules(const std::vector<std::string>& rules, const std
         }
     }
     std::vector<EventRule> result;
-    for (const EventRule& r : combineRules(defaultRules(), user)) {
+    for (EventRule r : combineRules(defaultRules(), user)) {
+        for (const Severity s : fatal.severities) {
+            r.severity = r.severity == s ? Severity::Fatal : r.severity;
+        }
         if (columns[r.column]) result.push_back(r);
     }
-    makeFatal(result, fatal);
+    makeFatal(result, fatal.columns);
     return result;
 }
 

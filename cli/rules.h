@@ -24,8 +24,14 @@ struct RulesFile {
 };
 RulesFile readRulesFile(const std::string& path);
 
-// The indicators of a --fail-on list: keys separated by commas, or "any".
-std::vector<Column> parseFailOn(const std::string& text);
+// What a --fail-on list makes fatal: indicator keys separated by commas,
+// "any" (every indicator), or the severities "warning" and "info" (every
+// rule of that severity).
+struct FailOn {
+    std::vector<Column> columns;
+    std::vector<Severity> severities;
+};
+FailOn parseFailOn(const std::string& text);
 
 // The run's rules: the defaults with the file's rules and then the command
 // line's on top, and the --fail-on kinds (those of the file too) fatal.

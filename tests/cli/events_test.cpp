@@ -46,7 +46,14 @@ TEST(Rules, TextsParseOrNameWhatIsWrong) {
         }
     }
     EXPECT_THROW(nrvq::cli::parseFailOn("blur,nothing"), std::invalid_argument);
-    EXPECT_EQ(nrvq::cli::parseFailOn("any").size(), nrvq::kIndicatorCount);
+    EXPECT_THROW(nrvq::cli::parseFailOn("fatal"), std::invalid_argument);
+    EXPECT_EQ(nrvq::cli::parseFailOn("any").columns.size(), nrvq::kIndicatorCount);
+    // Warning rules fatal; info rules, the user's info rule among them, not.
+    const std::set<nrvq::Column> info = {nrvq::kSpatialActivity, nrvq::kLetterbox, nrvq::kPillarbox,
+                                         nrvq::kTemporalActivity, nrvq::kBlur};
+    for (const nrvq::EventRule& r : nrvq::cli::runRules({"blur > 9 : info"}, "", "warning")) {
+        EXPECT_EQ(r.severity == nrvq::Severity::Fatal, info.count(r.column) == 0) << r.text();
+    }
 }
 
 TEST(Rules, TomlFilesGiveRulesOrTheLineOfTheFault) {
