@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <atomic>
 #include <cstdarg>
 #include <mutex>
@@ -151,6 +152,7 @@ struct DecoderSource::State {
     bool timestamps = false;
     AVRational timeBase{0, 1};
     int64_t origin = AV_NOPTS_VALUE;
+    double lastSeconds = std::numeric_limits<double>::quiet_NaN();  // of the last frame delivered
     int64_t toSkip = 0;      // decoded frames still to drop before the start
     int64_t remaining = -1;  // frames still to deliver; -1: no limit
     int64_t decoded = 0;     // frames out of the decoder, dropped ones included
@@ -332,8 +334,13 @@ struct DecoderSource::State {
                 const int64_t pts = frame->best_effort_timestamp;
                 if (origin == AV_NOPTS_VALUE) origin = pts;
                 ReadResult r = extract(luma);
-                if (timestamps && pts != AV_NOPTS_VALUE && origin != AV_NOPTS_VALUE) {
-                    r.seconds = static_cast<double>(pts - origin) * av_q2d(timeBase);
+                if (timestamps) {
+                    // A frame without a timestamp follows the last one by a
+                    // frame period.
+                    r.seconds = pts != AV_NOPTS_VALUE && origin != AV_NOPTS_VALUE
+                                    ? static_cast<double>(pts - origin) * av_q2d(timeBase)
+                                    : lastSeconds + 1.0 / info.fps;
+                    lastSeconds = r.seconds;
                 }
                 av_frame_unref(frame.get());
                 if (r.status == ReadStatus::Frame && remaining > 0) --remaining;
