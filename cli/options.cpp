@@ -113,7 +113,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
     app.add_option("--csv", o.csvPath, "Write one CSV row per frame to PATH (- for stdout)");
     app.add_option("--report", o.reportPath, "Write an HTML report with a chart per indicator to PATH");
-    app.add_flag("--summary", o.summary, "Print pooled statistics, blackout and freezing spans and the events after the run");
+    app.add_flag("--summary", o.summary,
+                 "Print pooled statistics, blackout and freezing spans and the events after the run");
     app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
     app.add_flag("--progress", o.progress, "Show a progress line on a terminal even when the rows go there");
     std::vector<std::string> rules;

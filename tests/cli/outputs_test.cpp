@@ -155,7 +155,8 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchema) {
             }
         }
         for (const json& e : doc_["events"]) {
-            if (e["indicator"] == nrvq::kIndicators[flag].key) events.push_back({{"first", e["first"]}, {"last", e["last"]}});
+            if (e["indicator"] != nrvq::kIndicators[flag].key) continue;
+            events.push_back({{"first", e["first"]}, {"last", e["last"]}});
         }
         EXPECT_FALSE(spans.empty());
         EXPECT_EQ(events, spans);
