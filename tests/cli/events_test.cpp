@@ -122,6 +122,9 @@ TEST(FatalEvents, ExitWithThreeAfterWritingEveryOutput) {
         EXPECT_EQ(fatal > 0, status == 3) << label;
         EXPECT_EQ(splitLines(readFile(dir / "events.csv")).size(), doc["events"].size() + 1) << label;
     }
+    // Clean moving texture opens no warning at all.
+    writeRawClip(dir / "clean.yuv", textureFrames(256, 192, 40));
+    EXPECT_EQ(runTool(dir.path(), {"clean.yuv", "256", "192", "--no-log", "--fail-on", "warning"}).status, 0);
     const RunResult bad = runTool(dir.path(), {"clip.yuv", "64", "48", "--no-log", "--rule", "blackout is 1"});
     EXPECT_EQ(bad.status, 255);
     EXPECT_NE(bad.err.find("Invalid --rule \"blackout is 1\": unknown comparison"), std::string::npos) << bad.err;
