@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "cli/rules.h"
 #include "io/layout.h"
 
 #include <CLI/CLI.hpp>
@@ -120,9 +121,35 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
     app.add_option("--csv", o.csvPath, "Write one CSV row per frame to PATH (- for stdout)");
     app.add_option("--report", o.reportPath, "Write an HTML report with a chart per indicator to PATH");
-    app.add_flag("--summary", o.summary, "Print pooled statistics and event spans after the run");
+    app.add_flag("--summary", o.summary,
+                 "Print pooled statistics, blackout and freezing spans and the events after the run");
     app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
     app.add_flag("--progress", o.progress, "Show a progress line on a terminal even when the rows go there");
+    std::vector<std::string> rules;
+    std::string rulesFile;
+    std::string failOn;
+    app.add_option("--events", o.eventsPath, "Write the events as CSV to PATH (- for stdout)");
+    app.add_option("--rule", rules,
+                   "Add an event rule 'INDICATOR OP VALUE [for DURATION] [: SEVERITY]' (OP < <= > >=, DURATION "
+                   "e.g. 2s, 500ms, 12f, SEVERITY info, warning or fatal); it replaces the default of the same "
+                   "indicator and direction")
+        ->allow_extra_args(false);
+    app.add_option("--rules", rulesFile, "Read event rules from a TOML file ([[rule]] tables or rules = [...])");
+    app.add_option("--fail-on", failOn,
+                   "Make events of these kinds fatal: indicator keys (KEY[,KEY...]), any (every indicator), or "
+                   "warning or info (every rule of that severity); a run in which a fatal event opened exits "
+                   "with status 3 after writing everything");
+    std::string only;
+    std::string skip;
+    app.add_option("--only", only,
+                   "Compute only these indicators (KEY[,KEY...]; freezing also computes blackout and temporal "
+                   "activity) for the JSON, CSV, summary, report and events; the console rows, the timing "
+                   "report and the log keep their fixed layout and are off unless every indicator is computed");
+    app.add_option("--skip", skip, "Compute every indicator but these (KEY[,KEY...]); as --only otherwise");
+    app.footer("Events (default rules; a rule opens an event once its condition has held for the duration):\n" +
+               defaultRulesHelp() +
+               "Exit status: 0 complete, 3 complete with a fatal event, 130/143 stopped by SIGINT/SIGTERM, 141 "
+               "standard output closed, 255 stopped early by an error.");
 
     // The parser would take a negative number for an option's name: such
     // arguments pass through it marked, and lose the mark afterwards.
@@ -158,8 +185,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         return result;
     }
     for (std::string* text : {&fps, &frames, &start, &simd, &stream, &threads, &o.logPath, &o.pixFmt, &o.jsonPath,
-                              &o.csvPath, &o.reportPath}) {
+                              &o.csvPath, &o.reportPath, &o.eventsPath}) {
         unmark(*text);
+    }
+    for (std::string& text : rules) {
+        unmark(text);
     }
     for (std::string& text : positionals) {
         unmark(text);
@@ -272,13 +302,26 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     o.jsonGiven = app.count("--json") > 0;
     o.csvGiven = app.count("--csv") > 0;
     o.reportGiven = app.count("--report") > 0;
+    o.eventsGiven = app.count("--events") > 0;
     for (const auto& [name, text, given] : {std::tuple{"--json", &o.jsonPath, o.jsonGiven},
                                             std::tuple{"--csv", &o.csvPath, o.csvGiven},
                                             std::tuple{"--report", &o.reportPath, o.reportGiven},
+                                            std::tuple{"--events", &o.eventsPath, o.eventsGiven},
                                             std::tuple{"--log", &o.logPath, true}}) {
         if (given && text->empty()) {
             return reject(name, *text, "expected a path");
         }
+    }
+    try {
+        o.indicators = selectedColumns(only, skip);
+        o.rules = runRules(rules, rulesFile, failOn, o.indicators);
+    } catch (const std::invalid_argument& e) {
+        result.status = ParseResult::Invalid;
+        result.message = e.what();
+        return result;
+    }
+    if (!o.indicators.all() && app.count("--log") > 0) {
+        return reject("--log", o.logPath, "the log holds every indicator; it is off with --only or --skip");
     }
     if (o.noLog && app.count("--log") > 0) {
         return reject("--log", o.logPath, "--no-log writes no log; give one of them");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/events.h"
 #include "kernels/dispatch.h"
 
 namespace nrvq::cli {
@@ -48,9 +49,20 @@ struct Options {
     bool jsonGiven = false;
     bool csvGiven = false;
     bool reportGiven = false;
+    bool eventsGiven = false;
     bool summary = false;
     bool quiet = false;
     bool progress = false;
+    std::string eventsPath;  // --events: the events as CSV
+
+    // Event rules (cli/rules.h): the defaults with --rules FILE and --rule
+    // on top, --fail-on kinds fatal.
+    std::vector<EventRule> rules;
+
+    // --only / --skip: the indicators of the data outputs, the summary and
+    // the events (what they need is computed too). The console rows and the
+    // log are written only when every indicator is.
+    ColumnSet indicators{kAllColumns};
 
     bool help = false;
     bool version = false;

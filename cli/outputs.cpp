@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/data_output.h"
+#include "io/events_output.h"
 #include "io/report.h"
 #include "io/text_output.h"
 
@@ -15,11 +16,14 @@ namespace nrvq::cli {
 
 namespace {
 
-bool anyOnStandardOutput(const Options& o) { return o.jsonPath == "-" || o.csvPath == "-"; }
+bool anyOnStandardOutput(const Options& o) {
+    return o.jsonPath == "-" || o.csvPath == "-" || o.eventsPath == "-";
+}
 
 }  // namespace
 
-bool consoleShown(const Options& o) { return !o.quiet && !anyOnStandardOutput(o); }
+// The rows hold every indicator: off under a selection.
+bool consoleShown(const Options& o) { return !o.quiet && o.indicators.all() && !anyOnStandardOutput(o); }
 
 std::vector<PlannedOutput> plannedOutputs(const Options& o) {
     std::vector<PlannedOutput> plan;
@@ -30,10 +34,12 @@ std::vector<PlannedOutput> plannedOutputs(const Options& o) {
     };
     // The console rows: no file may take what standard output is sent to.
     add("standard output", "-", consoleShown(o), WriteMode::Streaming);
-    add("--log", o.logPath, !o.noLog, WriteMode::Streaming);
+    // The log holds every indicator: off under a selection.
+    add("--log", o.logPath, !o.noLog && o.indicators.all(), WriteMode::Streaming);
     add("--json", o.jsonPath, o.jsonGiven, WriteMode::WholeFile);
     add("--csv", o.csvPath, o.csvGiven, WriteMode::WholeFile);
     add("--report", o.reportPath, o.reportGiven, WriteMode::WholeFile);
+    add("--events", o.eventsPath, o.eventsGiven, WriteMode::WholeFile);
     return plan;
 }
 
@@ -45,15 +51,19 @@ Outputs::Outputs(const Options& o)
     if (console) {
         sinks_.push_back(std::make_unique<ConsoleRows>(stdout));
     }
+    auto events = std::make_unique<EventLog>(o.rules);
+    events_ = events.get();
+    sinks_.push_back(std::move(events));
     if (o.summary || o.jsonGiven || o.reportGiven) {
-        auto table = std::make_unique<ResultTable>();
+        auto table = std::make_unique<ResultTable>(o.indicators);
         table_ = table.get();
+        table_->setEvents(events_);
         sinks_.push_back(std::move(table));
     }
     if (PreparedOutput* csv = find("--csv"); csv != nullptr && csv->toStandardOutput()) {
         // Rows on standard output come before the log: a closed pipe stops
         // the run before the log takes the row it could not pass on.
-        sinks_.push_back(std::make_unique<CsvOutput>(*csv));
+        sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
     }
     if (PreparedOutput* log = find("--log")) {
         std::FILE* file = ::fdopen(log->fd(), "w");
@@ -67,10 +77,13 @@ Outputs::Outputs(const Options& o)
         sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, kVersion));
     }
     if (PreparedOutput* csv = find("--csv"); csv != nullptr && !csv->toStandardOutput()) {
-        sinks_.push_back(std::make_unique<CsvOutput>(*csv));
+        sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
     }
     if (PreparedOutput* report = find("--report")) {
         sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion));
+    }
+    if (PreparedOutput* eventsCsv = find("--events")) {
+        sinks_.push_back(std::make_unique<EventsCsvOutput>(*eventsCsv, *events_));
     }
     // The progress line only ever goes to a terminal: by itself when the
     // rows are not shown there, and on request.
@@ -92,6 +105,8 @@ PreparedOutput* Outputs::find(const std::string& option) {
     }
     return nullptr;
 }
+
+bool Outputs::fatalEvent() const { return events_->tracker().fatalOpened(); }
 
 void Outputs::runEnded() {
     if (progress_) {

@@ -1,6 +1,7 @@
 // The outputs asked for on the command line besides the console rows: the
 // plan of files checked before anything is written (the results log, JSON,
-// CSV, the HTML report), the summary table and the progress line.
+// CSV, the HTML report, the events), the summary table, the events and the
+// progress line.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,10 @@
 #include "io/progress.h"
 #include "io/results.h"
 #include "io/sink.h"
+
+namespace nrvq {
+class EventLog;
+}
 
 namespace nrvq::cli {
 
@@ -40,6 +45,8 @@ public:
     void commit();
     // After the run: the summary table, if asked for.
     void printSummary();
+    // Whether an event of a fatal rule opened.
+    bool fatalEvent() const;
 
 private:
     PreparedOutput* find(const std::string& option);
@@ -48,6 +55,7 @@ private:
     bool summary_;
     bool summaryToStderr_;
     ResultTable* table_ = nullptr;  // owned by the sinks
+    EventLog* events_ = nullptr;    // owned by the sinks
     std::unique_ptr<ProgressLine> progress_;
 };
 

@@ -189,6 +189,7 @@ int run(int argc, char** argv) {
     AnalyzerOptions analysis;
     analysis.threads = o.threads;
     analysis.reference = o.reference;
+    analysis.indicators = static_cast<uint32_t>(o.indicators.to_ulong());
     const RunOutcome outcome = runAnalysis(
         *source, analysis, [&feed](const FrameRecord& record) { return feed.frame(record); }, &stopRequested);
     outputs->runEnded();
@@ -244,7 +245,10 @@ int run(int argc, char** argv) {
         const int error = errno;
         throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
     }
-    return stopSignal != 0 ? 128 + stopSignal : 0;
+    if (stopSignal != 0) {
+        return 128 + stopSignal;
+    }
+    return outputs->fatalEvent() ? 3 : 0;
 }
 
 }  // namespace

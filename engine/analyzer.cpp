@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -114,7 +115,8 @@ double processSeconds() { return clockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 // ---- FrameWorker ----------------------------------------------------------------
 
-FrameWorker::FrameWorker(int32_t, int32_t, bool reference) : reference_(reference) {}
+FrameWorker::FrameWorker(int32_t, int32_t, bool reference, uint32_t indicators)
+    : reference_(reference), columns_(withDependencies(ColumnSet(indicators))) {}
 
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
     const Table& t = table(reference_);
@@ -122,8 +124,9 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     // One clock read between two indicators ends the one and starts the
     // next: half the system calls of timing each on its own.
     double mark = threadSeconds();
+    record.computed = columns_;
     for (const Column c : callOrder()) {
-        if (t[c] != nullptr) {
+        if (t[c] != nullptr && columns_[c]) {
             record.values[c] = t[c](frame, scratch_);
             const double now = threadSeconds();
             timings.seconds[c] += now - mark;
@@ -134,9 +137,10 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
 
 // ---- TemporalState --------------------------------------------------------------
 
-TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool reference)
+TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators)
     : fps_(fps),
       reference_(reference),
+      columns_(withDependencies(ColumnSet(indicators))),
       transitionCounts_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)),
       blockStates_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)) {}
 
@@ -149,14 +153,15 @@ void TemporalState::analyze(const Image* frame, const Image* previous, FrameReco
         return;
     }
     const ScratchScope scope(&scratch_);
-    const double activity = timed(timings.seconds[kTemporalActivity], [&] {
+    record.computed = columns_;
+    const double activity = !columns_[kTemporalActivity] ? 0.0 : timed(timings.seconds[kTemporalActivity], [&] {
         return reference_ ? temporalActivity(frame, previous)
                           : kernels::temporalActivity(frame, previous, scratch_);
     });
-    const bool frozen = timed(timings.seconds[kFreezing], [&] {
+    const bool frozen = columns_[kFreezing] && timed(timings.seconds[kFreezing], [&] {
         return freezing_.update(record.values[kBlackout] != 0.0, activity, fps_);
     });
-    const double flicker = timed(timings.seconds[kFlickering], [&] {
+    const double flicker = !columns_[kFlickering] ? 0.0 : timed(timings.seconds[kFlickering], [&] {
         return reference_ ? flickering_.update(frame, previous, transitionCounts_.get(), blockStates_.get())
                           : kernels::flickering(flickering_, frame, previous, transitionCounts_.get(),
                                                 blockStates_.get(), scratch_);
@@ -171,8 +176,9 @@ void TemporalState::analyze(const Image* frame, const Image* previous, FrameReco
 Analyzer::Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOptions& options)
     : width_(width),
       height_(height),
-      worker_(width, height, options.reference),
-      temporal_(width, height, fps, options.reference),
+      fps_(fps),
+      worker_(width, height, options.reference, options.indicators),
+      temporal_(width, height, fps, options.reference, options.indicators),
       current_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))),
       previous_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
     if (width < 0 || height < 0) {
@@ -186,6 +192,7 @@ const FrameRecord& Analyzer::push(const uint8_t* luma, ptrdiff_t stride) {
         std::memcpy(current_->data + static_cast<size_t>(y) * w, luma + y * stride, w);
     }
     record_.index = pushed_;
+    record_.seconds = frameTime(std::nan(""), pushed_, fps_);
     Timings frameTimings;
     worker_.analyze(current_.get(), record_, frameTimings);
     temporal_.analyze(current_.get(), pushed_ > 0 ? previous_.get() : nullptr, record_, frameTimings);

@@ -40,7 +40,8 @@ double processSeconds();
 // thread that computes them.
 class FrameWorker {
 public:
-    FrameWorker(int32_t width, int32_t height, bool reference);
+    // Computes the columns in indicators and what they need.
+    FrameWorker(int32_t width, int32_t height, bool reference, uint32_t indicators = kAllColumns);
     // Computes every single-frame column of record and adds the time each
     // took to timings.
     void analyze(const Image* frame, FrameRecord& record, Timings& timings);
@@ -49,6 +50,7 @@ public:
 
 private:
     bool reference_;
+    ColumnSet columns_;
     Scratch scratch_;
 };
 
@@ -56,7 +58,7 @@ private:
 // on the frames in order.
 class TemporalState {
 public:
-    TemporalState(int32_t width, int32_t height, double fps, bool reference);
+    TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators = kAllColumns);
     // Computes temporal activity, freezing and flickering of frame against
     // previous (null on the first frame: the columns keep their start
     // values) into record, and adds their times to timings.
@@ -66,6 +68,7 @@ public:
 private:
     double fps_;
     bool reference_;
+    ColumnSet columns_;
     Scratch scratch_;
     FreezingState freezing_;
     FlickeringState flickering_;
@@ -92,6 +95,7 @@ public:
 private:
     int32_t width_;
     int32_t height_;
+    double fps_;
     FrameWorker worker_;
     TemporalState temporal_;
     OwnedImage<Image> current_;

@@ -74,6 +74,8 @@ int64_t FrameResult::index() const { return record_->index; }
 
 bool FrameResult::hasPrevious() const { return record_->hasPrevious; }
 
+double FrameResult::seconds() const { return record_->seconds; }
+
 std::span<const double, indicatorCount> FrameResult::values() const { return record_->values; }
 
 bool FrameResult::measured(size_t column) const {
@@ -210,6 +212,7 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     AnalyzerOptions analysis;
     analysis.threads = options.threads;
     analysis.reference = options.reference;
+    analysis.indicators = options.indicators;
     std::vector<FrameRecord>& records = results.impl_->records;
     ResultTable& table = results.impl_->table;
     table.begin(info);

@@ -10,6 +10,7 @@ namespace nrvq {
 
 struct FrameRecord {
     int64_t index = 0;  // counted from the start of the input
+    double seconds = 0;  // presentation time: the input's timestamp, or index / frame rate
     // In column order: flags as 0.0 or 1.0, exposure before the rows
     // truncate it. Before the first frame's temporal indicators have run,
     // their columns hold their start values (0.0).
@@ -17,6 +18,8 @@ struct FrameRecord {
     // False on the first examined frame: the indicators that need a previous
     // frame did not run and their columns were not measured.
     bool hasPrevious = false;
+    // The columns computed for the frame; the others are not measured.
+    ColumnSet computed{kAllColumns};
 
     double operator[](Column c) const { return values[c]; }
 };
@@ -36,5 +39,9 @@ struct Timings {
 // frame, and not where an indicator reports -1 for "nothing to report"
 // (block loss and slice on small frames, flickering inside its period).
 bool isMeasured(const FrameRecord& record, Column column);
+
+// The time of a frame: the source's timestamp when it gave one (a number),
+// otherwise index / fps.
+double frameTime(double sourceSeconds, int64_t index, double fps);
 
 }  // namespace nrvq

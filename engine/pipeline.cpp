@@ -20,6 +20,7 @@ struct Slot {
     OwnedImage<Image> frame;
     FrameRecord record;
     Timings timings;
+    double sourceSeconds = 0;  // the source's timestamp of the frame
     enum State { Free, Read, Done } state = Free;
     explicit Slot(Image image) : frame(image) {}
 };
@@ -38,13 +39,13 @@ public:
             slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)));
         }
         for (unsigned i = 0; i < workers; ++i) {
-            workers_.emplace_back(info.width, info.height, options.reference);
+            workers_.emplace_back(info.width, info.height, options.reference, options.indicators);
         }
     }
 
     RunOutcome run(const FrameConsumer& consumer, const std::atomic<bool>* stop) {
         const SourceInfo& info = source_.info();
-        TemporalState temporal(info.width, info.height, info.fps, options_.reference);
+        TemporalState temporal(info.width, info.height, info.fps, options_.reference, options_.indicators);
         RunOutcome outcome;
         std::vector<std::thread> threads;
         threads.emplace_back([this] { readLoop(); });
@@ -93,6 +94,7 @@ private:
                 frameDone_.notify_all();
                 return;
             }
+            slot->sourceSeconds = result.seconds;
             slot->state = Slot::Read;
             readCount_ = n + 1;
             frameRead_.notify_one();
@@ -143,6 +145,7 @@ private:
             }
             Slot& slot = slotOf(n);
             slot.record.index = first + n;
+            slot.record.seconds = frameTime(slot.sourceSeconds, slot.record.index, source_.info().fps);
             temporal.analyze(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr, slot.record,
                              slot.timings);
             outcome.timings += slot.timings;
@@ -216,8 +219,8 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     const auto h = static_cast<uint64_t>(info.height);
     OwnedImage<Image> current(callocImage(w, h));
     OwnedImage<Image> previous(callocImage(w, h));
-    FrameWorker worker(info.width, info.height, options.reference);
-    TemporalState temporal(info.width, info.height, info.fps, options.reference);
+    FrameWorker worker(info.width, info.height, options.reference, options.indicators);
+    TemporalState temporal(info.width, info.height, info.fps, options.reference, options.indicators);
     RunOutcome outcome;
     FrameRecord record;
     for (int64_t n = 0;; ++n) {
@@ -227,6 +230,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
             break;
         }
         record.index = info.startFrame + n;
+        record.seconds = frameTime(result.seconds, record.index, info.fps);
         Timings timings;
         worker.analyze(current.get(), record, timings);
         temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings);

@@ -65,6 +65,13 @@ const std::array<Column, kIndicatorCount>& reportOrder() {
     return order;
 }
 
+ColumnSet withDependencies(ColumnSet columns) {
+    if (columns[kFreezing]) {
+        columns.set(kBlackout).set(kTemporalActivity);
+    }
+    return columns;
+}
+
 std::optional<Column> columnOf(std::string_view key) {
     const auto it = std::find_if(kIndicators.begin(), kIndicators.end(),
                                  [key](const IndicatorInfo& info) { return info.key == key; });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -72,5 +73,13 @@ const std::array<Column, kIndicatorCount>& reportOrder();
 
 // The column of a key, if there is one.
 std::optional<Column> columnOf(std::string_view key);
+
+// A set of columns, bit i for column i.
+using ColumnSet = std::bitset<kIndicatorCount>;
+inline constexpr unsigned long long kAllColumns = (1ull << kIndicatorCount) - 1;
+
+// columns and what they need: freezing is computed from blackout and
+// temporal activity.
+ColumnSet withDependencies(ColumnSet columns);
 
 }  // namespace nrvq

@@ -9,6 +9,10 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "io/events_output.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+
 namespace nrvq {
 
 using ordered_json = nlohmann::ordered_json;
@@ -66,11 +70,44 @@ void appendNumber(std::string& out, double value) {
     out.append(buffer, result.ptr);
 }
 
+const std::array<std::string_view, 2> kOpinionKeys = {"blockiness_mos", "blur_mos"};
+
+std::array<double, 2> opinionScores(double blockiness, double blur) {
+    return {std::isfinite(blockiness) ? blockToMOS(blockiness) : blockiness,
+            std::isfinite(blur) ? blurToMOS(blur) : blur};
+}
+
 // ---- JSON -------------------------------------------------------------------------
 
 namespace {
 
 ordered_json numberOrNull(double value) { return std::isfinite(value) ? ordered_json(value) : ordered_json(); }
+
+ordered_json eventsJson(const EventTracker& tracker) {
+    ordered_json list = ordered_json::array();
+    for (const Event& e : tracker.events()) {
+        list.push_back({{"indicator", kIndicators[e.column].key},
+                        {"severity", severityName(e.severity)},
+                        {"first", e.first},
+                        {"last", e.last},
+                        {"start", e.start},
+                        {"end", e.end},
+                        {"peak", numberOrNull(e.peak)},
+                        {"rule", tracker.rules()[e.rule].text()}});
+    }
+    return list;
+}
+
+void appendValue(std::string& text, std::string_view key, double value) {
+    text += ", \"";
+    text += key;
+    text += "\": ";
+    if (std::isfinite(value)) {
+        appendNumber(text, value);
+    } else {
+        text += "null";
+    }
+}
 
 }  // namespace
 
@@ -85,20 +122,17 @@ void JsonOutput::finish(const RunSummary&) {
                           {"first_frame", table_.firstIndex()}, {"frames_examined", table_.frames()}};
     ordered_json summary = ordered_json::object();
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table_.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table_.stats(c);
         summary[std::string(kIndicators[c].key)] = {
             {"count", s.count},  {"mean", numberOrNull(s.mean)}, {"min", numberOrNull(s.min)},
             {"max", numberOrNull(s.max)}, {"p5", numberOrNull(s.p5)},     {"p50", numberOrNull(s.p50)},
             {"p95", numberOrNull(s.p95)}, {"stddev", numberOrNull(s.stddev)}, {"left_out", s.leftOut}};
     }
-    ordered_json events = ordered_json::object();
-    for (const Column flag : {kBlackout, kFreezing}) {
-        ordered_json spans = ordered_json::array();
-        for (const FrameSpan& span : table_.spans(flag)) {
-            spans.push_back({{"first", span.first}, {"last", span.last}});
-        }
-        events[std::string(kIndicators[flag].key)] = std::move(spans);
-    }
+    const ordered_json events =
+        table_.events() != nullptr ? eventsJson(table_.events()->tracker()) : ordered_json::array();
 
     // The frames are written value by value rather than built as a tree: a
     // long run has many of them.
@@ -108,15 +142,16 @@ void JsonOutput::finish(const RunSummary&) {
     for (int64_t row = 0; row < table_.frames(); ++row) {
         text += row == 0 ? "\n{\"frame\": " : ",\n{\"frame\": ";
         text += std::to_string(table_.indexOf(row));
+        appendValue(text, "time", table_.time(row));
         for (size_t c = 0; c < kIndicatorCount; ++c) {
-            text += ", \"";
-            text += kIndicators[c].key;
-            text += "\": ";
-            const double v = table_.value(row, c);
-            if (std::isfinite(v)) {
-                appendNumber(text, v);
-            } else {
-                text += "null";
+            if (table_.columns()[c]) {
+                appendValue(text, kIndicators[c].key, table_.value(row, c));
+            }
+        }
+        const auto scores = opinionScores(table_.value(row, kBlockiness), table_.value(row, kBlur));
+        for (size_t k = 0; k < scores.size(); ++k) {
+            if (table_.columns()[kOpinionColumns[k]]) {
+                appendValue(text, kOpinionKeys[k], scores[k]);
             }
         }
         text += '}';
@@ -132,13 +167,24 @@ void JsonOutput::finish(const RunSummary&) {
 
 // ---- CSV --------------------------------------------------------------------------
 
-CsvOutput::CsvOutput(PreparedOutput& target) : file_(target, "the CSV output") { row_.reserve(512); }
+CsvOutput::CsvOutput(PreparedOutput& target, ColumnSet columns)
+    : file_(target, "the CSV output"), columns_(columns) {
+    row_.reserve(512);
+}
 
 void CsvOutput::begin(const SourceInfo&) {
-    std::string header = "frame";
-    for (const IndicatorInfo& info : kIndicators) {
-        header += ',';
-        header += info.key;
+    std::string header = "frame,time";
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (columns_[c]) {
+            header += ',';
+            header += kIndicators[c].key;
+        }
+    }
+    for (size_t k = 0; k < kOpinionKeys.size(); ++k) {
+        if (columns_[kOpinionColumns[k]]) {
+            header += ',';
+            header += kOpinionKeys[k];
+        }
     }
     header += "\r\n";
     file_.write(header);
@@ -148,13 +194,24 @@ void CsvOutput::begin(const SourceInfo&) {
 void CsvOutput::frame(const FrameRecord& record) {
     row_.clear();
     row_ += std::to_string(record.index);
-    for (size_t c = 0; c < kIndicatorCount; ++c) {
+    const auto add = [this](double v) {
         row_ += ',';
-        const double v = record.values[c];
-        if (isMeasured(record, static_cast<Column>(c)) && std::isfinite(v)) {
+        if (std::isfinite(v)) {
             char buffer[32];
             const int n = std::snprintf(buffer, sizeof buffer, "%.17g", v);
             row_.append(buffer, static_cast<size_t>(n));
+        }
+    };
+    add(record.seconds);
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (columns_[c]) {
+            add(isMeasured(record, static_cast<Column>(c)) ? record.values[c] : std::nan(""));
+        }
+    }
+    const auto scores = opinionScores(record.values[kBlockiness], record.values[kBlur]);
+    for (size_t k = 0; k < scores.size(); ++k) {
+        if (columns_[kOpinionColumns[k]]) {
+            add(scores[k]);
         }
     }
     row_ += "\r\n";

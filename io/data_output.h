@@ -3,7 +3,9 @@
 // precision, exposure untruncated, and nothing where a value is missing.
 #pragma once
 
+#include <array>
 #include <cstdio>
+#include <string_view>
 #include <string>
 
 #include "io/output_plan.h"
@@ -39,6 +41,13 @@ private:
 // both accept it); value must be finite.
 void appendNumber(std::string& out, double value);
 
+// The opinion-score keys that follow the indicators in the data outputs (when
+// blockiness and blur are among them), and their values for a frame's
+// blockiness and blur (not finite where the indicator has no finite value).
+extern const std::array<std::string_view, 2> kOpinionKeys;
+inline constexpr std::array<Column, 2> kOpinionColumns = {kBlockiness, kBlur};
+std::array<double, 2> opinionScores(double blockiness, double blur);
+
 // The JSON document, written once the run is over from the collected values.
 class JsonOutput : public FrameSink {
 public:
@@ -55,13 +64,15 @@ private:
 // The CSV file, one row per frame as it is measured.
 class CsvOutput : public FrameSink {
 public:
-    explicit CsvOutput(PreparedOutput& target);
+    // columns: the indicators it holds (--only, --skip).
+    explicit CsvOutput(PreparedOutput& target, ColumnSet columns = ColumnSet(kAllColumns));
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
     void finish(const RunSummary& summary) override;
 
 private:
     OutputFile file_;
+    ColumnSet columns_;
     std::string row_;
 };
 

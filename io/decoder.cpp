@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <atomic>
 #include <cstdarg>
 #include <mutex>
@@ -146,6 +147,12 @@ struct DecoderSource::State {
     std::vector<uint16_t> wide;  // one row of samples wider than 8 bits
 
     int streamIndex = -1;
+    // Presentation times: the stream's time base and the timestamp of its
+    // start (AV_NOPTS_VALUE until known); off when the rate is overridden.
+    bool timestamps = false;
+    AVRational timeBase{0, 1};
+    int64_t origin = AV_NOPTS_VALUE;
+    double lastSeconds = std::numeric_limits<double>::quiet_NaN();  // of the last frame delivered
     int64_t toSkip = 0;      // decoded frames still to drop before the start
     int64_t remaining = -1;  // frames still to deliver; -1: no limit
     int64_t decoded = 0;     // frames out of the decoder, dropped ones included
@@ -326,7 +333,17 @@ struct DecoderSource::State {
                     av_frame_unref(frame.get());
                     continue;
                 }
+                const int64_t pts = frame->best_effort_timestamp;
+                if (origin == AV_NOPTS_VALUE) origin = pts;
                 ReadResult r = extract(luma);
+                if (timestamps) {
+                    // A frame without a timestamp follows the last one by a
+                    // frame period.
+                    r.seconds = pts != AV_NOPTS_VALUE && origin != AV_NOPTS_VALUE
+                                    ? static_cast<double>(pts - origin) * av_q2d(timeBase)
+                                    : lastSeconds + 1.0 / info.fps;
+                    lastSeconds = r.seconds;
+                }
                 av_frame_unref(frame.get());
                 if (r.status == ReadStatus::Frame && remaining > 0) --remaining;
                 return r;
@@ -466,6 +483,9 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
     info.fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : kDefaultFps;
     if (options.fps > 0) info.fps = options.fps;
+    state->timestamps = options.fps <= 0 && stream->time_base.num > 0 && stream->time_base.den > 0;
+    state->timeBase = stream->time_base;
+    state->origin = stream->start_time;
 
     info.startFrame = options.startFrame;
     if (stream->nb_frames > 0) {

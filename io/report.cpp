@@ -1,5 +1,7 @@
 #include "io/report.h"
 
+#include "io/events_output.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -161,6 +163,9 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
     out += "</table>\n<h2>Summary</h2>\n<table>\n<tr><th>indicator</th><th>count</th><th>mean</th><th>min</th>"
            "<th>max</th><th>p5</th><th>p50</th><th>p95</th><th>stddev</th><th>left out</th></tr>\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table.stats(c);
         out += "<tr><td>" + std::string(kIndicators[c].key) + "</td><td>" + std::to_string(s.count) + "</td>";
         for (const double v : {s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev}) {
@@ -179,11 +184,27 @@ std::string htmlReport(const ResultTable& table, const std::string& version) {
         }
         out += "<br>\n";
     }
-    out += std::string("</p>\n<h2>Indicators over the frames</h2>\n<p class=\"key\">shaded:<span style=\"background:") +
+    out += "</p>\n";
+    if (table.events() != nullptr) {
+        const EventTracker& tracker = table.events()->tracker();
+        out += "<table>\n<tr><th>indicator</th><th>severity</th><th>frames</th><th>seconds</th><th>peak</th>"
+               "<th>rule</th></tr>\n";
+        for (const Event& e : tracker.events()) {
+            out += "<tr><td>" + std::string(kIndicators[e.column].key) + "</td><td>" +
+                   std::string(severityName(e.severity)) + "</td><td>" + std::to_string(e.first) + "&ndash;" +
+                   std::to_string(e.last) + "</td><td>" + number("%.3f", e.start) + "&ndash;" +
+                   number("%.3f", e.end) + "</td><td>" + number("%.6g", e.peak) + "</td><td>" +
+                   escaped(tracker.rules()[e.rule].text()) + "</td></tr>\n";
+        }
+        out += "</table>\n";
+    }
+    out += std::string("<h2>Indicators over the frames</h2>\n<p class=\"key\">shaded:<span style=\"background:") +
            kBlackoutFill + "\"></span>blackout<span style=\"background:" + kFreezingFill +
            "\"></span>freezing</p>\n<div class=\"charts\">\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
-        chart(out, table, c, blackout, freezing);
+        if (table.columns()[c]) {
+            chart(out, table, c, blackout, freezing);
+        }
     }
     out += "</div>\n</body></html>\n";
     return out;

@@ -1,5 +1,7 @@
 #include "io/results.h"
 
+#include "io/events_output.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -31,8 +33,10 @@ void ResultTable::begin(const SourceInfo& info) {
     info_ = info;
     firstIndex_ = info.startFrame;
     values_.clear();
+    times_.clear();
     if (info.frameCount > 0) {
         values_.reserve(static_cast<size_t>(std::min(info.frameCount, kReserveLimit)) * kIndicatorCount);
+        times_.reserve(static_cast<size_t>(std::min(info.frameCount, kReserveLimit)));
     }
 }
 
@@ -40,6 +44,7 @@ void ResultTable::frame(const FrameRecord& record) {
     if (values_.empty()) {
         firstIndex_ = record.index;
     }
+    times_.push_back(record.seconds);
     for (size_t c = 0; c < kIndicatorCount; ++c) {
         values_.push_back(isMeasured(record, static_cast<Column>(c)) ? record.values[c] : kNone);
     }
@@ -108,6 +113,9 @@ std::string summaryTable(const ResultTable& table) {
     add(std::snprintf(line, sizeof line, "%-18s %7s %12s %12s %12s %12s %12s %12s %12s %8s\n", "indicator", "count",
                       "mean", "min", "max", "p5", "p50", "p95", "stddev", "left out"));
     for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (!table.columns()[c]) {
+            continue;
+        }
         const IndicatorStats s = table.stats(c);
         const std::string key(kIndicators[c].key);
         add(std::snprintf(line, sizeof line, "%-18s %7lld %12.6g %12.6g %12.6g %12.6g %12.6g %12.6g %12.6g %8lld\n",
@@ -115,6 +123,9 @@ std::string summaryTable(const ResultTable& table) {
                           s.stddev, static_cast<long long>(s.leftOut)));
     }
     for (const Column flag : {kBlackout, kFreezing}) {
+        if (!table.columns()[flag]) {
+            continue;
+        }
         const std::vector<FrameSpan> spans = table.spans(flag);
         text += std::string(kIndicators[flag].key) + " spans:";
         if (spans.empty()) {
@@ -127,6 +138,9 @@ std::string summaryTable(const ResultTable& table) {
                                     static_cast<long long>(span.last)));
         }
         text += '\n';
+    }
+    if (table.events() != nullptr) {
+        text += eventsText(table.events()->tracker());
     }
     return text;
 }

@@ -13,6 +13,8 @@
 
 namespace nrvq {
 
+class EventLog;
+
 // Pooled statistics of one indicator over the frames where it has a value.
 struct IndicatorStats {
     int64_t count = 0;    // frames with a finite, measured value
@@ -36,6 +38,9 @@ double percentile(const std::vector<double>& sorted, double p);
 // a value that was not measured stored as not-a-number.
 class ResultTable : public FrameSink {
 public:
+    // columns: the indicators the outputs show (--only, --skip).
+    explicit ResultTable(ColumnSet columns = ColumnSet(kAllColumns)) : columns_(columns) {}
+    const ColumnSet& columns() const { return columns_; }
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
 
@@ -48,17 +53,27 @@ public:
         return values_[static_cast<size_t>(row) * kIndicatorCount + column];
     }
 
+    // The time of a row's frame in seconds.
+    double time(int64_t row) const { return times_[static_cast<size_t>(row)]; }
+    // The events of the run, when they are followed (null otherwise).
+    const EventLog* events() const { return events_; }
+    void setEvents(const EventLog* events) { events_ = events; }
+
     IndicatorStats stats(size_t column) const;
     // The spans where a flag column is 1.
     std::vector<FrameSpan> spans(Column column) const;
 
 private:
+    ColumnSet columns_;
     SourceInfo info_;
     int64_t firstIndex_ = 0;
     std::vector<double> values_;
+    std::vector<double> times_;
+    const EventLog* events_ = nullptr;
 };
 
-// A readable table of the statistics and the blackout and freezing spans.
+// A readable table of the statistics, the blackout and freezing spans and
+// the events.
 std::string summaryTable(const ResultTable& table);
 
 }  // namespace nrvq

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +40,9 @@ struct ReadResult {
     size_t bytesRead = 0;  // of the failed frame, for the error report
     int error = 0;         // errno of the failure, 0 when there is none
     std::string message;   // a description when error does not say enough
+    // The frame's presentation time in seconds from the start of the stream,
+    // when the input carries timestamps; not-a-number otherwise.
+    double seconds = std::numeric_limits<double>::quiet_NaN();
 };
 
 class FrameSource {

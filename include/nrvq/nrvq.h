@@ -43,6 +43,10 @@ struct Options {
     unsigned threads = 0;
     // The literal versions of the indicators instead of the fast ones.
     bool reference = false;
+    // The indicators to compute: bit i for the i-th key of indicatorKeys().
+    // What they need is computed too (freezing needs blackout and temporal
+    // activity); the others read as not measured.
+    std::uint32_t indicators = (1u << indicatorCount) - 1;
 };
 
 // One frame's record inside the library, known here only by name.
@@ -65,6 +69,9 @@ public:
     std::int64_t index() const;
     // False on the first analysed frame.
     bool hasPrevious() const;
+    // The frame's time in seconds: the container's timestamp for decoded
+    // files, otherwise index / frame rate (pushed frames: from the first).
+    double seconds() const;
 
     // All values in the table's order.
     std::span<const double, indicatorCount> values() const;
@@ -122,6 +129,7 @@ struct FileOptions {
     std::optional<std::int32_t> frames{};  // how many frames; all when unset
     unsigned threads = 0;                  // as Options::threads
     bool reference = false;                // as Options::reference
+    std::uint32_t indicators = (1u << indicatorCount) - 1;  // as Options::indicators
 };
 
 // Pooled statistics of one indicator over a file's frames where it has a

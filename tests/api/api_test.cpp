@@ -51,6 +51,8 @@ TEST(Api, PushedPlanesOfAnyLayoutMatchTheFile) {
                     const nrvq::FrameResult read = file[t - start];
                     EXPECT_EQ(pushed.index(), t - start);
                     EXPECT_EQ(read.index(), t);
+                    EXPECT_DOUBLE_EQ(read.seconds(), t / 30.0);
+                    EXPECT_DOUBLE_EQ(pushed.seconds(), (t - start) / 30.0);
                     expectSameValues(pushed, read,
                                      std::to_string(w) + " wide, frame " + std::to_string(t) + ", stride " +
                                          std::to_string(stride));

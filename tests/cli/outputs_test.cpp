@@ -87,16 +87,27 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchemaAndTheCsvRoundTripsIt) {
     const json& frames = doc_["frames"];
     ASSERT_EQ(frames.size(), logLines_.size());
     const std::vector<std::string> csv = split(readFile(dir_ / "out.csv"), "\r\n");
-    std::string header = "frame";
+    std::string header = "frame,time";
     for (const auto& info : nrvq::kIndicators) header += "," + std::string(info.key);
+    header += ",blockiness_mos,blur_mos";
     ASSERT_EQ(csv.size(), frames.size() + 2);
     EXPECT_EQ(csv[0], header);
     EXPECT_EQ(csv.back(), "");  // every line ends with CR LF
     std::vector<std::vector<double>> logged(nrvq::kIndicatorCount);  // measured log values per column
     for (size_t row = 0; row < frames.size(); ++row) {
         const std::vector<std::string> cells = split(csv[row + 1], ",");
-        ASSERT_EQ(cells.size(), nrvq::kIndicatorCount + 1);
+        ASSERT_EQ(cells.size(), nrvq::kIndicatorCount + 4);
         EXPECT_EQ(std::stoll(cells[0]), frames[row]["frame"]);
+        EXPECT_EQ(std::stod(cells[1]), frames[row]["time"].get<double>());
+        for (size_t k = 0; k < 2; ++k) {
+            const json& v = frames[row][k == 0 ? "blockiness_mos" : "blur_mos"];
+            const std::string& cell = cells[nrvq::kIndicatorCount + 2 + k];
+            if (v.is_null()) {
+                EXPECT_EQ(cell, "");
+            } else {
+                EXPECT_EQ(std::stod(cell), v.get<double>());
+            }
+        }
         const std::vector<std::string> fields = splitFields(logLines_[row]);
         ASSERT_EQ(fields.size(), nrvq::kIndicatorCount + 1);
         ASSERT_EQ(frames[row]["frame"], std::stoll(fields[0]));
@@ -111,9 +122,9 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchemaAndTheCsvRoundTripsIt) {
             missing[c] = v.is_null();
             record.values[c] = missing[c] ? std::stod(fields[c + 1]) : v.get<double>();
             if (missing[c]) {
-                EXPECT_EQ(cells[c + 1], "") << row << " " << c;
+                EXPECT_EQ(cells[c + 2], "") << row << " " << c;
             } else {
-                EXPECT_EQ(std::stod(cells[c + 1]), v.get<double>()) << row << " " << c;
+                EXPECT_EQ(std::stod(cells[c + 2]), v.get<double>()) << row << " " << c;
             }
         }
         std::string row_;
@@ -156,10 +167,12 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchemaAndTheCsvRoundTripsIt) {
         }
     }
 
-    // Events: the runs of 1 in the log's flag columns.
+    // Blackout and freezing events: the runs of 1 in the log's flag columns;
+    // frame times at 25 frames per second.
     for (const nrvq::Column flag : {nrvq::kBlackout, nrvq::kFreezing}) {
-        json spans = json::array();
+        json spans = json::array(), events = json::array();
         for (size_t row = 0; row < logLines_.size(); ++row) {
+            EXPECT_DOUBLE_EQ(frames[row]["time"].get<double>(), frames[row]["frame"].get<double>() / 25.0);
             if (splitFields(logLines_[row])[flag + 1] != "1") continue;
             const int64_t frame = frames[row]["frame"];
             if (!spans.empty() && spans.back()["last"] == frame - 1) {
@@ -168,8 +181,12 @@ TEST_F(Outputs, JsonFollowsTheLogAndTheSchemaAndTheCsvRoundTripsIt) {
                 spans.push_back({{"first", frame}, {"last", frame}});
             }
         }
+        for (const json& e : doc_["events"]) {
+            if (e["indicator"] != nrvq::kIndicators[flag].key) continue;
+            events.push_back({{"first", e["first"]}, {"last", e["last"]}});
+        }
         EXPECT_FALSE(spans.empty());
-        EXPECT_EQ(doc_["events"][std::string(nrvq::kIndicators[flag].key)], spans);
+        EXPECT_EQ(events, spans);
     }
 
     if (std::system("/usr/bin/python3 -c 'import jsonschema' >/dev/null 2>&1") != 0) {
@@ -274,7 +291,8 @@ TEST_F(Streams, RefusedOutputsLeaveEveryFileAsItWas) {
     std::filesystem::create_directory(dir_ / "ro");
     std::filesystem::permissions(dir_ / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     const std::vector<std::pair<std::string, std::string>> kinds = {
-        {"--log", "old.log"}, {"--json", "old.json"}, {"--csv", "old.csv"}, {"--report", "old.html"}};
+        {"--log", "old.log"}, {"--json", "old.json"}, {"--csv", "old.csv"}, {"--report", "old.html"},
+        {"--events", "old.events"}};
     std::vector<std::string> targets = {"clip.yuv", "link.yuv", "hard.yuv", "", "", "no/such/folder/out",
                                         "/proc/self/out", "/dev/full", "ro"};
     if (geteuid() != 0) targets.push_back("ro/out");  // root may write in a read-only folder

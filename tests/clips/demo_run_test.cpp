@@ -3,6 +3,7 @@
 // repeats the console's values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -29,7 +30,8 @@ protected:
         clips::ClipWriter writer((dir_ / "demo.yuv").string());
         for (int32_t t = 0; t < clip_.frames(); ++t) writer.write(clips::demoFrame(clip_, t));
         writer.close();
-        result_ = runTool(dir_.path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h)});
+        result_ = runTool(dir_.path(), {"demo.yuv", std::to_string(clip_.w), std::to_string(clip_.h), "--events",
+                                        "events.csv"});
         for (const std::string& row : frameRows(result_.out)) consoleRows_.push_back(splitFields(row));
         for (const std::string& row : frameRows(readFile(dir_ / "metricsResultsCSV.csv"))) {
             logRows_.push_back(splitFields(row));
@@ -76,6 +78,34 @@ TEST_F(DemoRun, EveryFrameHasTheSameRowOnTheConsoleAndInTheLog) {
         ASSERT_EQ(consoleRows_[t].size(), static_cast<size_t>(kColumns));
         EXPECT_EQ(std::stoi(consoleRows_[t][kFrame]), t);
     }
+}
+
+TEST_F(DemoRun, EachImpairmentOpensItsEventsWhereItIsAndTheCleanStretchesNone) {
+    // Frames 24-47 blocky (flat blocks are lost blocks too), 48-71 lost
+    // blocks, 72-95 blurred, 96-119 bars, 120-143 black (dark, flat and all
+    // bar as well), 144-167 frozen, 168-191 flickering (reported every 8th
+    // frame), 192-215 dark, bright, grey; then interlaced, noisy, sliced.
+    // Temporal activity marks the cuts into bars, black, stills and exposure.
+    const std::map<std::string, std::string> expected = {
+        {"blockiness", " 24-47"}, {"block_loss", " 24-71"}, {"blur", " 72-95"},
+        {"letterbox", " 96-143"}, {"pillarbox", " 96-143"}, {"blackout", " 120-143 208-215"},
+        {"exposure", " 120-143 192-199 200-207"}, {"contrast", " 120-143 192-215"},
+        {"freezing", " 147-155 159-167"}, {"flickering", " 176-199"}, {"interlace", " 216-239"},
+        {"noise", " 240-263"}, {"slice", " 264-287"},
+        {"temporal_activity", " 96-96 120-120 144-144 192-192 200-200 208-208"}};
+    std::map<std::string, std::string> got;
+    const std::vector<std::string> lines = splitLines(readFile(dir_ / "events.csv"));
+    ASSERT_FALSE(lines.empty());
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> f;
+        for (size_t at = 0, end; at <= lines[i].size(); at = end + 1) {
+            end = std::min(lines[i].find(',', at), lines[i].size());
+            f.push_back(lines[i].substr(at, end - at));
+        }
+        ASSERT_GE(f.size(), 4u) << lines[i];
+        got[f[0]] += " " + f[2] + "-" + f[3];
+    }
+    EXPECT_EQ(got, expected);
 }
 
 TEST_F(DemoRun, CleanStretchesShowNoImpairment) {

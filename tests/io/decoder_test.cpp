@@ -51,6 +51,7 @@ struct Decoded {
     std::vector<Plane8> frames;
     nrvq::ReadResult end;
     int64_t damaged = 0;  // packets and frames
+    std::vector<double> seconds;  // each frame's time as the source gave it
 };
 
 // Every frame a source delivers, up to limit.
@@ -62,6 +63,7 @@ Decoded decodeAll(const fs::path& path, const DecoderOptions& options = {}, size
     for (;;) {
         d.end = source->next(plane.data());
         if (d.end.status != ReadStatus::Frame || d.frames.size() == limit) break;
+        d.seconds.push_back(d.end.seconds);
         d.frames.push_back(plane);
     }
     d.damaged = source->damagedPackets() + source->damagedFrames();
@@ -151,6 +153,32 @@ TEST(DecoderSource, StartAndCountSelectFrames) {
         EXPECT_EQ(d.end.status, ReadStatus::End);
         ASSERT_EQ(static_cast<int64_t>(d.frames.size()), c.delivered);
         for (size_t i = 0; i < d.frames.size(); ++i) EXPECT_EQ(d.frames[i], narrowed(clip[c.start + i], 8));
+    }
+}
+
+// Frames carry the container's timestamps from the stream's start, gaps of a
+// variable rate included, unless the rate is given; then they carry none.
+TEST(DecoderSource, FramesCarryTheirTimestamps) {
+    TempDir dir;
+    ClipFormat vfr = ffv1Mkv(32, 32);
+    vfr.pts = {0, 1, 2, 5, 6, 10, 11, 20};
+    writeClip(dir / "v.mkv", vfr, wideClip(32, 32, 8, 8));
+    writeClip(dir / "b.mp4", kMpeg4, wideClip(64, 48, 8, 8));
+    struct Case { std::string file; DecoderOptions options; std::vector<double> seconds; };
+    for (const Case& c : std::vector<Case>{
+             {"v.mkv", {}, {0, 0.04, 0.08, 0.2, 0.24, 0.4, 0.44, 0.8}},
+             {"v.mkv", {.startFrame = 3, .frameCount = 2}, {0.2, 0.24}},
+             {"b.mp4", {}, {0, 0.04, 0.08, 0.12, 0.16, 0.2, 0.24, 0.28}},
+             {"v.mkv", {.fps = 10}, std::vector<double>(8, NAN)}}) {
+        const Decoded d = decodeAll(dir / c.file, c.options);
+        ASSERT_EQ(d.seconds.size(), c.seconds.size()) << c.file;
+        for (size_t i = 0; i < d.seconds.size(); ++i) {
+            if (std::isnan(c.seconds[i])) {
+                EXPECT_TRUE(std::isnan(d.seconds[i])) << c.file << " " << i;
+            } else {
+                EXPECT_NEAR(d.seconds[i], c.seconds[i], 1e-9) << c.file << " " << i;
+            }
+        }
     }
 }
 

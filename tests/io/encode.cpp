@@ -127,7 +127,7 @@ void writeClip(const std::filesystem::path& path, const ClipFormat& format, cons
                 av_write_image_line2(row.data(), f->data, f->linesize, desc, 0, y, comp, cw, 2);
             }
         }
-        f->pts = static_cast<int64_t>(t);
+        f->pts = format.pts.empty() ? static_cast<int64_t>(t) : format.pts[t];
         writer.encode(f);
     }
     writer.finish();

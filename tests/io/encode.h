@@ -27,6 +27,7 @@ struct ClipFormat {
     int32_t w, h;
     int64_t bitRate;  // for lossy codecs
     int maxBFrames;
+    std::vector<int64_t> pts{};  // each frame's timestamp in 1/25 s; none: 0, 1, 2, ...
 };
 
 // Luma samples of one frame, w x h, row after row, in the format's depth.
