@@ -1,12 +1,13 @@
 #include "cli/options.h"
 
 #include "io/layout.h"
+#include "nrvq/nrvq.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace nrvq::cli {
 
@@ -28,39 +29,14 @@ bool parseInt32(const std::string& text, int32_t* value) {
     return true;
 }
 
-// Text that is entirely a positive finite decimal number.
-bool parsePositiveDecimal(const std::string& text, double* value) {
-    if (text.empty() || !(text[0] == '+' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || !(parsed > 0.0)) {
-        return false;
-    }
-    *value = parsed;
-    return true;
-}
-
 // A positive frame rate: a decimal number, or a fraction N/D as FFmpeg's
-// tools print them (30000/1001).
+// tools print them (30000/1001), read as the library reads it.
 bool parseFrameRate(const std::string& text, double* value) {
-    const size_t slash = text.find('/');
-    if (slash == std::string::npos) {
-        return parsePositiveDecimal(text, value);
-    }
-    double numerator = 0;
-    double denominator = 0;
-    if (!parsePositiveDecimal(text.substr(0, slash), &numerator) ||
-        !parsePositiveDecimal(text.substr(slash + 1), &denominator)) {
+    const std::optional<double> rate = nrvq::parseFrameRate(text);
+    if (!rate) {
         return false;
     }
-    const double rate = numerator / denominator;
-    if (!std::isfinite(rate) || !(rate > 0.0)) {
-        return false;
-    }
-    *value = rate;
+    *value = *rate;
     return true;
 }
 

@@ -67,7 +67,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv);
 // The usage text, with the program's name in it.
 std::string usageText(const std::string& program);
 
-// The program's version.
-inline constexpr const char* kVersion = "0.2.0";
+// The program's version: the project's, from the build.
+inline constexpr const char* kVersion = NRVQ_VERSION_TEXT;
 
 }  // namespace nrvq::cli

@@ -2,9 +2,12 @@
 // Analyzer, analyzeFile wraps openInput and runAnalysis, and FrameResult is a
 // view of the engine's own FrameRecord.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +16,9 @@
 #include "engine/frame.h"
 #include "engine/registry.h"
 #include "io/input.h"
+#include "io/layout.h"
 #include "io/results.h"
+#include "kernels/dispatch.h"
 #include "nrvq/nrvq.h"
 
 #ifndef NRVQ_VERSION_TEXT
@@ -40,6 +45,62 @@ const std::array<std::string_view, kIndicatorCount>& keys() {
 }
 
 bool validFps(double fps) { return std::isfinite(fps) && fps > 0.0; }
+
+// Text that is entirely a positive finite decimal number.
+std::optional<double> parsePositiveDecimal(const std::string& text) {
+    if (text.empty() || !(text[0] == '+' || text[0] == '.' || (text[0] >= '0' && text[0] <= '9'))) {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !validFps(parsed)) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+}  // namespace
+
+std::optional<double> parseFrameRate(std::string_view text) {
+    const size_t slash = text.find('/');
+    if (slash == std::string_view::npos) {
+        return parsePositiveDecimal(std::string(text));
+    }
+    const std::optional<double> numerator = parsePositiveDecimal(std::string(text.substr(0, slash)));
+    const std::optional<double> denominator = parsePositiveDecimal(std::string(text.substr(slash + 1)));
+    if (!numerator || !denominator) {
+        return std::nullopt;
+    }
+    const double rate = *numerator / *denominator;
+    if (!validFps(rate)) {
+        return std::nullopt;
+    }
+    return rate;
+}
+
+std::vector<std::string_view> simdLevels() {
+    std::vector<std::string_view> names;
+    for (const kernels::SimdLevel level : kernels::availableSimdLevels()) {
+        names.push_back(kernels::simdLevelName(level));
+    }
+    names.push_back(kernels::simdLevelName(kernels::SimdLevel::best));
+    return names;
+}
+
+namespace {
+
+// Makes the fast kernels use the named level for the process.
+void selectSimdLevel(const std::string& name) {
+    const std::optional<kernels::SimdLevel> level = kernels::parseSimdLevel(name);
+    if (!level) {
+        throw std::invalid_argument("unknown instruction set \"" + name +
+                                    "\": expected scalar, sse4, avx2, avx512 or best");
+    }
+    if (!kernels::setSimdLevel(*level)) {
+        throw std::invalid_argument("this processor does not run the instruction set \"" + name + "\"");
+    }
+}
 
 }  // namespace
 
@@ -116,6 +177,8 @@ struct FileResults::Impl {
     ResultTable table;  // the same values, for the pooled statistics
     SourceInfo info;
     std::string notes;
+    Timings timings;
+    double processSeconds = 0;
 };
 
 FileResults::FileResults() : impl_(std::make_unique<Impl>()) {}
@@ -158,6 +221,9 @@ std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
     return out;
 }
 
+std::span<const double, indicatorCount> FileResults::indicatorSeconds() const { return impl_->timings.seconds; }
+double FileResults::processSeconds() const { return impl_->processSeconds; }
+
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     // The same checks as the command line's, so that the reader is never
     // asked for what it cannot deliver.
@@ -176,6 +242,14 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     if (options.start < 0) {
         throw InputFailure("Invalid start frame: expected a whole number that is not negative");
     }
+    if (!options.pixFmt.empty() && findLayout(options.pixFmt) == nullptr) {
+        throw std::invalid_argument("unknown pixel format \"" + options.pixFmt + "\": expected one of " +
+                                    layoutNames());
+    }
+    if (options.stream && *options.stream < 0) {
+        throw std::invalid_argument("the stream index must not be negative");
+    }
+    selectSimdLevel(options.simd);
 
     InputRequest request;
     request.path = path;
@@ -184,6 +258,8 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     request.fps = options.fps;
     request.start = options.start;
     request.frames = options.frames;
+    request.pixFmt = options.pixFmt;
+    request.stream = options.stream;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);
@@ -225,6 +301,8 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
         throw InputFailure(message);
     }
     results.impl_->notes = endOfInputNotes(*source);
+    results.impl_->timings = outcome.timings;
+    results.impl_->processSeconds = outcome.processSeconds;
     return results;
 }
 
