@@ -3,8 +3,10 @@
 # make bench builds and runs the micro-benchmarks
 # make python builds the Python module into build/python (PYTHONPATH=build/python)
 #             and runs its tests
-# make install installs the tool, the library, its header and package files
-#              (PREFIX=/some/where to choose the prefix; default /usr/local)
+# make install installs the tool, the library, its header and package files,
+#              the Python module (for /usr/bin/python3), the manual page and
+#              the bash completion (PREFIX=/some/where to choose the prefix;
+#              default /usr/local)
 
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
@@ -17,7 +19,7 @@ RUN_DIR := out
 DEMO_W := 512
 DEMO_H := 288
 
-.PHONY: all deps test-deps tool build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
+.PHONY: all deps test-deps python-deps tool build asan tsan run test test-plain test-asan test-tsan bench fuzz python install clean
 
 all: build
 
@@ -26,6 +28,9 @@ deps:
 
 test-deps:
 	scripts/install-deps test
+
+python-deps:
+	scripts/install-deps python
 
 build: test-deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -81,9 +86,14 @@ python: test-deps
 	cmake --build $(BUILD) -j $(JOBS) --target nrvq_python nrvq makeclip
 	ctest --test-dir $(BUILD) --output-on-failure -R '^python\.'
 
-install: tool
-	cmake --build $(BUILD) -j $(JOBS) --target nrvqlib
-	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+# The prefix is given at configuration too: it decides where the Python
+# module goes (lib/python3/dist-packages under /usr, else
+# lib/python3.X/dist-packages).
+install: python-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DNRVQ_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3 \
+		-DCMAKE_INSTALL_PREFIX=$(or $(PREFIX),/usr/local)
+	cmake --build $(BUILD) -j $(JOBS) --target nrvq nrvqlib nrvq_python
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RUN_DIR)

@@ -2,11 +2,11 @@
 
 #include "cli/rules.h"
 #include "io/layout.h"
+#include "nrvq/nrvq.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <tuple>
 
@@ -30,44 +30,15 @@ bool parseInt32(const std::string& text, int32_t* value) {
     return true;
 }
 
-// Text that is entirely a decimal number: digits with at most one point
-// (no sign, exponent, hexadecimal or words such as "inf").
-bool parseDecimal(const std::string& text, double* value) {
-    size_t digits = 0;
-    size_t points = 0;
-    for (const char c : text) {
-        digits += c >= '0' && c <= '9';
-        points += c == '.';
-    }
-    if (digits == 0 || points > 1 || digits + points != text.size()) {
-        return false;
-    }
-    *value = std::strtod(text.c_str(), nullptr);
-    return std::isfinite(*value);
-}
-
-// A frame rate within kMinFps ... kMaxFps: a decimal number, or a fraction
-// N/D of two as FFmpeg's tools print them (30000/1001).
+// A frame rate from kMinFrameRate to kMaxFrameRate: a decimal number, or a
+// fraction N/D as FFmpeg's tools print them (30000/1001), read as the
+// library reads it.
 bool parseFrameRate(const std::string& text, double* value) {
-    const size_t slash = text.find('/');
-    double rate = 0;
-    if (slash == std::string::npos) {
-        if (!parseDecimal(text, &rate)) {
-            return false;
-        }
-    } else {
-        double numerator = 0;
-        double denominator = 0;
-        if (!parseDecimal(text.substr(0, slash), &numerator) || !parseDecimal(text.substr(slash + 1), &denominator) ||
-            !(denominator > 0.0)) {
-            return false;
-        }
-        rate = numerator / denominator;
-    }
-    if (!(rate >= kMinFps && rate <= kMaxFps)) {
+    const std::optional<double> rate = nrvq::parseFrameRate(text);
+    if (!rate) {
         return false;
     }
-    *value = rate;
+    *value = *rate;
     return true;
 }
 

@@ -15,9 +15,6 @@ namespace nrvq::cli {
 
 // Frame rate assumed when neither the command line nor the input gives one.
 inline constexpr int DEFAULT_FPS = 25;
-// The frame rates the command line takes.
-inline constexpr double kMinFps = 0.001;
-inline constexpr double kMaxFps = 100000;
 // Most analysis threads (--threads).
 inline constexpr int32_t kMaxThreadsOption = 256;
 
@@ -89,7 +86,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv);
 // The usage text, with the program's name in it.
 std::string usageText(const std::string& program);
 
-// The program's version.
-inline constexpr const char* kVersion = "0.2.0";
+// The program's version: the project's, from the build.
+inline constexpr const char* kVersion = NRVQ_VERSION_TEXT;
 
 }  // namespace nrvq::cli

@@ -2,9 +2,12 @@
 // Analyzer, analyzeFile wraps openInput and runAnalysis, and FrameResult is a
 // view of the engine's own FrameRecord.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "io/input.h"
 #include "io/layout.h"
 #include "io/results.h"
+#include "kernels/dispatch.h"
 #include "nrvq/nrvq.h"
 
 #ifndef NRVQ_VERSION_TEXT
@@ -40,7 +44,7 @@ const std::array<std::string_view, kIndicatorCount>& keys() {
     return table;
 }
 
-bool validFps(double fps) { return std::isfinite(fps) && fps > 0.0; }
+bool validFps(double fps) { return fps >= kMinFrameRate && fps <= kMaxFrameRate; }
 
 // The sizes the command line takes, refused before anything is allocated.
 void checkFrameSize(int64_t width, int64_t height) {
@@ -51,6 +55,65 @@ void checkFrameSize(int64_t width, int64_t height) {
     if (!frameSizeFits(width, height)) {
         throw std::invalid_argument("the frame size " + std::to_string(width) + " x " + std::to_string(height) +
                                     " is too large: a 4:2:0 frame of it is over 2^31 - 1 bytes");
+    }
+}
+
+// Text that is entirely a decimal number: digits with at most one point
+// (no sign, exponent, hexadecimal or words such as "inf").
+std::optional<double> parseDecimal(std::string_view text) {
+    size_t digits = 0;
+    size_t points = 0;
+    for (const char c : text) {
+        digits += c >= '0' && c <= '9';
+        points += c == '.';
+    }
+    if (digits == 0 || points > 1 || digits + points != text.size()) {
+        return std::nullopt;
+    }
+    const double value = std::strtod(std::string(text).c_str(), nullptr);
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<double> parseFrameRate(std::string_view text) {
+    const size_t slash = text.find('/');
+    std::optional<double> rate;
+    if (slash == std::string_view::npos) {
+        rate = parseDecimal(text);
+    } else {
+        const std::optional<double> numerator = parseDecimal(text.substr(0, slash));
+        const std::optional<double> denominator = parseDecimal(text.substr(slash + 1));
+        if (numerator && denominator && *denominator > 0.0) {
+            rate = *numerator / *denominator;
+        }
+    }
+    if (!rate || !(*rate >= kMinFrameRate && *rate <= kMaxFrameRate)) {
+        return std::nullopt;
+    }
+    return rate;
+}
+
+std::vector<std::string_view> simdLevels() {
+    std::vector<std::string_view> names;
+    for (const kernels::SimdLevel level : kernels::availableSimdLevels()) {
+        names.push_back(kernels::simdLevelName(level));
+    }
+    names.push_back(kernels::simdLevelName(kernels::SimdLevel::best));
+    return names;
+}
+
+namespace {
+
+// Makes the fast kernels use the named level for the process.
+void selectSimdLevel(const std::string& name) {
+    const std::optional<kernels::SimdLevel> level = kernels::parseSimdLevel(name);
+    if (!level) {
+        throw std::invalid_argument("unknown instruction set \"" + name +
+                                    "\": expected scalar, sse4, avx2, avx512 or best");
+    }
+    if (!kernels::setSimdLevel(*level)) {
+        throw std::invalid_argument("this processor does not run the instruction set \"" + name + "\"");
     }
 }
 
@@ -98,7 +161,7 @@ struct Analysis::Impl {
 Analysis::Analysis(int32_t width, int32_t height, double fps, const Options& options) {
     checkFrameSize(width, height);
     if (!validFps(fps)) {
-        throw std::invalid_argument("the frame rate must be a positive finite number");
+        throw std::invalid_argument("the frame rate must be from 0.001 to 100000");
     }
     impl_ = std::make_unique<Impl>(width, height, fps, options);
 }
@@ -128,6 +191,8 @@ struct FileResults::Impl {
     ResultTable table;  // the same values, for the pooled statistics
     SourceInfo info;
     std::string notes;
+    Timings timings;
+    double processSeconds = 0;
 };
 
 FileResults::FileResults() : impl_(std::make_unique<Impl>()) {}
@@ -170,6 +235,9 @@ std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
     return out;
 }
 
+std::span<const double, indicatorCount> FileResults::indicatorSeconds() const { return impl_->timings.seconds; }
+double FileResults::processSeconds() const { return impl_->processSeconds; }
+
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     // The same checks as the command line's, so that the reader is never
     // asked for what it cannot deliver.
@@ -177,11 +245,19 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
         checkFrameSize(options.width.value_or(1), options.height.value_or(1));
     }
     if (options.fps && !validFps(*options.fps)) {
-        throw std::invalid_argument("the frame rate must be a positive finite number");
+        throw std::invalid_argument("the frame rate must be from 0.001 to 100000");
     }
     if (options.start < 0) {
         throw std::invalid_argument("the start frame must be a whole number that is not negative");
     }
+    if (!options.pixFmt.empty() && findLayout(options.pixFmt) == nullptr) {
+        throw std::invalid_argument("unknown pixel format \"" + options.pixFmt + "\": expected one of " +
+                                    layoutNames());
+    }
+    if (options.stream && *options.stream < 0) {
+        throw std::invalid_argument("the stream index must not be negative");
+    }
+    selectSimdLevel(options.simd);
 
     InputRequest request;
     request.path = path;
@@ -190,6 +266,8 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     request.fps = options.fps;
     request.start = options.start;
     request.frames = options.frames;
+    request.pixFmt = options.pixFmt;
+    request.stream = options.stream;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);
@@ -232,6 +310,8 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
         throw InputFailure(message);
     }
     results.impl_->notes = endOfInputNotes(*source);
+    results.impl_->timings = outcome.timings;
+    results.impl_->processSeconds = outcome.processSeconds;
     return results;
 }
 

@@ -119,18 +119,43 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// What analyzeFile is asked; unset fields come from the input where it says
-// them (a raw file needs width and height).
+// What analyzeFile is asked, as the command line asks it; unset fields come
+// from the input where it says them (a raw file needs width and height).
 struct FileOptions {
     std::optional<std::int32_t> width{};
     std::optional<std::int32_t> height{};
-    std::optional<double> fps{};
+    std::optional<double> fps{};           // parseFrameRate reads "30000/1001"
     std::int32_t start = 0;                // first frame to examine
     std::optional<std::int32_t> frames{};  // how many frames; all when unset
     unsigned threads = 0;                  // as Options::threads
     bool reference = false;                // as Options::reference
     std::uint32_t indicators = (1u << indicatorCount) - 1;  // as Options::indicators
+    // Layout of raw input (yuv420p, yuv422p, yuv444p, gray, their 10-bit
+    // forms yuv420p10le ... gray10le); empty for yuv420p or what a
+    // YUV4MPEG2 header says.
+    std::string pixFmt{};
+    // The video stream of a container file, counted over all its streams;
+    // unset for its first video stream.
+    std::optional<std::int32_t> stream{};
+    // Instruction set of the fast kernels: "best", "scalar", "sse4", "avx2"
+    // or "avx512" (one of simdLevels()). The level holds for the whole
+    // process, as the command line's --simd; the values are the same at
+    // every level.
+    std::string simd = "best";
 };
+
+// The frame rates the command line and the library take.
+inline constexpr double kMinFrameRate = 0.001;
+inline constexpr double kMaxFrameRate = 100000;
+
+// A frame rate as the command line takes it: a decimal number ("25",
+// "29.97") or a fraction of two ("30000/1001"), from kMinFrameRate to
+// kMaxFrameRate; no sign, exponent or hexadecimal. Empty for anything else.
+std::optional<double> parseFrameRate(std::string_view text);
+
+// The instruction sets of the fast kernels that this processor runs, lowest
+// first ("scalar" is always there), then "best".
+std::vector<std::string_view> simdLevels();
 
 // Pooled statistics of one indicator over a file's frames where it has a
 // finite, measured value.
@@ -181,6 +206,12 @@ public:
     // The runs of frames where a flag (blackout, freezing) is set.
     std::vector<FlagSpan> spans(std::string_view key) const;
 
+    // Processor seconds each indicator took over the frames, in the table's
+    // order, and the whole process's processor seconds during the run: the
+    // command line's timing report.
+    std::span<const double, indicatorCount> indicatorSeconds() const;
+    double processSeconds() const;
+
     class Iterator {
     public:
         Iterator(const FileResults* owner, std::size_t i) : owner_(owner), i_(i) {}
@@ -206,9 +237,10 @@ private:
 
 // Analyses a whole input, opened as the command line opens it ("-" for
 // standard input). Throws std::invalid_argument for options the command line
-// refuses (a size as for Analysis, a rate that is not positive, a negative
-// start), InputFailure when the input cannot be opened or a read fails,
-// std::bad_alloc when the frame size does not fit in memory.
+// refuses (a size as for Analysis, a rate outside kMinFrameRate ...
+// kMaxFrameRate, a negative start, an unknown pixFmt or simd level, or one
+// this processor lacks), InputFailure when the input cannot be opened or a
+// read fails, std::bad_alloc when the frame size does not fit in memory.
 FileResults analyzeFile(const std::string& path, const FileOptions& options = {});
 
 // The library's version.

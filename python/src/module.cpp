@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "engine/registry.h"
@@ -112,19 +113,41 @@ private:
     std::mutex mutex_;             // one push at a time
 };
 
+// A frame rate given as a number or as text ("25", "30000/1001").
+using Rate = std::variant<double, std::string>;
+
+double frameRate(const Rate& rate) {
+    if (const double* number = std::get_if<double>(&rate)) {
+        return *number;
+    }
+    const std::string& text = std::get<std::string>(rate);
+    const std::optional<double> parsed = nrvq::parseFrameRate(text);
+    if (!parsed) {
+        throw py::value_error("invalid frame rate \"" + text +
+                              "\": expected a positive finite number or a fraction N/D");
+    }
+    return *parsed;
+}
+
 // A whole file: "frame" (int64) and every key (float64, NaN where not
 // measured) as arrays, with what the input said about itself.
 py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std::optional<int32_t> height,
-                     std::optional<double> fps, int32_t start, std::optional<int32_t> frames,
-                     std::optional<unsigned> threads, bool reference) {
+                     std::optional<Rate> fps, int32_t start, std::optional<int32_t> frames,
+                     std::optional<unsigned> threads, bool reference, std::optional<std::string> pixFmt,
+                     std::optional<int32_t> stream, std::optional<std::string> simd) {
     nrvq::FileOptions options;
     options.width = width;
     options.height = height;
-    options.fps = fps;
+    if (fps) {
+        options.fps = frameRate(*fps);
+    }
     options.start = start;
     options.frames = frames;
     options.threads = threads.value_or(0);
     options.reference = reference;
+    options.pixFmt = pixFmt.value_or("");
+    options.stream = stream;
+    options.simd = simd.value_or("best");
     nrvq::FileResults results;
     {
         const py::gil_scoped_release unlocked;
@@ -155,6 +178,14 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     info["fps"] = results.fps();
     info["start"] = results.startFrame();
     info["notes"] = results.notes();
+    // The processor time of each indicator and of the whole run.
+    py::dict times;
+    const auto seconds = results.indicatorSeconds();
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        times[py::str(keys[c].data(), keys[c].size())] = seconds[c];
+    }
+    info["times"] = times;
+    info["process_seconds"] = results.processSeconds();
     // The pooled statistics per key and the spans of the flags.
     py::dict summary;
     py::dict spans;
@@ -230,27 +261,54 @@ py::list indicatorTable() {
 }  // namespace
 
 PYBIND11_MODULE(_nrvq, m) {
-    m.doc() = "No-reference video quality indicators on the luma plane (extension module)";
+    m.doc() = "No-reference video quality indicators on the luma plane (extension module; use the package nrvq)";
     py::register_exception<nrvq::InputFailure>(m, "InputError", PyExc_OSError);
+    m.attr("InputError").attr("__doc__") =
+        "The input cannot be opened or read (an OSError); the message is a complete sentence.";
 
     py::list keys;
     for (const std::string_view key : nrvq::indicatorKeys()) {
         keys.append(py::str(key.data(), key.size()));
     }
     m.attr("KEYS") = py::tuple(keys);
+    py::list levels;
+    for (const std::string_view level : nrvq::simdLevels()) {
+        levels.append(py::str(level.data(), level.size()));
+    }
+    m.attr("SIMD_LEVELS") = py::tuple(levels);
     m.attr("__version__") = std::string(nrvq::version());
-    m.def("indicator_table", &indicatorTable);
+    m.def("indicator_table", &indicatorTable,
+          "The indicator table, one dict per indicator in the columns' order: key, kind (single_frame, "
+          "frame_pair, ordered_state), type (real, flag, truncated), log_field (the results log's printf "
+          "conversion) and measured_on_first_frame.");
+    m.def(
+        "parse_frame_rate",
+        [](const std::string& text) {
+            return frameRate(Rate(text));
+        },
+        py::arg("text"),
+        "A frame rate as the command line reads it: a positive decimal number (\"29.97\") or a fraction "
+        "(\"30000/1001\"). Raises ValueError for anything else.");
 
-    py::class_<PyAnalyzer>(m, "Analyzer")
+    py::class_<PyAnalyzer>(m, "Analyzer",
+                           "Frame-by-frame analysis of one video whose luma planes the caller pushes in order.")
         .def(py::init<int32_t, int32_t, double, bool>(), py::arg("width"), py::arg("height"),
-             py::arg("fps") = 25.0, py::arg("reference") = false)
-        .def("push", &PyAnalyzer::push, py::arg("luma"))
-        .def_property_readonly("width", &PyAnalyzer::width)
-        .def_property_readonly("height", &PyAnalyzer::height)
-        .def_property_readonly("fps", &PyAnalyzer::fps)
-        .def_property_readonly("frames", &PyAnalyzer::frames);
+             py::arg("fps") = 25.0, py::arg("reference") = false,
+             "An analysis of frames of width x height samples at fps frames per second (the rate sets how "
+             "long a freeze must last); reference=True runs the literal indicators. Raises ValueError for a "
+             "size or rate that is not positive.")
+        .def("push", &PyAnalyzer::push, py::arg("luma"),
+             "Analyses one luma plane, a 2-D uint8 array of shape (height, width) with any strides, and "
+             "returns its values as a dict: \"frame\" (counted from 0) and every key, NaN where not "
+             "measured. Raises TypeError for another type or dtype, ValueError for another shape.")
+        .def_property_readonly("width", &PyAnalyzer::width, "Samples per row.")
+        .def_property_readonly("height", &PyAnalyzer::height, "Rows per frame.")
+        .def_property_readonly("fps", &PyAnalyzer::fps, "The frame rate.")
+        .def_property_readonly("frames", &PyAnalyzer::frames, "Frames pushed so far.");
 
     m.def("analyze_file", &analyzeFile, py::arg("path"), py::arg("width") = py::none(),
           py::arg("height") = py::none(), py::arg("fps") = py::none(), py::arg("start") = 0,
-          py::arg("frames") = py::none(), py::arg("threads") = py::none(), py::arg("reference") = false);
+          py::arg("frames") = py::none(), py::arg("threads") = py::none(), py::arg("reference") = false,
+          py::arg("pix_fmt") = py::none(), py::arg("stream") = py::none(), py::arg("simd") = py::none(),
+          "The raw form of nrvq.analyze: a dict of columns, summary, spans and info.");
 }

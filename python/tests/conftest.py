@@ -38,12 +38,11 @@ def clips(tmp_path_factory):
     return make
 
 
-def run_tool(clip, width, height, *args, workdir):
-    """Runs the command line on clip in workdir and returns the log's rows,
+def run_tool(*args, workdir):
+    """Runs the command line with args in workdir and returns the log's rows,
     each a list of its fields."""
     workdir.mkdir(parents=True, exist_ok=True)
-    subprocess.run([_binary("NRVQ_BINARY"), str(clip), str(width), str(height), *map(str, args)], cwd=workdir,
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([_binary("NRVQ_BINARY"), *map(str, args)], cwd=workdir, check=True, stdout=subprocess.DEVNULL)
     lines = (workdir / "metricsResultsCSV.csv").read_text().splitlines()
     assert lines[0].startswith("Frame:")
     return [line.split() for line in lines[1:] if line.strip()]

@@ -3,6 +3,8 @@ layout against whole files, and bad input."""
 
 import json
 import math
+import shutil
+import subprocess
 import threading
 
 import numpy as np
@@ -139,3 +141,56 @@ def test_bad_input_raises_clear_errors(clips, tmp_path):
         nrvq.Analyzer(46341, 46341)
     short = nrvq.analyze(clip, width=16, height=8, frames=5)
     assert short.frames == 2 and "not in the file" in short.notes
+    for options, words in [(dict(fps="30000/0"), "frame rate"), (dict(fps="1/2/3"), "frame rate"),
+                           (dict(fps="fast"), "frame rate"), (dict(pix_fmt="rgb24"), "pixel format"),
+                           (dict(simd="neon"), "instruction set")]:
+        with pytest.raises(ValueError, match=words):
+            nrvq.analyze(clip, width=16, height=8, **options)
+
+
+def ten_bit(clip, tmp_path):
+    """The clip as yuv420p10le: every sample times 4, so the command line and
+    the module narrow it back to the same 8 bits."""
+    path = tmp_path / "ten.yuv"
+    (np.fromfile(clip, np.uint8).astype("<u2") * 4).tofile(path)
+    return path
+
+
+def two_streams(clip, tmp_path):
+    """A Matroska file whose second video stream is the clip, the first a
+    plain grey picture."""
+    ffmpeg = shutil.which("ffmpeg")
+    if ffmpeg is None:
+        pytest.skip("ffmpeg is not installed")
+    path = tmp_path / "two.mkv"
+    raw = ["-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", "64x48", "-r", "25"]
+    subprocess.run([ffmpeg, "-v", "error", "-f", "lavfi", "-i", "color=gray:s=64x48:r=25:d=0.4", *raw, "-i",
+                    str(clip), "-map", "0", "-map", "1", "-c:v", "ffv1", str(path)], check=True)
+    return path
+
+
+# Each option as the command line takes it and as analyze takes it, on a
+# 64 x 48 clip of 10 frames.
+OPTION_CASES = [
+    pytest.param(lambda clip, _: clip, ["64", "48", "--fps", "30000/1001", "--simd", "scalar", "--start", "2",
+                                        "--frames", "6"],
+                 dict(width=64, height=48, fps="30000/1001", simd="scalar", start=2, frames=6), id="rate-simd"),
+    pytest.param(lambda clip, _: clip, ["64", "48", "12.5", "--reference", "--threads", "1"],
+                 dict(width=64, height=48, fps=12.5, reference=True, threads=1), id="reference"),
+    pytest.param(ten_bit, ["64", "48", "--pix-fmt", "yuv420p10le"],
+                 dict(width=64, height=48, pix_fmt="yuv420p10le"), id="pix-fmt"),
+    pytest.param(two_streams, ["--stream", "1"], dict(stream=1), id="stream"),
+]
+
+
+@pytest.mark.parametrize("make,args,options", OPTION_CASES)
+def test_options_as_on_the_command_line(clips, workdir, tmp_path, make, args, options):
+    path = make(clips(64, 48, 10), tmp_path)
+    rows = run_tool(path, *args, workdir=workdir)
+    result = nrvq.analyze(path, **options)
+    expect_log_values(rows, result)
+    assert (result.width, result.height) == (64, 48)
+    if "fps" in options:
+        assert result.fps == nrvq.parse_frame_rate(str(options["fps"]))
+    assert set(result.times) == set(nrvq.KEYS) and result.process_seconds >= 0
+

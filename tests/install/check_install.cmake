@@ -20,7 +20,7 @@ endfunction()
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(path include/nrvq/nrvq.h bin/nrvq)
+foreach(path include/nrvq/nrvq.h bin/nrvq share/man/man1/nrvq.1 share/bash-completion/completions/nrvq)
   if(NOT EXISTS ${prefix}/${path})
     message(FATAL_ERROR "${path} was not installed")
   endif()
@@ -29,6 +29,25 @@ endforeach()
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 if(NOT headers STREQUAL "nrvq/nrvq.h")
   message(FATAL_ERROR "unexpected installed headers: ${headers}")
+endif()
+
+# The Python package, where make install puts it for the interpreter it was
+# built for (PYTHON, PYTHON_SITE when the build has it).
+if(DEFINED PYTHON_SITE)
+  set(ENV{PYTHONPATH} ${prefix}/${PYTHON_SITE})
+  run(${PYTHON} -c "import nrvq, nrvq.dask; assert nrvq.__file__.startswith('${prefix}/'); print(nrvq.__version__)")
+  unset(ENV{PYTHONPATH})
+endif()
+find_program(BASH bash)
+if(BASH)
+  file(WRITE ${WORK_DIR}/complete.sh "source ${prefix}/share/bash-completion/completions/nrvq
+COMP_WORDS=(nrvq x --pix-fmt yuv444p1) COMP_CWORD=3
+_nrvq && echo \"\${COMPREPLY[*]}\"
+")
+  run(${BASH} ${WORK_DIR}/complete.sh)
+  if(NOT last_output STREQUAL "yuv444p10le\n")
+    message(FATAL_ERROR "bash completion gave \"${last_output}\"")
+  endif()
 endif()
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/consumer -B ${WORK_DIR}/build

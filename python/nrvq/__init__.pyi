@@ -1,0 +1,56 @@
+"""No-reference video quality indicators measured on the luma plane."""
+
+import os
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+import pandas
+
+from ._nrvq import KEYS as KEYS
+from ._nrvq import SIMD_LEVELS as SIMD_LEVELS
+from ._nrvq import Analyzer as Analyzer
+from ._nrvq import InputError as InputError
+from ._nrvq import __version__ as __version__
+from ._nrvq import indicator_table as indicator_table
+from ._nrvq import parse_frame_rate as parse_frame_rate
+
+STATISTICS: tuple[str, ...]
+
+class Result(dict[str, npt.NDArray[Any]]):
+    """Per-frame values of one video: "frame" (int64) and one float64 array per key."""
+
+    path: str
+    width: int
+    height: int
+    fps: float
+    start: int
+    notes: str
+    summary: dict[str, dict[str, float]]
+    spans: dict[str, list[tuple[int, int]]]
+    times: dict[str, float]
+    process_seconds: float
+    def __init__(self, columns: dict[str, npt.NDArray[Any]], info: dict[str, Any],
+                 summary: dict[str, dict[str, float]], spans: dict[str, list[tuple[int, int]]]) -> None: ...
+    @property
+    def frames(self) -> int:
+        """How many frames were analysed."""
+    def to_pandas(self) -> pandas.DataFrame:
+        """The values as a DataFrame indexed by frame."""
+    def summary_row(self) -> dict[str, float]:
+        """The summary flattened to "<key>_<statistic>"."""
+
+def analyze(
+    path: str | os.PathLike[str],
+    width: int | None = None,
+    height: int | None = None,
+    fps: float | str | None = None,
+    start: int = 0,
+    frames: int | None = None,
+    threads: int | None = None,
+    reference: bool = False,
+    pix_fmt: str | None = None,
+    stream: int | None = None,
+    simd: str | None = None,
+) -> Result:
+    """Analyses every frame of the input at path, opened as the command line opens it."""
