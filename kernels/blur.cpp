@@ -18,6 +18,7 @@
 //   wrap at 32 bits as the literal ones do.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
@@ -145,7 +146,7 @@ double blurFrame(const Image* frame) {
     // a >= b and a > b on unsigned bytes.
     const auto ge = [&](auto a, auto b) { return hn::Eq(hn::SaturatedSub(b, a), zero); };
     const auto gt = [&](auto a, auto b) { return hn::Not(hn::Eq(hn::SaturatedSub(a, b), zero)); };
-    HWY_ALIGN uint8_t bits[(hn::MaxLanes(d8) + 7) / 8 + 8];
+    HWY_ALIGN uint8_t bits[(hn::MaxLanes(d8) + 7) / 8 + 8] = {};
 
     uint32_t edgePixels = 0;
     uint32_t widthSum = 0;
@@ -164,8 +165,13 @@ double blurFrame(const Image* frame) {
         for (; n >= 8 && x + n + 1 <= w; x += n) {
             const auto c0 = hn::LoadU(d8, r.cur + x);
             const auto c1 = hn::LoadU(d8, r.cur + x - 1);
-            const auto u0 = hn::LoadU(d8, r.up + x);
             const auto a = absd(c0, c1);
+            // Few columns are strong enough: most steps end here.
+            const auto strong = ge(a, cutV);
+            if (hn::AllFalse(d8, strong)) {
+                continue;
+            }
+            const auto u0 = hn::LoadU(d8, r.up + x);
             const auto left = absd(c1, hn::LoadU(d8, r.cur + x - 2));
             const auto right = absd(hn::LoadU(d8, r.cur + x + 1), c0);
             const auto vertical = absd(c0, u0);
@@ -173,14 +179,21 @@ double blurFrame(const Image* frame) {
             const auto below = absd(hn::LoadU(d8, r.down + x), hn::LoadU(d8, r.down + x - 1));
             const auto horizontalMax = hn::And(hn::And(ge(a, vertical), ge(a, left)), gt(a, right));
             const auto verticalMax = hn::And(ge(a, above), gt(a, below));
-            const auto edge = hn::And(ge(a, cutV), hn::Or(horizontalMax, verticalMax));
+            const auto edge = hn::And(strong, hn::Or(horizontalMax, verticalMax));
             if (hn::AllFalse(d8, edge)) {
                 continue;
             }
             hn::StoreMaskBits(d8, edge, bits);
-            for (size_t i = 0; i < n; ++i) {
-                if ((bits[i >> 3] >> (i & 7)) & 1) {
-                    visit(r.cur, x + i);
+            // The lanes' bits, 64 at a time, lowest (leftmost column) first.
+            for (size_t first = 0; first < n; first += 64) {
+                uint64_t lanes;
+                std::memcpy(&lanes, bits + first / 8, sizeof lanes);
+                if (n - first < 64) {
+                    lanes &= (uint64_t{1} << (n - first)) - 1;
+                }
+                while (lanes != 0) {
+                    visit(r.cur, x + first + static_cast<size_t>(__builtin_ctzll(lanes)));
+                    lanes &= lanes - 1;
                 }
             }
         }
