@@ -119,6 +119,7 @@ FrameWorker::FrameWorker(int32_t, int32_t, bool reference) : reference_(referenc
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
     const Table& t = table(reference_);
     const ScratchScope scope(&scratch_);
+    scratch_.beginFrame();
     // One clock read between two indicators ends the one and starts the
     // next: half the system calls of timing each on its own.
     double mark = threadSeconds();

@@ -1,5 +1,5 @@
-// Fast noise: block sums and square sums in one walk over the rows, the
-// deviation histogram in raster order, and the smoothing and residual
+// Fast noise: the frame's shared block sums and square sums, the deviation
+// histogram in raster order, and the smoothing and residual
 // deviations of the selected blocks computed for many blocks side by side;
 // no working image.
 //
@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/slots.h"
 #include "metrics/noise.h"
@@ -36,53 +37,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 constexpr size_t kBlock = 8;
 constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
-
-// Sum and square sum of every block of block row by.
-void blockRowSums(const uint8_t* rows, size_t stride, size_t bw, int32_t* blockSums, int32_t* blockSquares) {
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);  // samples per step
-    const auto ones = hn::Set(d16, 1);
-    HWY_ALIGN int32_t sums[hn::MaxLanes(d32)];
-    HWY_ALIGN int32_t squares[hn::MaxLanes(d32)];
-    // Whole blocks per step need at least 8 lanes (the one-lane target takes
-    // the block by block path below).
-    size_t x = 0;
-    for (; n >= kBlock && x + n <= bw * kBlock; x += n) {
-        auto s0 = hn::Zero(d32);
-        auto s1 = hn::Zero(d32);
-        auto q0 = hn::Zero(d32);
-        auto q1 = hn::Zero(d32);
-        for (size_t r = 0; r < kBlock; ++r) {
-            const auto v = hn::PromoteTo(d16, hn::LoadU(d8, rows + r * stride + x));
-            s0 = hn::ReorderWidenMulAccumulate(d32, v, ones, s0, s1);
-            q0 = hn::ReorderWidenMulAccumulate(d32, v, v, q0, q1);
-        }
-        // Lane j now holds samples 2j and 2j + 1 of the step.
-        hn::Store(hn::RearrangeToOddPlusEven(s0, s1), d32, sums);
-        hn::Store(hn::RearrangeToOddPlusEven(q0, q1), d32, squares);
-        for (size_t b = 0; b < n / kBlock; ++b) {
-            const int32_t* s = sums + b * 4;
-            const int32_t* q = squares + b * 4;
-            blockSums[x / kBlock + b] = s[0] + s[1] + s[2] + s[3];
-            blockSquares[x / kBlock + b] = q[0] + q[1] + q[2] + q[3];
-        }
-    }
-    for (size_t bx = x / kBlock; bx < bw; ++bx) {
-        int32_t s = 0;
-        int32_t q = 0;
-        for (size_t r = 0; r < kBlock; ++r) {
-            for (size_t c = 0; c < kBlock; ++c) {
-                const int32_t v = rows[r * stride + bx * kBlock + c];
-                s += v;
-                q += v * v;
-            }
-        }
-        blockSums[bx] = s;
-        blockSquares[bx] = q;
-    }
-}
 
 // Rounded (half away from zero) and floored deviation of each of count
 // blocks, each at most 129, several blocks per vector. Every lane goes
@@ -191,12 +145,8 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
 
     uint8_t* rounded = scratch.get<uint8_t>(slot(KernelSlots::noise, 0), blocks);
     uint8_t* floored = scratch.get<uint8_t>(slot(KernelSlots::noise, 1), blocks);
-    int32_t* sums = scratch.get<int32_t>(slot(KernelSlots::noise, 4), bw);
-    int32_t* squares = scratch.get<int32_t>(slot(KernelSlots::noise, 5), bw);
-    for (size_t by = 0; by < bh; ++by) {
-        blockRowSums(p + by * kBlock * stride, stride, bw, sums, squares);
-        blockLevels(sums, squares, bw, rounded + by * bw, floored + by * bw);
-    }
+    const BlockStats stats = blockStats(frame, scratch);
+    blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
 
     // Mode of the rounded deviations (everything from the last bin up in the
     // last bin); among bins tied at the top count the one that reached it
