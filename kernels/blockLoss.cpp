@@ -1,6 +1,8 @@
 // Fast block loss: one walk over the rows for the Roberts energy of the whole
 // frame, then the runs along the grid lines, with the Roberts energy of each
-// grid sample computed where it is needed; no working image.
+// grid sample computed where it is needed (along the horizontal lines,
+// several at a time into bits whose runs are found with bit scans); no
+// working image.
 //
 // Why this gives the literal value bit for bit: the energy sum is an integer
 // sum (any order gives it); every energy is an integer of 0 ... 2 * 255^2,
@@ -75,9 +77,30 @@ uint64_t rowEnergy(const uint8_t* up, const uint8_t* cur, size_t w) {
     return total;
 }
 
+// The first column from `from` on (at most kRegion) whose bit in the
+// segment's bits is `value`.
+template <bool value>
+inline size_t firstWith(const uint64_t* bits, size_t from) {
+    constexpr size_t kWords = kRegion / 64;
+    size_t word = from >> 6;
+    if (word >= kWords) {
+        return kRegion;
+    }
+    uint64_t m = (value ? bits[word] : ~bits[word]) & (~uint64_t{0} << (from & 63));
+    while (m == 0) {
+        if (++word == kWords) {
+            return kRegion;
+        }
+        m = value ? bits[word] : ~bits[word];
+    }
+    const size_t at = (word << 6) + static_cast<size_t>(__builtin_ctzll(m));
+    return at < kRegion ? at : kRegion;
+}
+
 // Runs of at least kMinRun strong samples in columns begin ... begin + 255 of
 // one grid row (column 0 has energy 0).
 uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32_t cut) {
+#if HWY_TARGET == HWY_SCALAR
     uint32_t runs = 0;
     uint32_t run = 0;
     for (size_t t = begin; t < begin + kRegion; ++t) {
@@ -90,6 +113,39 @@ uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32
         }
     }
     return runs;
+#else
+    // The strong columns as bits, computed several at a time, then the runs
+    // of set bits found with bit scans: strong columns are rare. Column
+    // begin - 1 is read for begin = 0 too (the grid row has the frame's rows
+    // before it), and its bit cleared.
+    const hn::ScalableTag<int32_t> d32;
+    const hn::Rebind<uint8_t, decltype(d32)> d8;
+    const size_t n = hn::Lanes(d32);
+    const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
+    uint64_t bits[kRegion / 64] = {};
+    for (size_t i = 0; i < kRegion; i += n) {
+        const size_t t = begin + i;
+        const auto d1 = hn::Sub(hn::PromoteTo(d32, hn::LoadU(d8, up + t - 1)), hn::PromoteTo(d32, hn::LoadU(d8, cur + t)));
+        const auto d2 = hn::Sub(hn::PromoteTo(d32, hn::LoadU(d8, up + t)), hn::PromoteTo(d32, hn::LoadU(d8, cur + t - 1)));
+        const auto strong = hn::Gt(hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2)), below);
+        uint8_t mask[8] = {};
+        hn::StoreMaskBits(d32, strong, mask);
+        const uint64_t lanes = uint64_t{mask[0]} | (uint64_t{mask[1]} << 8);
+        bits[i >> 6] |= lanes << (i & 63);
+    }
+    if (begin == 0) {
+        bits[0] &= ~uint64_t{1};
+    }
+    uint32_t runs = 0;
+    for (size_t at = firstWith<true>(bits, 0); at < kRegion;) {
+        const size_t end = firstWith<false>(bits, at);
+        if (end - at >= kMinRun) {
+            ++runs;
+        }
+        at = firstWith<true>(bits, end);
+    }
+    return runs;
+#endif
 }
 
 double blockLossFrame(const Image* frame, Scratch& scratch) {
