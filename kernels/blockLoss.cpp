@@ -1,7 +1,8 @@
 // Fast block loss: one walk over the rows for the Roberts energy of the whole
 // frame, then the runs along the grid lines, with the Roberts energy of each
-// grid sample computed where it is needed (along the horizontal lines,
-// several at a time into bits whose runs are found with bit scans); no
+// grid sample computed where it is needed, several at a time: along the
+// horizontal lines into bits whose runs are found with bit scans, down the
+// vertical lines with run counters for several columns per vector; no
 // working image.
 //
 // Why this gives the literal value bit for bit: the energy sum is an integer
@@ -148,6 +149,52 @@ uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32
 #endif
 }
 
+// One row of the vertical grid lines: the row at offset above + w against
+// the row at offset above. The run of every grid column x >= 1 grows with a
+// strong sample and restarts with a weak one; hits[x] counts the runs that
+// reach kMinRun. With gathers, several columns at a time, their samples
+// gathered four bytes from column 16 x - 1 on (the low two are columns
+// 16 x - 1 and 16 x), at 32-bit offsets (the frame has fewer than 2^31
+// samples).
+void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, bool gathers,
+                    int32_t* runs, int32_t* hits) {
+    const hn::ScalableTag<int32_t> d32;
+    const size_t n = hn::Lanes(d32);
+    const auto* base = reinterpret_cast<const int32_t*>(p);
+    const auto byteMask = hn::Set(d32, 0xFF);
+    const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
+    const auto one = hn::Set(d32, 1);
+    const auto counting = hn::Set(d32, static_cast<int32_t>(kMinRun));
+    const auto columnStep = hn::Mul(hn::Iota(d32, 0), hn::Set(d32, static_cast<int32_t>(kGrid)));
+    size_t x = 1;
+    for (; gathers && x + n <= lineCols; x += n) {
+        const auto at = hn::Add(columnStep, hn::Set(d32, static_cast<int32_t>(above + x * kGrid - 1)));
+        const auto upWord = hn::GatherOffset(d32, base, at);
+        const auto curWord = hn::GatherOffset(d32, base, hn::Add(at, hn::Set(d32, static_cast<int32_t>(w))));
+        const auto upLeft = hn::And(upWord, byteMask);
+        const auto upHere = hn::And(hn::ShiftRight<8>(upWord), byteMask);
+        const auto curLeft = hn::And(curWord, byteMask);
+        const auto curHere = hn::And(hn::ShiftRight<8>(curWord), byteMask);
+        const auto d1 = hn::Sub(upLeft, curHere);
+        const auto d2 = hn::Sub(upHere, curLeft);
+        const auto strong = hn::Gt(hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2)), below);
+        const auto run = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d32, runs + x), one));
+        hn::StoreU(run, d32, runs + x);
+        hn::StoreU(hn::Add(hn::LoadU(d32, hits + x), hn::IfThenElseZero(hn::Eq(run, counting), one)), d32, hits + x);
+    }
+    const uint8_t* up = p + above;
+    const uint8_t* cur = up + w;
+    for (; x < lineCols; ++x) {
+        if (robertsEnergy(up, cur, x * kGrid) >= cut) {
+            if (++runs[x] == static_cast<int32_t>(kMinRun)) {
+                ++hits[x];
+            }
+        } else {
+            runs[x] = 0;
+        }
+    }
+}
+
 double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t w = frame->w;
     const size_t h = frame->h;
@@ -175,7 +222,9 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     int32_t* rowRuns = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 0), regions);
     int32_t* colRuns = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 1), regions);
     const size_t lineCols = regionCols * (kRegion / kGrid);  // grid columns that count
-    uint32_t* columnRun = scratch.get<uint32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
+    int32_t* columnRun = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
+    int32_t* columnHits = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 3), lineCols);
+    const bool gathers = w * h < (size_t{1} << 31);
 
     for (size_t by = 0; by < regionRows; ++by) {
         // Along the horizontal grid lines 16 * gr of this region row (grid
@@ -198,23 +247,16 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
         // row, and grid column 0 (energy 0) never runs.
         for (size_t x = 0; x < lineCols; ++x) {
             columnRun[x] = 0;
+            columnHits[x] = 0;
         }
         for (size_t s = by * kRegion; s < (by + 1) * kRegion; ++s) {
-            if (s == 0) {
-                continue;
+            if (s != 0) {
+                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, gathers, columnRun, columnHits);
             }
-            const uint8_t* up = p + (s - 1) * w;
-            const uint8_t* cur = up + w;
-            int32_t* counts = colRuns + by * regionCols;
-            for (size_t x = 1; x < lineCols; ++x) {
-                if (robertsEnergy(up, cur, x * kGrid) >= cut) {
-                    if (++columnRun[x] == kMinRun) {
-                        ++counts[x / kGrid];
-                    }
-                } else {
-                    columnRun[x] = 0;
-                }
-            }
+        }
+        int32_t* counts = colRuns + by * regionCols;
+        for (size_t x = 1; x < lineCols; ++x) {
+            counts[x / kGrid] += columnHits[x];
         }
     }
 
