@@ -72,6 +72,24 @@ uint64_t rowEnergy(const uint8_t* up, const uint8_t* cur, size_t w) {
             }
         }
     }
+    // The last columns by one more step ending at column w - 1, its lanes
+    // before column x (counted already) set to 0.
+    if (x < w && w >= n + 1) {
+        const size_t at = w - n;
+        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
+        const auto d1 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at - 1)),
+                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at))));
+        const auto d2 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at)),
+                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at - 1))));
+        auto sum1 = hn::Zero(d32);
+        auto sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, hn::Zero(d32), sum1);
+        sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
+        hn::Store(hn::Add(sum0, sum1), d32, lanes);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += static_cast<uint32_t>(lanes[i]);
+        }
+        x = w;
+    }
     for (; x < w; ++x) {
         total += robertsEnergy(up, cur, x);
     }
