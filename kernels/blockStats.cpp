@@ -22,30 +22,30 @@ void BlockRowStats(const uint8_t* rows, size_t stride, size_t bw, int32_t* block
     const hn::ScalableTag<int16_t> d16;
     const hn::Rebind<uint8_t, decltype(d16)> d8;
     const hn::Repartition<int32_t, decltype(d16)> d32;
+    const hn::Repartition<uint64_t, decltype(d8)> d64;
     const size_t n = hn::Lanes(d16);  // samples per step
-    const auto ones = hn::Set(d16, 1);
-    HWY_ALIGN int32_t sums[hn::MaxLanes(d32)];
+    HWY_ALIGN uint64_t sums[hn::MaxLanes(d64)];
     HWY_ALIGN int32_t squares[hn::MaxLanes(d32)];
     // Whole blocks per step need at least 8 lanes (the one-lane target takes
-    // the block by block path below).
+    // the block by block path below). Each 64-bit lane of SumsOf8 is one
+    // block's row sum; the squares are summed in pairs into 32-bit lanes.
     size_t x = 0;
     for (; n >= kBlock && x + n <= bw * kBlock; x += n) {
-        auto s0 = hn::Zero(d32);
-        auto s1 = hn::Zero(d32);
+        auto s = hn::Zero(d64);
         auto q0 = hn::Zero(d32);
         auto q1 = hn::Zero(d32);
         for (size_t r = 0; r < kBlock; ++r) {
-            const auto v = hn::PromoteTo(d16, hn::LoadU(d8, rows + r * stride + x));
-            s0 = hn::ReorderWidenMulAccumulate(d32, v, ones, s0, s1);
+            const auto bytes = hn::LoadU(d8, rows + r * stride + x);
+            s = hn::Add(s, hn::SumsOf8(bytes));
+            const auto v = hn::PromoteTo(d16, bytes);
             q0 = hn::ReorderWidenMulAccumulate(d32, v, v, q0, q1);
         }
         // Lane j now holds samples 2j and 2j + 1 of the step.
-        hn::Store(hn::RearrangeToOddPlusEven(s0, s1), d32, sums);
+        hn::Store(s, d64, sums);
         hn::Store(hn::RearrangeToOddPlusEven(q0, q1), d32, squares);
         for (size_t b = 0; b < n / kBlock; ++b) {
-            const int32_t* s = sums + b * 4;
             const int32_t* q = squares + b * 4;
-            blockSums[x / kBlock + b] = s[0] + s[1] + s[2] + s[3];
+            blockSums[x / kBlock + b] = static_cast<int32_t>(sums[b]);
             blockSquares[x / kBlock + b] = q[0] + q[1] + q[2] + q[3];
         }
     }
