@@ -62,6 +62,11 @@ class CMakeBuild(build_ext):
         target = Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(built, target)
+        # The decoder module, which the extension opens from its own folder
+        # when it first meets compressed video.
+        decoder = built.parent / "nrvq-decoder.so"
+        if decoder.exists():
+            shutil.copyfile(decoder, target.parent / decoder.name)
 
 
 setup(

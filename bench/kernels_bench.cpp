@@ -9,6 +9,7 @@
 
 #include "clips/clip.h"
 #include "engine/analyzer.h"
+#include "kernels/blockStats.h"
 #include "kernels/dispatch.h"
 #include "kernels/kernels.h"
 #include "metrics/blackout.h"
@@ -152,6 +153,24 @@ void registerAll() {
             static FlickerRun run;
             return k::flickering(run.period, &f.current, &f.previous, run.counts.get(), run.states.get(), s);
         });
+
+    // The block statistics that noise, exposure, blackout and contrast share
+    // (computed once per frame in a run; each indicator's figure above
+    // includes them, as it computes them on its own outside a run).
+    for (const SimdLevel level : k::availableSimdLevels()) {
+        const std::string name = "sharedBlockStats/fast/" + std::string(k::simdLevelName(level));
+        benchmark::RegisterBenchmark(name.c_str(), [level](benchmark::State& state) {
+            nrvq::kernels::setSimdLevel(level);
+            Frames& f = frames();
+            Scratch scratch;
+            const LoopClock clock;
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(k::blockStats(&f.current, scratch).sums);
+            }
+            setCounters(state, clock);
+            nrvq::kernels::setSimdLevel(SimdLevel::best);
+        })->Unit(benchmark::kMillisecond);
+    }
 
     benchmark::RegisterBenchmark("wholeFrame/reference", [](benchmark::State& state) { wholeFrame(state, true); })
         ->Unit(benchmark::kMillisecond);

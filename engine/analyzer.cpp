@@ -121,6 +121,7 @@ FrameWorker::FrameWorker(int32_t, int32_t, bool reference, uint32_t indicators)
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
     const Table& t = table(reference_);
     const ScratchScope scope(&scratch_);
+    scratch_.beginFrame();
     // One clock read between two indicators ends the one and starts the
     // next: half the system calls of timing each on its own.
     double mark = threadSeconds();
@@ -135,6 +136,30 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     }
 }
 
+TemporalInputs::TemporalInputs(int32_t width, int32_t height)
+    : changed(static_cast<size_t>(width > 0 ? width / 8 : 0) * static_cast<size_t>(height > 0 ? height / 8 : 0)) {}
+
+void FrameWorker::analyzeTemporal(const Image* frame, const Image* previous, TemporalInputs& inputs,
+                                  Timings& timings) {
+    inputs.ready = false;
+    if (reference_ || previous == nullptr) {
+        return;
+    }
+    const ScratchScope scope(&scratch_);
+    // Only what the selection computes.
+    if (columns_[kTemporalActivity]) {
+        inputs.activity = timed(timings.seconds[kTemporalActivity],
+                                [&] { return kernels::temporalActivity(frame, previous, scratch_); });
+    }
+    if (columns_[kFlickering]) {
+        timed(timings.seconds[kFlickering], [&] {
+            kernels::changedBlocks(frame, previous, frame->w / 8, frame->h / 8, inputs.changed.data());
+            return 0;
+        });
+    }
+    inputs.ready = true;
+}
+
 // ---- TemporalState --------------------------------------------------------------
 
 TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators)
@@ -144,7 +169,8 @@ TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool ref
       transitionCounts_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)),
       blockStates_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)) {}
 
-void TemporalState::analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings) {
+void TemporalState::analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings,
+                            const TemporalInputs* inputs) {
     record.hasPrevious = previous != nullptr;
     if (previous == nullptr) {
         record.values[kTemporalActivity] = 0.0;
@@ -154,7 +180,10 @@ void TemporalState::analyze(const Image* frame, const Image* previous, FrameReco
     }
     const ScratchScope scope(&scratch_);
     record.computed = columns_;
-    const double activity = !columns_[kTemporalActivity] ? 0.0 : timed(timings.seconds[kTemporalActivity], [&] {
+    const bool ready = inputs != nullptr && inputs->ready;
+    const double activity = !columns_[kTemporalActivity] ? 0.0
+                            : ready                        ? inputs->activity
+                                                           : timed(timings.seconds[kTemporalActivity], [&] {
         return reference_ ? temporalActivity(frame, previous)
                           : kernels::temporalActivity(frame, previous, scratch_);
     });
@@ -162,6 +191,10 @@ void TemporalState::analyze(const Image* frame, const Image* previous, FrameReco
         return freezing_.update(record.values[kBlackout] != 0.0, activity, fps_);
     });
     const double flicker = !columns_[kFlickering] ? 0.0 : timed(timings.seconds[kFlickering], [&] {
+        if (ready) {
+            return kernels::flickeringUpdate(flickering_, inputs->changed.data(), transitionCounts_.get(),
+                                             blockStates_.get());
+        }
         return reference_ ? flickering_.update(frame, previous, transitionCounts_.get(), blockStates_.get())
                           : kernels::flickering(flickering_, frame, previous, transitionCounts_.get(),
                                                 blockStates_.get(), scratch_);

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "engine/frame.h"
 #include "io/source.h"
@@ -36,6 +37,16 @@ double threadSeconds();
 // Reads the whole process's processor clock, in seconds.
 double processSeconds();
 
+// The part of the temporal indicators' work that depends only on a frame and
+// the one before it, done by a worker ahead of the ordered part (fast
+// indicators only).
+struct TemporalInputs {
+    TemporalInputs(int32_t width, int32_t height);
+    bool ready = false;      // computed for this frame
+    double activity = 0.0;   // temporal activity
+    std::vector<uint8_t> changed;  // flickering's changed blocks
+};
+
 // The single-frame indicators of one frame, with the working memory of the
 // thread that computes them.
 class FrameWorker {
@@ -45,6 +56,10 @@ public:
     // Computes every single-frame column of record and adds the time each
     // took to timings.
     void analyze(const Image* frame, FrameRecord& record, Timings& timings);
+    // Computes inputs from frame and the frame before it (with the fast
+    // indicators; with the literal ones inputs stay not ready) and adds
+    // their times to timings.
+    void analyzeTemporal(const Image* frame, const Image* previous, TemporalInputs& inputs, Timings& timings);
     Scratch& scratch() { return scratch_; }
     const Scratch& scratch() const { return scratch_; }
 
@@ -61,8 +76,10 @@ public:
     TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators = kAllColumns);
     // Computes temporal activity, freezing and flickering of frame against
     // previous (null on the first frame: the columns keep their start
-    // values) into record, and adds their times to timings.
-    void analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings);
+    // values) into record, and adds their times to timings. Ready inputs
+    // computed by a worker for the same two frames are taken as they are.
+    void analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings,
+                 const TemporalInputs* inputs = nullptr);
     const Scratch& scratch() const { return scratch_; }
 
 private:

@@ -1,7 +1,8 @@
 // A whole run: a reader thread fills frame slots ahead of the analysis, worker
-// threads compute the single-frame indicators of several frames at once, and
-// the calling thread runs the temporal indicators and hands every record to
-// the consumer in frame order. Slots are reused, so memory stays bounded by
+// threads compute the single-frame indicators of several frames at once and
+// the temporal indicators' work on each frame and the one before it, and the
+// calling thread applies the temporal indicators' state changes and hands
+// every record to the consumer in frame order. Slots are reused, so memory stays bounded by
 // the frames in flight.
 #include <condition_variable>
 #include <deque>
@@ -21,8 +22,9 @@ struct Slot {
     FrameRecord record;
     Timings timings;
     double sourceSeconds = 0;  // the source's timestamp of the frame
+    TemporalInputs temporal;  // against the frame before, when there is one
     enum State { Free, Read, Done } state = Free;
-    explicit Slot(Image image) : frame(image) {}
+    Slot(Image image, int32_t width, int32_t height) : frame(image), temporal(width, height) {}
 };
 
 // The frames of one run in flight, and the one lock that guards their states.
@@ -36,7 +38,8 @@ public:
         const size_t count = 2 * static_cast<size_t>(workers) + 2;
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)));
+            slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
+                                info.width, info.height);
         }
         for (unsigned i = 0; i < workers; ++i) {
             workers_.emplace_back(info.width, info.height, options.reference, options.indicators);
@@ -116,6 +119,10 @@ private:
             slot.timings = Timings{};
             try {
                 worker.analyze(slot.frame.get(), slot.record, slot.timings);
+                // The frame before stays in its slot until this one is
+                // consumed.
+                worker.analyzeTemporal(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr,
+                                       slot.temporal, slot.timings);
             } catch (...) {
                 fail(std::current_exception());
                 return;
@@ -147,7 +154,7 @@ private:
             slot.record.index = first + n;
             slot.record.seconds = frameTime(slot.sourceSeconds, slot.record.index, source_.info().fps);
             temporal.analyze(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr, slot.record,
-                             slot.timings);
+                             slot.timings, &slot.temporal);
             outcome.timings += slot.timings;
             ++outcome.examined;
             const bool more = consumer(slot.record);

@@ -33,41 +33,54 @@ struct DecoderOptions {
 // from is counted and the run goes on.
 class DecoderSource : public FrameSource {
 public:
-    ~DecoderSource() override;
-    const SourceInfo& info() const override;
-    ReadResult next(uint8_t* luma) override;
-
     // Packets the decoder rejected (or whose decoding failed) so far.
-    int64_t damagedPackets() const;
+    virtual int64_t damagedPackets() const = 0;
     // Frames the decoder flagged as corrupt or reported errors for while
     // making them (a concealed slice, say); frames dropped before the start
     // included.
-    int64_t damagedFrames() const;
+    virtual int64_t damagedFrames() const = 0;
     // The stream's end has been reached (not a count or a stop).
-    bool endReached() const;
+    virtual bool endReached() const = 0;
     // Frames decoded so far, those before the start included.
-    int64_t decodedFrames() const;
+    virtual int64_t decodedFrames() const = 0;
     // The count asked for (-1: to the end), and the container's own count
     // of the stream's frames (-1: it gives none).
-    int64_t requestedFrames() const;
-    int64_t announcedFrames() const;
-
-    struct State;
-
-private:
-    friend std::unique_ptr<DecoderSource> openDecoderSource(const std::string&, const DecoderOptions&);
-    explicit DecoderSource(std::unique_ptr<State> state);
-    std::unique_ptr<State> state_;
+    virtual int64_t requestedFrames() const = 0;
+    virtual int64_t announcedFrames() const = 0;
 };
 
 // Opens path and its video stream's decoder. Throws SourceError naming the
 // file and the cause when the file cannot be opened, holds no video stream
-// (or not the one asked for), or has no usable decoder or frame size.
+// (or not the one asked for), or has no usable decoder or frame size, and
+// when the decoder module cannot be loaded.
 std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const DecoderOptions& options = {});
 
 // True when the libraries recognise path's first bytes as a container or
 // compressed stream. Raw sample files (which carry no signature) and
-// YUV4MPEG2 files are not recognised.
+// YUV4MPEG2 files are not recognised. Without the decoder module nothing is.
 bool looksLikeContainer(const std::string& path);
 
+// The decoder lives in a shared module, nrvq-decoder.so, opened on the first
+// call of either function above: only then are FFmpeg's libraries loaded.
+// It is looked for beside the running program (or the shared object that
+// holds this library), in lib/nrvq next to the program's bin folder, and in
+// the library folder of the installation. Returns the module, or nullptr
+// with why in *why.
+struct DecoderModule;
+const DecoderModule* decoderModule(std::string* why = nullptr);
+
+// What the module hands the library. abi and the sizes guard against a
+// module of another build.
+inline constexpr int kDecoderModuleAbi = 2;
+struct DecoderModule {
+    int abi;
+    size_t optionsSize;
+    size_t infoSize;
+    std::unique_ptr<DecoderSource> (*open)(const std::string& path, const DecoderOptions& options);
+    bool (*looksLikeContainer)(const std::string& path);
+};
+
 }  // namespace nrvq
+
+// The module's one entry point.
+extern "C" const nrvq::DecoderModule* nrvq_decoder_module();

@@ -61,6 +61,33 @@ bool looksLikeEightBit(std::span<const uint8_t> head, int bits) {
     return false;
 }
 
+// Whether FFmpeg's probe is worth asking about a file without one of the
+// fixed signatures. The probe loads FFmpeg's libraries, which cost a short
+// run more than its analysis, so a file whose first bytes hold none of the
+// marks of the other inputs FFmpeg reads is taken for raw video straight
+// away: elementary video streams (MPEG-1/2/4, H.264, H.265, H.266, VC-1,
+// AVS: a start code 00 00 01 near the beginning; H.263: 00 00 8x), pictures
+// and rarer containers by their signatures.
+bool mayHoldCompressedVideo(std::span<const uint8_t> head) {
+    const size_t scan = std::min<size_t>(head.size(), 4096);
+    for (size_t i = 0; i + 2 < scan; ++i) {
+        if (head[i] == 0 && head[i + 1] == 0 && (head[i + 2] == 1 || (head[i + 2] & 0xfc) == 0x80)) return true;
+    }
+    static constexpr std::string_view kAtStart[] = {
+        "GIF8", "\x89PNG", "\xff\xd8\xff", "BM", "BBCD", "RIFF", "FORM", ".RMF", "BIK", "KB2", "nut/multimedia",
+        std::string_view("\x06\x0e\x2b\x34", 4), std::string_view("\x00\x00\x00\x0cjP", 6),
+        std::string_view("\x12\x00", 2), "\xff\x4f\xff\x51", "II*", "MM", "SIMPLE", "P5", "P6", "P7", "#?RADIANCE",
+        "DHAV", "AMV", "SMJPEG", "CDXA", "MVhd", "\x8aMNG"};
+    static constexpr std::string_view kAtFour[] = {"moov", "mdat", "wide", "free", "skip", "pnot", "jP  "};
+    for (std::string_view magic : kAtStart) {
+        if (startsWith(head, 0, magic)) return true;
+    }
+    for (std::string_view magic : kAtFour) {
+        if (startsWith(head, 4, magic)) return true;
+    }
+    return false;
+}
+
 // A container or compressed stream, decoded with FFmpeg's libraries, which
 // open the file themselves: a pipe's bytes cannot be handed to them yet.
 std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, const InputRequest& request) {
@@ -204,8 +231,11 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
         return std::make_unique<Y4mSource>(std::move(stream), y4m);
     }
     // The fixed signatures, then FFmpeg's own probe of a file's first bytes
-    // (elementary streams and the rarer containers).
-    if (format != InputFormat::Raw || (stream->seekable() && looksLikeContainer(request.path))) {
+    // (elementary streams and the rarer containers) when they might be one,
+    // or when the size is missing, without which they cannot be raw video.
+    const bool probe = stream->seekable() && (!request.width || !request.height ||
+                                              mayHoldCompressedVideo(stream->peek(4096)));
+    if (format != InputFormat::Raw || (probe && looksLikeContainer(request.path))) {
         return openContainer(std::move(stream), request);
     }
     if (request.stream) {

@@ -1,5 +1,5 @@
-// Fast blackout: the block sums of each row of blocks are folded into a
-// running minimum and maximum, and the walk stops as soon as they lie 256
+// Fast blackout: the frame's shared block sums are folded, a row of blocks
+// at a time, into a running minimum and maximum, and the walk stops as soon as they lie 256
 // apart. The literal test 4.0 > (max - min) / 64 on integer sums is exactly
 // max - min < 256.
 #undef HWY_TARGET_INCLUDE
@@ -10,25 +10,24 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
-#include "kernels/simd-inl.h"
-#include "kernels/slots.h"
 #include "metrics/blackout.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 
-// True when the sums of the bw x bh whole blocks (bw, bh >= 1) of a frame
-// with rows stride samples apart all lie less than 256 apart.
-bool FlatBlocks(const uint8_t* p, size_t stride, size_t bw, size_t bh, uint64_t* sums) {
-    uint64_t lowest = UINT64_MAX;
-    uint64_t highest = 0;
+// True when the bw x bh block sums (bw, bh >= 1) all lie less than 256
+// apart.
+bool FlatBlocks(const int32_t* sums, size_t bw, size_t bh) {
+    int32_t lowest = INT32_MAX;
+    int32_t highest = 0;
     for (size_t by = 0; by < bh; ++by) {
-        BlockSums8x8(p + by * 8 * stride, stride, bw, sums);
+        const int32_t* row = sums + by * bw;
         for (size_t bx = 0; bx < bw; ++bx) {
-            lowest = sums[bx] < lowest ? sums[bx] : lowest;
-            highest = sums[bx] > highest ? sums[bx] : highest;
+            lowest = row[bx] < lowest ? row[bx] : lowest;
+            highest = row[bx] > highest ? row[bx] : highest;
         }
         if (highest - lowest >= 256) {
             return false;
@@ -55,8 +54,8 @@ bool blackout(const Image* frame, Scratch& scratch) {
     if (bw == 0 || bh == 0) {
         return false;
     }
-    uint64_t* sums = scratch.get<uint64_t>(slot(KernelSlots::blackout, 0), bw);
-    return HWY_DYNAMIC_DISPATCH(FlatBlocks)(frame->data, frame->w, bw, bh, sums);
+    const BlockStats stats = blockStats(frame, scratch);
+    return HWY_DYNAMIC_DISPATCH(FlatBlocks)(stats.sums, stats.bw, stats.bh);
 }
 
 }  // namespace nrvq::kernels

@@ -1,6 +1,9 @@
 // Fast block loss: one walk over the rows for the Roberts energy of the whole
 // frame, then the runs along the grid lines, with the Roberts energy of each
-// grid sample computed where it is needed; no working image.
+// grid sample computed where it is needed, several at a time: along the
+// horizontal lines into bits whose runs are found with bit scans, down the
+// vertical lines with run counters for several columns per vector; no
+// working image.
 //
 // Why this gives the literal value bit for bit: the energy sum is an integer
 // sum (any order gives it); every energy is an integer of 0 ... 2 * 255^2,
@@ -69,15 +72,54 @@ uint64_t rowEnergy(const uint8_t* up, const uint8_t* cur, size_t w) {
             }
         }
     }
+    // The last columns by one more step ending at column w - 1, its lanes
+    // before column x (counted already) set to 0.
+    if (x < w && w >= n + 1) {
+        const size_t at = w - n;
+        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
+        const auto d1 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at - 1)),
+                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at))));
+        const auto d2 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at)),
+                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at - 1))));
+        auto sum1 = hn::Zero(d32);
+        auto sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, hn::Zero(d32), sum1);
+        sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
+        hn::Store(hn::Add(sum0, sum1), d32, lanes);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += static_cast<uint32_t>(lanes[i]);
+        }
+        x = w;
+    }
     for (; x < w; ++x) {
         total += robertsEnergy(up, cur, x);
     }
     return total;
 }
 
+// The first column from `from` on (at most kRegion) whose bit in the
+// segment's bits is `value`.
+template <bool value>
+inline size_t firstWith(const uint64_t* bits, size_t from) {
+    constexpr size_t kWords = kRegion / 64;
+    size_t word = from >> 6;
+    if (word >= kWords) {
+        return kRegion;
+    }
+    uint64_t m = (value ? bits[word] : ~bits[word]) & (~uint64_t{0} << (from & 63));
+    while (m == 0) {
+        if (++word == kWords) {
+            return kRegion;
+        }
+        m = value ? bits[word] : ~bits[word];
+    }
+    const size_t at = (word << 6) + static_cast<size_t>(__builtin_ctzll(m));
+    return at < kRegion ? at : kRegion;
+}
+
 // Runs of at least kMinRun strong samples in columns begin ... begin + 255 of
 // one grid row (column 0 has energy 0).
 uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32_t cut) {
+#if HWY_TARGET == HWY_SCALAR
     uint32_t runs = 0;
     uint32_t run = 0;
     for (size_t t = begin; t < begin + kRegion; ++t) {
@@ -90,6 +132,85 @@ uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32
         }
     }
     return runs;
+#else
+    // The strong columns as bits, computed several at a time, then the runs
+    // of set bits found with bit scans: strong columns are rare. Column
+    // begin - 1 is read for begin = 0 too (the grid row has the frame's rows
+    // before it), and its bit cleared.
+    const hn::ScalableTag<int32_t> d32;
+    const hn::Rebind<uint8_t, decltype(d32)> d8;
+    const size_t n = hn::Lanes(d32);
+    const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
+    uint64_t bits[kRegion / 64] = {};
+    for (size_t i = 0; i < kRegion; i += n) {
+        const size_t t = begin + i;
+        const auto d1 = hn::Sub(hn::PromoteTo(d32, hn::LoadU(d8, up + t - 1)), hn::PromoteTo(d32, hn::LoadU(d8, cur + t)));
+        const auto d2 = hn::Sub(hn::PromoteTo(d32, hn::LoadU(d8, up + t)), hn::PromoteTo(d32, hn::LoadU(d8, cur + t - 1)));
+        const auto strong = hn::Gt(hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2)), below);
+        uint8_t mask[8] = {};
+        hn::StoreMaskBits(d32, strong, mask);
+        const uint64_t lanes = uint64_t{mask[0]} | (uint64_t{mask[1]} << 8);
+        bits[i >> 6] |= lanes << (i & 63);
+    }
+    if (begin == 0) {
+        bits[0] &= ~uint64_t{1};
+    }
+    uint32_t runs = 0;
+    for (size_t at = firstWith<true>(bits, 0); at < kRegion;) {
+        const size_t end = firstWith<false>(bits, at);
+        if (end - at >= kMinRun) {
+            ++runs;
+        }
+        at = firstWith<true>(bits, end);
+    }
+    return runs;
+#endif
+}
+
+// One row of the vertical grid lines: the row at offset above + w against
+// the row at offset above. The run of every grid column x >= 1 grows with a
+// strong sample and restarts with a weak one; hits[x] counts the runs that
+// reach kMinRun. With gathers, several columns at a time, their samples
+// gathered four bytes from column 16 x - 1 on (the low two are columns
+// 16 x - 1 and 16 x), at 32-bit offsets (the frame has fewer than 2^31
+// samples).
+void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, bool gathers,
+                    int32_t* runs, int32_t* hits) {
+    const hn::ScalableTag<int32_t> d32;
+    const size_t n = hn::Lanes(d32);
+    const auto* base = reinterpret_cast<const int32_t*>(p);
+    const auto byteMask = hn::Set(d32, 0xFF);
+    const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
+    const auto one = hn::Set(d32, 1);
+    const auto counting = hn::Set(d32, static_cast<int32_t>(kMinRun));
+    const auto columnStep = hn::Mul(hn::Iota(d32, 0), hn::Set(d32, static_cast<int32_t>(kGrid)));
+    size_t x = 1;
+    for (; gathers && x + n <= lineCols; x += n) {
+        const auto at = hn::Add(columnStep, hn::Set(d32, static_cast<int32_t>(above + x * kGrid - 1)));
+        const auto upWord = hn::GatherOffset(d32, base, at);
+        const auto curWord = hn::GatherOffset(d32, base, hn::Add(at, hn::Set(d32, static_cast<int32_t>(w))));
+        const auto upLeft = hn::And(upWord, byteMask);
+        const auto upHere = hn::And(hn::ShiftRight<8>(upWord), byteMask);
+        const auto curLeft = hn::And(curWord, byteMask);
+        const auto curHere = hn::And(hn::ShiftRight<8>(curWord), byteMask);
+        const auto d1 = hn::Sub(upLeft, curHere);
+        const auto d2 = hn::Sub(upHere, curLeft);
+        const auto strong = hn::Gt(hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2)), below);
+        const auto run = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d32, runs + x), one));
+        hn::StoreU(run, d32, runs + x);
+        hn::StoreU(hn::Add(hn::LoadU(d32, hits + x), hn::IfThenElseZero(hn::Eq(run, counting), one)), d32, hits + x);
+    }
+    const uint8_t* up = p + above;
+    const uint8_t* cur = up + w;
+    for (; x < lineCols; ++x) {
+        if (robertsEnergy(up, cur, x * kGrid) >= cut) {
+            if (++runs[x] == static_cast<int32_t>(kMinRun)) {
+                ++hits[x];
+            }
+        } else {
+            runs[x] = 0;
+        }
+    }
 }
 
 double blockLossFrame(const Image* frame, Scratch& scratch) {
@@ -119,7 +240,9 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     int32_t* rowRuns = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 0), regions);
     int32_t* colRuns = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 1), regions);
     const size_t lineCols = regionCols * (kRegion / kGrid);  // grid columns that count
-    uint32_t* columnRun = scratch.get<uint32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
+    int32_t* columnRun = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
+    int32_t* columnHits = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 3), lineCols);
+    const bool gathers = w * h < (size_t{1} << 31);
 
     for (size_t by = 0; by < regionRows; ++by) {
         // Along the horizontal grid lines 16 * gr of this region row (grid
@@ -142,23 +265,16 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
         // row, and grid column 0 (energy 0) never runs.
         for (size_t x = 0; x < lineCols; ++x) {
             columnRun[x] = 0;
+            columnHits[x] = 0;
         }
         for (size_t s = by * kRegion; s < (by + 1) * kRegion; ++s) {
-            if (s == 0) {
-                continue;
+            if (s != 0) {
+                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, gathers, columnRun, columnHits);
             }
-            const uint8_t* up = p + (s - 1) * w;
-            const uint8_t* cur = up + w;
-            int32_t* counts = colRuns + by * regionCols;
-            for (size_t x = 1; x < lineCols; ++x) {
-                if (robertsEnergy(up, cur, x * kGrid) >= cut) {
-                    if (++columnRun[x] == kMinRun) {
-                        ++counts[x / kGrid];
-                    }
-                } else {
-                    columnRun[x] = 0;
-                }
-            }
+        }
+        int32_t* counts = colRuns + by * regionCols;
+        for (size_t x = 1; x < lineCols; ++x) {
+            counts[x / kGrid] += columnHits[x];
         }
     }
 

@@ -18,6 +18,7 @@
 //   wrap at 32 bits as the literal ones do.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
@@ -62,6 +63,22 @@ uint64_t rowEnergy(const uint8_t* row, size_t w) {
                 total += static_cast<uint32_t>(lanes[i]);
             }
         }
+    }
+    // The last columns by one more step ending at column w - 1, its lanes
+    // before column x (counted already) set to 0.
+    if (x < w && w >= n + 1) {
+        const size_t at = w - n;
+        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
+        const auto here = hn::PromoteTo(d16, hn::LoadU(d8, row + at));
+        const auto left = hn::PromoteTo(d16, hn::LoadU(d8, row + at - 1));
+        const auto g = hn::IfThenElseZero(fresh, hn::Sub(here, left));
+        auto sum1 = hn::Zero(d32);
+        const auto sum0 = hn::ReorderWidenMulAccumulate(d32, g, g, hn::Zero(d32), sum1);
+        hn::Store(hn::Add(sum0, sum1), d32, lanes);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += static_cast<uint32_t>(lanes[i]);
+        }
+        x = w;
     }
     for (; x < w; ++x) {
         const uint32_t g = absDiff(row[x], row[x - 1]);
@@ -145,7 +162,7 @@ double blurFrame(const Image* frame) {
     // a >= b and a > b on unsigned bytes.
     const auto ge = [&](auto a, auto b) { return hn::Eq(hn::SaturatedSub(b, a), zero); };
     const auto gt = [&](auto a, auto b) { return hn::Not(hn::Eq(hn::SaturatedSub(a, b), zero)); };
-    HWY_ALIGN uint8_t bits[(hn::MaxLanes(d8) + 7) / 8 + 8];
+    HWY_ALIGN uint8_t bits[(hn::MaxLanes(d8) + 7) / 8 + 8] = {};
 
     uint32_t edgePixels = 0;
     uint32_t widthSum = 0;
@@ -158,14 +175,19 @@ double blurFrame(const Image* frame) {
         if (isEdge(r, 1)) {
             visit(r.cur, 1);
         }
-        // Columns x ... x + n - 1 read columns x - 2 ... x + n. Narrow
-        // vectors (the one-lane target) take the pixel by pixel path.
-        size_t x = 2;
-        for (; n >= 8 && x + n + 1 <= w; x += n) {
+        // Columns x ... x + n - 1 read columns x - 2 ... x + n; the first
+        // `done` of them were visited already. Narrow vectors (the one-lane
+        // target) take the pixel by pixel path.
+        const auto step = [&](size_t x, size_t done) {
             const auto c0 = hn::LoadU(d8, r.cur + x);
             const auto c1 = hn::LoadU(d8, r.cur + x - 1);
-            const auto u0 = hn::LoadU(d8, r.up + x);
             const auto a = absd(c0, c1);
+            // Few columns are strong enough: most steps end here.
+            const auto strong = hn::AndNot(hn::VecFromMask(d8, hn::FirstN(d8, done)), hn::VecFromMask(d8, ge(a, cutV)));
+            if (hn::AllTrue(d8, hn::Eq(strong, zero))) {
+                return;
+            }
+            const auto u0 = hn::LoadU(d8, r.up + x);
             const auto left = absd(c1, hn::LoadU(d8, r.cur + x - 2));
             const auto right = absd(hn::LoadU(d8, r.cur + x + 1), c0);
             const auto vertical = absd(c0, u0);
@@ -173,16 +195,32 @@ double blurFrame(const Image* frame) {
             const auto below = absd(hn::LoadU(d8, r.down + x), hn::LoadU(d8, r.down + x - 1));
             const auto horizontalMax = hn::And(hn::And(ge(a, vertical), ge(a, left)), gt(a, right));
             const auto verticalMax = hn::And(ge(a, above), gt(a, below));
-            const auto edge = hn::And(ge(a, cutV), hn::Or(horizontalMax, verticalMax));
+            const auto edge = hn::And(hn::Ne(strong, zero), hn::Or(horizontalMax, verticalMax));
             if (hn::AllFalse(d8, edge)) {
-                continue;
+                return;
             }
             hn::StoreMaskBits(d8, edge, bits);
-            for (size_t i = 0; i < n; ++i) {
-                if ((bits[i >> 3] >> (i & 7)) & 1) {
-                    visit(r.cur, x + i);
+            // The lanes' bits, 64 at a time, lowest (leftmost column) first.
+            for (size_t first = 0; first < n; first += 64) {
+                uint64_t lanes;
+                std::memcpy(&lanes, bits + first / 8, sizeof lanes);
+                if (n - first < 64) {
+                    lanes &= (uint64_t{1} << (n - first)) - 1;
+                }
+                while (lanes != 0) {
+                    visit(r.cur, x + first + static_cast<size_t>(__builtin_ctzll(lanes)));
+                    lanes &= lanes - 1;
                 }
             }
+        };
+        size_t x = 2;
+        for (; n >= 8 && x + n + 1 <= w; x += n) {
+            step(x, 0);
+        }
+        // The last columns by one more step ending at column w - 2.
+        if (n >= 8 && x + 1 < w && w >= n + 3) {
+            step(w - 1 - n, x - (w - 1 - n));
+            x = w - 1;
         }
         for (; x + 1 < w; ++x) {
             if (isEdge(r, x)) {

@@ -1,4 +1,5 @@
-// Fast RMS contrast: the sample sum is gathered in 64 bits and cut to the
+// Fast RMS contrast: the sample sum is gathered in 64 bits (from the frame's
+// shared block sums and the samples outside whole blocks) and cut to the
 // literal wrapping 32-bit sum at the end; the squares are summed in 32-bit
 // lanes flushed into 64 bits before they could overflow.
 #undef HWY_TARGET_INCLUDE
@@ -10,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/kernels.h"
+#include "kernels/limits.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
@@ -78,14 +81,42 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(SumAndSquares);
 
-double contrastRMS(const Image* frame, Scratch&) {
+double contrastRMS(const Image* frame, Scratch& scratch) {
     const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(frame->h) * static_cast<uint32_t>(frame->w));
     int32_t sum = 0;
     int64_t squareSum = 0;
-    if (n > 0) {
+    const auto sumAndSquares = HWY_DYNAMIC_DISPATCH(SumAndSquares);
+    if (n > 0 && indexFits32(frame) && frame->w >= 8 && frame->h >= 8) {
+        // The whole blocks from the frame's shared statistics, then the
+        // columns right of them and the rows below them.
+        const BlockStats stats = blockStats(frame, scratch);
+        uint64_t s = 0;
+        uint64_t q = 0;
+        for (size_t i = 0; i < stats.bw * stats.bh; ++i) {
+            s += static_cast<uint64_t>(stats.sums[i]);
+            q += static_cast<uint64_t>(stats.squares[i]);
+        }
+        const size_t w = frame->w;
+        const size_t covered = stats.bw * 8;
+        uint32_t partSum = 0;
+        uint64_t partSquares = 0;
+        if (covered < w) {
+            for (size_t y = 0; y < stats.bh * 8; ++y) {
+                sumAndSquares(frame->data + y * w + covered, w - covered, &partSum, &partSquares);
+                s += partSum;
+                q += partSquares;
+            }
+        }
+        const size_t below = stats.bh * 8 * w;
+        sumAndSquares(frame->data + below, static_cast<size_t>(n) - below, &partSum, &partSquares);
+        s += partSum;
+        q += partSquares;
+        sum = static_cast<int32_t>(static_cast<uint32_t>(s));  // the literal 32-bit sum wraps
+        squareSum = static_cast<int64_t>(q);
+    } else if (n > 0) {
         uint32_t s = 0;
         uint64_t q = 0;
-        HWY_DYNAMIC_DISPATCH(SumAndSquares)(frame->data, static_cast<size_t>(n), &s, &q);
+        sumAndSquares(frame->data, static_cast<size_t>(n), &s, &q);
         sum = static_cast<int32_t>(s);
         squareSum = static_cast<int64_t>(q);
     }

@@ -1,8 +1,8 @@
 // Fast exposure. The block sums are exact integers, and the lists end up
 // holding the four smallest and the four largest of the visited sums
 // (together with the initial entries) whatever the order of the visits, so
-// the blocks are taken row by row of blocks, eight sample rows at a time,
-// and a sum is tried for a list only when it can enter it.
+// the blocks are taken row by row of blocks from the frame's shared block
+// sums, and a sum is tried for a list only when it can enter it.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "kernels/exposure.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -11,23 +11,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
-#include "kernels/simd-inl.h"
-#include "kernels/slots.h"
 #include "metrics/exposure.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 
 // Visits the blocks at columns X < w - 8 and rows Y < h - 8 (w, h >= 8),
-// inserting their sums into darkest (ascending) and brightest (descending)
-// as the literal version does.
-void ExtremeBlocks(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* sums, double* darkest, double* brightest) {
+// inserting their sums (from the frame's block sums, bw to a row) into
+// darkest (ascending) and brightest (descending) as the literal version does.
+void ExtremeBlocks(const int32_t* blockSums, size_t bw, uint32_t w, uint32_t h, double* darkest, double* brightest) {
     const size_t columns = (w - 1) / 8;
     const size_t rows = (h - 1) / 8;
     for (size_t by = 0; by < rows; ++by) {
-        BlockSums8x8(p + by * 8 * w, w, columns, sums);
+        const int32_t* sums = blockSums + by * bw;
         for (size_t bx = 0; bx < columns; ++bx) {
             const double sum = static_cast<double>(sums[bx]);
             if (darkest[nBlSum - 1] >= sum) {
@@ -77,8 +76,8 @@ double exposure(const Image* frame, Scratch& scratch) {
         brightest[q] = 0.0;
     }
     if (w >= 8 && h >= 8) {
-        uint64_t* sums = scratch.get<uint64_t>(slot(KernelSlots::exposure, 0), w / 8 + 1);
-        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(frame->data, w, h, sums, darkest, brightest);
+        const BlockStats stats = blockStats(frame, scratch);
+        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(stats.sums, stats.bw, w, h, darkest, brightest);
     }
     double total = 0.0;
     for (int32_t q = 0; q < nBlSum; ++q) {

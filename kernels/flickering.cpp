@@ -22,47 +22,42 @@ HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Classifies the bw x bh blocks of 8x8 samples (rows stride samples apart)
-// and counts their switches; changed holds bw entries of working memory.
-void ClassifyBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
-                    uint8_t* transitionCounts, uint8_t* blockStates, uint64_t* changed) {
+// Marks in changed (bw x bh bytes, row-major) with 1 the blocks of 8x8
+// samples (rows stride samples apart) in which current differs from
+// previous, with 0 the others.
+void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
+                   uint8_t* changed) {
     for (size_t by = 0; by < bh; ++by) {
         const uint8_t* cur = current + by * 8 * stride;
         const uint8_t* prev = previous + by * 8 * stride;
+        uint8_t* out = changed + by * bw;
         size_t bx = 0;
 #if HWY_TARGET != HWY_SCALAR
         const hn::ScalableTag<uint8_t> d8;
         const hn::Repartition<uint64_t, decltype(d8)> d64;
         const size_t lanes = hn::Lanes(d64);
+        HWY_ALIGN uint64_t sums[hn::MaxLanes(d64)];
         for (; bx + lanes <= bw; bx += lanes) {
             auto differ = hn::Zero(d8);
             for (size_t r = 0; r < 8; ++r) {
                 const size_t at = r * stride + 8 * bx;
                 differ = hn::Or(differ, hn::Xor(hn::LoadU(d8, cur + at), hn::LoadU(d8, prev + at)));
             }
-            hn::StoreU(hn::SumsOf8(differ), d64, changed + bx);
+            hn::Store(hn::SumsOf8(differ), d64, sums);
+            for (size_t i = 0; i < lanes; ++i) {
+                out[bx + i] = sums[i] != 0 ? 1 : 0;
+            }
         }
 #endif
         for (; bx < bw; ++bx) {
-            uint64_t differ = 0;
+            uint32_t differ = 0;
             for (size_t r = 0; r < 8; ++r) {
                 for (size_t c = 0; c < 8; ++c) {
                     const size_t at = r * stride + 8 * bx + c;
-                    differ |= static_cast<uint64_t>(cur[at] ^ prev[at]);
+                    differ |= static_cast<uint32_t>(cur[at] ^ prev[at]);
                 }
             }
-            changed[bx] = differ;
-        }
-        uint8_t* counts = transitionCounts + by * bw;
-        uint8_t* states = blockStates + by * bw;
-        for (size_t i = 0; i < bw; ++i) {
-            if (changed[i] != 0 && states[i] == 0) {
-                states[i] = 1;
-                ++counts[i];
-            } else if (changed[i] == 0 && states[i] == 1) {
-                states[i] = 0;
-                ++counts[i];
-            }
+            out[bx] = differ != 0 ? 1 : 0;
         }
     }
 }
@@ -73,19 +68,38 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace nrvq::kernels {
 
-HWY_EXPORT(ClassifyBlocks);
+HWY_EXPORT(ChangedBlocks);
+
+void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uint64_t bh, uint8_t* changed) {
+    assert(bw <= current->w / 8 && bh <= current->h / 8);
+    assert(previous->w == current->w && previous->h == current->h);
+    if (bw != 0 && bh != 0) {
+        HWY_DYNAMIC_DISPATCH(ChangedBlocks)(current->data, previous->data, current->w, bw, bh, changed);
+    }
+}
 
 double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
                   Image* blockStates, Scratch& scratch) {
     const uint64_t bw = transitionCounts->w;
     const uint64_t bh = transitionCounts->h;
-    assert(bw <= current->w / 8 && bh <= current->h / 8);
-    assert(previous->w == current->w && previous->h == current->h);
-    assert(blockStates->w * blockStates->h >= bw * bh);
-    if (bw != 0 && bh != 0) {
-        uint64_t* changed = scratch.get<uint64_t>(slot(KernelSlots::flickering, 0), bw);
-        HWY_DYNAMIC_DISPATCH(ClassifyBlocks)(current->data, previous->data, current->w, bw, bh,
-                                             transitionCounts->data, blockStates->data, changed);
+    uint8_t* changed = scratch.get<uint8_t>(slot(KernelSlots::flickering, 0), bw * bh);
+    changedBlocks(current, previous, bw, bh, changed);
+    return flickeringUpdate(state, changed, transitionCounts, blockStates);
+}
+
+double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates) {
+    const uint64_t blocks = transitionCounts->w * transitionCounts->h;
+    assert(blockStates->w * blockStates->h >= blocks);
+    uint8_t* counts = transitionCounts->data;
+    uint8_t* states = blockStates->data;
+    for (uint64_t i = 0; i < blocks; ++i) {
+        if (changed[i] != 0 && states[i] == 0) {
+            states[i] = 1;
+            ++counts[i];
+        } else if (changed[i] == 0 && states[i] == 1) {
+            states[i] = 0;
+            ++counts[i];
+        }
     }
 
     state.frameCount = static_cast<int32_t>(static_cast<uint32_t>(state.frameCount) + 1u);

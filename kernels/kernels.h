@@ -28,5 +28,11 @@ double temporalActivity(const Image* frame, const Image* previous, Scratch& scra
 // blockStates), on the same state.
 double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
                   Image* blockStates, Scratch& scratch);
+// Flickering in two steps: which of the first bw x bh blocks differ between
+// the two frames (1 in changed, row-major, else 0), which depends on the two
+// frames alone; then, in frame order, the state changes of flickering()
+// from those marks.
+void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uint64_t bh, uint8_t* changed);
+double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates);
 
 }  // namespace nrvq::kernels

@@ -1,11 +1,12 @@
-// Fast noise: block sums and square sums in one walk over the rows, the
-// deviation histogram in raster order, and the smoothing and residual
+// Fast noise: the frame's shared block sums and square sums, the deviation
+// histogram in raster order, and the smoothing and residual
 // deviations of the selected blocks computed for many blocks side by side;
 // no working image.
 //
 // Why this gives the literal value bit for bit:
 // - block sums and square sums are integer sums (any order), and each
-//   block's deviation goes through the literal's double operations;
+//   block's deviation goes through the literal's double operations, in
+//   vector lanes (division and square root are correctly rounded there too);
 // - round(sigma) for sigma >= 0 is floor(sigma) plus one when the exact
 //   fraction sigma - floor(sigma) reaches one half;
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
@@ -18,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/slots.h"
 #include "metrics/noise.h"
@@ -36,64 +38,50 @@ namespace hn = hwy::HWY_NAMESPACE;
 constexpr size_t kBlock = 8;
 constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
 
-// Deviation of an 8 x 8 block from its sum and square sum, as the literal
-// block deviations compute it.
-inline double deviation(uint32_t s, uint32_t q) {
-    const int64_t sum = s;
-    const double mean = static_cast<double>(sum * sum) / 64.0;
-    return std::sqrt((static_cast<double>(static_cast<int32_t>(q)) - mean) / 63.0);
-}
-
-// Rounded (half away from zero) and floored deviation of every block of
-// block row by, each at most 129.
-void blockRowLevels(const uint8_t* rows, size_t stride, size_t bw, uint8_t* rounded, uint8_t* floored) {
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);  // samples per step
-    const auto ones = hn::Set(d16, 1);
-    HWY_ALIGN int32_t sums[hn::MaxLanes(d32)];
-    HWY_ALIGN int32_t squares[hn::MaxLanes(d32)];
-    const auto store = [&](size_t bx, uint32_t s, uint32_t q) {
-        const double sigma = deviation(s, q);
-        const double whole = std::floor(sigma);
-        floored[bx] = static_cast<uint8_t>(whole);
-        rounded[bx] = static_cast<uint8_t>(whole + (sigma - whole >= 0.5 ? 1.0 : 0.0));
-    };
-    // Whole blocks per step need at least 8 lanes (the one-lane target takes
-    // the block by block path below).
-    size_t x = 0;
-    for (; n >= kBlock && x + n <= bw * kBlock; x += n) {
-        auto s0 = hn::Zero(d32);
-        auto s1 = hn::Zero(d32);
-        auto q0 = hn::Zero(d32);
-        auto q1 = hn::Zero(d32);
-        for (size_t r = 0; r < kBlock; ++r) {
-            const auto v = hn::PromoteTo(d16, hn::LoadU(d8, rows + r * stride + x));
-            s0 = hn::ReorderWidenMulAccumulate(d32, v, ones, s0, s1);
-            q0 = hn::ReorderWidenMulAccumulate(d32, v, v, q0, q1);
-        }
-        // Lane j now holds samples 2j and 2j + 1 of the step.
-        hn::Store(hn::RearrangeToOddPlusEven(s0, s1), d32, sums);
-        hn::Store(hn::RearrangeToOddPlusEven(q0, q1), d32, squares);
-        for (size_t b = 0; b < n / kBlock; ++b) {
-            const int32_t* s = sums + b * 4;
-            const int32_t* q = squares + b * 4;
-            store(x / kBlock + b, static_cast<uint32_t>(s[0] + s[1] + s[2] + s[3]),
-                  static_cast<uint32_t>(q[0] + q[1] + q[2] + q[3]));
-        }
-    }
-    for (size_t bx = x / kBlock; bx < bw; ++bx) {
-        uint32_t s = 0;
-        uint32_t q = 0;
-        for (size_t r = 0; r < kBlock; ++r) {
-            for (size_t c = 0; c < kBlock; ++c) {
-                const uint32_t v = rows[r * stride + bx * kBlock + c];
-                s += v;
-                q += v * v;
+// Rounded (half away from zero) and floored deviation of each of count
+// blocks, each at most 129, several blocks per vector. Every lane goes
+// through the literal's double operations (square of the sum, / 64, from
+// the square sum, / 63, square root), which are exact or correctly rounded
+// in a vector lane as in a scalar.
+void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded, uint8_t* floored) {
+    const hn::ScalableTag<double> df;
+    const hn::Rebind<int32_t, decltype(df)> di;
+    const hn::Rebind<uint8_t, decltype(df)> du8;
+    const size_t n = hn::Lanes(df);
+    const auto store = [&](auto s, auto q, size_t at, size_t lanes) {
+        // A sum of 64 samples is at most 16320; its square fits 32 bits.
+        const auto mean = hn::Div(hn::PromoteTo(df, hn::Mul(s, s)), hn::Set(df, 64.0));
+        const auto sigma = hn::Sqrt(hn::Div(hn::Sub(hn::PromoteTo(df, q), mean), hn::Set(df, 63.0)));
+        const auto whole = hn::Floor(sigma);
+        const auto up = hn::IfThenElseZero(hn::Ge(hn::Sub(sigma, whole), hn::Set(df, 0.5)), hn::Set(df, 1.0));
+        const auto down = hn::DemoteTo(du8, hn::DemoteTo(di, whole));
+        const auto near = hn::DemoteTo(du8, hn::DemoteTo(di, hn::Add(whole, up)));
+        if (lanes == n) {
+            hn::StoreU(down, du8, floored + at);
+            hn::StoreU(near, du8, rounded + at);
+        } else {
+            HWY_ALIGN uint8_t lanesDown[hn::MaxLanes(du8)];
+            HWY_ALIGN uint8_t lanesNear[hn::MaxLanes(du8)];
+            hn::Store(down, du8, lanesDown);
+            hn::Store(near, du8, lanesNear);
+            for (size_t i = 0; i < lanes; ++i) {
+                floored[at + i] = lanesDown[i];
+                rounded[at + i] = lanesNear[i];
             }
         }
-        store(bx, s, q);
+    };
+    size_t i = 0;
+    for (; i + n <= count; i += n) {
+        store(hn::LoadU(di, sums + i), hn::LoadU(di, squares + i), i, n);
+    }
+    if (i < count) {
+        HWY_ALIGN int32_t s[hn::MaxLanes(di)] = {};
+        HWY_ALIGN int32_t q[hn::MaxLanes(di)] = {};
+        for (size_t k = i; k < count; ++k) {
+            s[k - i] = sums[k];
+            q[k - i] = squares[k];
+        }
+        store(hn::Load(di, s), hn::Load(di, q), i, count - i);
     }
 }
 
@@ -157,9 +145,8 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
 
     uint8_t* rounded = scratch.get<uint8_t>(slot(KernelSlots::noise, 0), blocks);
     uint8_t* floored = scratch.get<uint8_t>(slot(KernelSlots::noise, 1), blocks);
-    for (size_t by = 0; by < bh; ++by) {
-        blockRowLevels(p + by * kBlock * stride, stride, bw, rounded + by * bw, floored + by * bw);
-    }
+    const BlockStats stats = blockStats(frame, scratch);
+    blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
 
     // Mode of the rounded deviations (everything from the last bin up in the
     // last bin); among bins tied at the top count the one that reached it

@@ -35,6 +35,22 @@ public:
     // False when ptr is not one of this scratch's buffers.
     bool release(void* ptr);
 
+    // Marks the start of the next frame of an analysis: results shared
+    // between the kernels of one frame are computed again. Frame numbers
+    // count from 1; 0 means that no analysis marks its frames, and nothing
+    // is shared.
+    void beginFrame() { ++frameNumber_; }
+    uint64_t frameNumber() const { return frameNumber_; }
+    // Which frame the shared statistics (kernels/blockStats.h) were
+    // computed for.
+    struct SharedStats {
+        uint64_t frame = 0;
+        const uint8_t* data = nullptr;
+        uint64_t w = 0;
+        uint64_t h = 0;
+    };
+    SharedStats& sharedStats() { return sharedStats_; }
+
     // How many times memory was taken from the system: constant once every
     // buffer has its size. Large buffers of a scratch that has ended wait
     // for the next one made on the same thread, which takes them first.
@@ -55,6 +71,8 @@ private:
     std::vector<Slot> slots_;
     std::vector<Pooled> pool_;
     uint64_t systemAllocations_ = 0;
+    uint64_t frameNumber_ = 0;
+    SharedStats sharedStats_;
 };
 
 // Installs a scratch for the calling thread for the life of the scope: the

@@ -1,5 +1,6 @@
 // Fast slice: the vertical and horizontal matches of every band counted in
-// one walk over the rows, with no match image.
+// one walk over its rows (each sample loaded once for both), with no match
+// image.
 //
 // The counts are integers (any order gives them); fractions and ratios go
 // through the literal double operations. Every ratio is +0, positive, +inf or
@@ -29,26 +30,52 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 constexpr size_t kShift = 16;
 
-// Number of columns c < count where a[c] == b[c]. Byte lanes count up to
-// 255 matches before they are emptied into 64-bit sums.
-uint64_t countEqual(const uint8_t* a, const uint8_t* b, size_t count) {
+// The vertical and horizontal matches of the rows first ... first + kShift - 1
+// (rows w samples apart): samples equal to the one kShift rows below (every
+// column) and to the one kShift columns right (the first w - kShift
+// columns). Byte lanes count up to 255 matches before they are emptied into
+// 64-bit sums.
+void bandMatches(const uint8_t* first, size_t w, uint64_t& vertical, uint64_t& horizontal) {
     const hn::ScalableTag<uint8_t> d8;
     const hn::Repartition<uint64_t, decltype(d8)> d64;
     const size_t n = hn::Lanes(d8);
-    uint64_t total = 0;
-    size_t c = 0;
-    while (c + n <= count) {
-        auto matches = hn::Zero(d8);
-        for (size_t steps = 0; c + n <= count && steps < 255; c += n, ++steps) {
-            const auto equal = hn::Eq(hn::LoadU(d8, a + c), hn::LoadU(d8, b + c));
-            matches = hn::Sub(matches, hn::VecFromMask(d8, equal));  // a true lane is 0xFF, that is -1
+    const size_t both = w - kShift;  // columns compared both ways
+    auto countV = hn::Zero(d8);
+    auto countH = hn::Zero(d8);
+    auto totalV = hn::Zero(d64);
+    auto totalH = hn::Zero(d64);
+    size_t steps = 0;
+    uint64_t v = 0;
+    uint64_t h = 0;
+    for (size_t r = 0; r < kShift; ++r) {
+        const uint8_t* row = first + r * w;
+        const uint8_t* down = row + kShift * w;
+        size_t c = 0;
+        for (; c + n <= both; c += n) {
+            const auto here = hn::LoadU(d8, row + c);
+            // A true lane is 0xFF, that is -1.
+            countV = hn::Sub(countV, hn::VecFromMask(d8, hn::Eq(here, hn::LoadU(d8, down + c))));
+            countH = hn::Sub(countH, hn::VecFromMask(d8, hn::Eq(here, hn::LoadU(d8, row + c + kShift))));
+            if (++steps == 255) {
+                totalV = hn::Add(totalV, hn::SumsOf8(countV));
+                totalH = hn::Add(totalH, hn::SumsOf8(countH));
+                countV = hn::Zero(d8);
+                countH = hn::Zero(d8);
+                steps = 0;
+            }
         }
-        total += hn::GetLane(hn::SumOfLanes(d64, hn::SumsOf8(matches)));
+        for (; c < both; ++c) {
+            v += row[c] == down[c] ? 1 : 0;
+            h += row[c] == row[c + kShift] ? 1 : 0;
+        }
+        for (; c < w; ++c) {
+            v += row[c] == down[c] ? 1 : 0;
+        }
     }
-    for (; c < count; ++c) {
-        total += a[c] == b[c] ? 1 : 0;
-    }
-    return total;
+    totalV = hn::Add(totalV, hn::SumsOf8(countV));
+    totalH = hn::Add(totalH, hn::SumsOf8(countH));
+    vertical = v + hn::GetLane(hn::SumOfLanes(d64, totalV));
+    horizontal = h + hn::GetLane(hn::SumOfLanes(d64, totalH));
 }
 
 double sliceFrame(const Image* frame, Scratch& scratch) {
@@ -66,11 +93,7 @@ double sliceFrame(const Image* frame, Scratch& scratch) {
     for (size_t k = 0; k < bands; ++k) {
         uint64_t matchesV = 0;
         uint64_t matchesH = 0;
-        for (size_t r = k * kShift; r < (k + 1) * kShift; ++r) {
-            const uint8_t* row = p + r * w;
-            matchesV += countEqual(row, row + kShift * w, w);
-            matchesH += countEqual(row, row + kShift, w - kShift);
-        }
+        bandMatches(p + k * kShift * w, w, matchesV, matchesH);
         const double fractionV = static_cast<double>(static_cast<int32_t>(matchesV)) / divisorV;
         const double fractionH = static_cast<double>(static_cast<int32_t>(matchesH)) / divisorH;
         ratios[k] = fractionV / fractionH;

@@ -282,6 +282,27 @@ TEST(LooksLikeContainer, RecognisesSignaturesOnly) {
     }
 }
 
+// Raw and YUV4MPEG2 runs load none of FFmpeg's libraries: the decoder module
+// is opened for compressed input only, which is still recognised without a
+// fixed signature when the size is given too.
+TEST(DecoderModule, LoadedForCompressedInputOnly) {
+    TempDir dir;
+    writeRawClip(dir / "a.yuv", textureFrames(64, 48, 2));
+    writeFile(dir / "a.y4m",
+              "YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\nFRAME\n" + std::string(64 * 48 * 3 / 2, '\x80'));
+    writeClip(dir / "a.m1v", mpeg1(64, 48), wideClip(64, 48, 8, 4));
+    for (const auto& [args, rows, loads] : std::vector<std::tuple<std::vector<std::string>, size_t, bool>>{
+             {{"a.yuv", "64", "48"}, 2, false},
+             {{"a.y4m"}, 1, false},
+             {{"a.m1v", "64", "48"}, 4, true},
+             {{"a.m1v"}, 4, true}}) {
+        const RunResult r = runTool(dir.path(), args, "export LD_DEBUG=libs;");
+        EXPECT_EQ(r.status, 0) << args[0] << r.err;
+        EXPECT_EQ(frameRows(r.out).size(), rows) << args[0];
+        EXPECT_EQ(r.err.find("libavcodec") != std::string::npos, loads) << args[0];
+    }
+}
+
 // A container file's start-up lines show no frame count and a clean one
 // leaves standard error empty; damage to it is a warning there, and every
 // frame still has its row.

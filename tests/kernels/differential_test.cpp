@@ -98,7 +98,7 @@ TEST(KernelDispatch, LevelsRunAndRestrict) {
 }
 
 // Compares every single-frame kernel with its literal version on one frame
-// at every level.
+// at every level, the kernels sharing the frame's statistics as in a run.
 void compareSingleFrame(uint64_t w, uint64_t h, Fill fill, uint64_t seed, Scratch& scratch) {
     const auto frame = kernel_testing::filledImage(w, h, fill, seed);
     std::vector<uint64_t> expected;
@@ -106,6 +106,7 @@ void compareSingleFrame(uint64_t w, uint64_t h, Fill fill, uint64_t seed, Scratc
         expected.push_back(bits(kernel.literal(frame.get())));
     }
     kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+        scratch.beginFrame();
         for (size_t i = 0; i < singleFrameKernels().size(); ++i) {
             const auto& kernel = singleFrameKernels()[i];
             const double got = kernel.fast(frame.get(), scratch);

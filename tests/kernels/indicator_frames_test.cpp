@@ -3,7 +3,7 @@
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
 // than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
-// sample short of counting, block deviations of exactly one half, and an
+// sample short of counting and just long enough, block deviations of exactly one half, and an
 // edge next to the first column.
 #include <gtest/gtest.h>
 
@@ -63,10 +63,12 @@ const std::vector<Case>& cases() {
         {"bandNaN", [](uint64_t y, uint64_t x, std::mt19937_64&) {
              return (y / 16) % 3 == 1 ? uint8_t{9} : static_cast<uint8_t>(x * 3 + y * 17 + (y / 16) * 101);
          }},
-        // 10 x 10 squares on the 16-sample grid: each edge is a run of
-        // exactly 11 strong samples, one short of counting.
+        // 10 x 10 and 11 x 11 squares on the 16-sample grid, in turn: each
+        // edge is a run of 11 strong samples, one short of counting, or of
+        // 12, the shortest that counts.
         {"shortRuns", [](uint64_t y, uint64_t x, std::mt19937_64&) {
-             return uint8_t{y % 32 >= 16 && y % 32 < 26 && x % 32 >= 16 && x % 32 < 26 ? uint8_t{230} : uint8_t{20}};
+             const uint64_t end = 26 + (x / 32 + y / 32) % 2;
+             return uint8_t{y % 32 >= 16 && y % 32 < end && x % 32 >= 16 && x % 32 < end ? uint8_t{230} : uint8_t{20}};
          }},
         // 8 x 8 blocks of 28 ones and 36 zeros, whose deviation is exactly
         // 0.5 (rounded up), among blocks of small noise.
