@@ -26,6 +26,8 @@ constexpr int64_t kColumns = static_cast<int64_t>(kPlotW);
 constexpr int64_t kBuckets = 4096;
 // Events longer than this show their worst frame rather than their first.
 constexpr double kLongEvent = 2.0;
+// Rows of the table of events at the end of the page.
+constexpr size_t kEventRows = 1000;
 constexpr const char* kBlackoutFill = "#4b4b4b";
 constexpr const char* kFreezingFill = "#3f8fe0";
 constexpr std::array<const char*, 3> kSeverityFill = {"#9b7fd4", "#f0a000", "#8b0000"};
@@ -221,6 +223,50 @@ std::pair<std::string, std::string> linePaths(const ResultTable& table, size_t c
     return {line, dots};
 }
 
+// Spans drawn as bands, those closer than a pixel column joined into one, so
+// that an input with thousands of events keeps a page of a bounded size.
+// spans: start and end seconds and a title, in any order.
+struct TimeSpan {
+    double start, end;
+    std::string title;
+};
+std::string bands(const Axis& a, std::vector<TimeSpan> spans, double y, double h, const char* fill, double opacity,
+                  const char* what) {
+    std::sort(spans.begin(), spans.end(), [](const TimeSpan& l, const TimeSpan& r) { return l.start < r.start; });
+    const double pixel = (a.t1 - a.t0) / kPlotW;
+    std::string out;
+    for (size_t i = 0; i < spans.size();) {
+        double end = spans[i].end;
+        size_t j = i + 1;
+        for (; j < spans.size() && spans[j].start <= end + pixel; ++j) {
+            end = std::max(end, spans[j].end);
+        }
+        out += band(a, spans[i].start, end, y, h, fill, opacity,
+                    j - i == 1 ? spans[i].title
+                               : format("%zu %s, %.3f&ndash;%.3f s", j - i, what, spans[i].start, end));
+        i = j;
+    }
+    return out;
+}
+
+// The events that pass a filter, as bands of their severity's colour.
+template <typename Filter>
+std::string eventBands(const Axis& a, const EventTracker& tracker, Filter which, double y, double h,
+                       double opacity) {
+    std::string out;
+    for (const Severity severity : {Severity::Info, Severity::Warning, Severity::Fatal}) {
+        std::vector<TimeSpan> spans;
+        for (const Event& e : tracker.eventsSoFar()) {
+            if (e.severity == severity && which(e)) {
+                spans.push_back({e.start, e.end, eventTitle(e, tracker)});
+            }
+        }
+        out += bands(a, std::move(spans), y, h, kSeverityFill[static_cast<size_t>(severity)], opacity,
+                     (std::string(severityName(severity)) + " events").c_str());
+    }
+    return out;
+}
+
 void chart(std::string& out, const ResultTable& table, size_t column, const Axis& a,
            const std::vector<FrameSpan>& blackout, const std::vector<FrameSpan>& freezing) {
     const IndicatorStats s = table.stats(column);
@@ -240,22 +286,20 @@ void chart(std::string& out, const ResultTable& table, size_t column, const Axis
     // The spans of frames: half a frame period either side of the frames.
     const double period = table.info().fps > 0 ? 1.0 / table.info().fps : 0.0;
     for (const auto& [spans, fill] : {std::pair{&blackout, kBlackoutFill}, std::pair{&freezing, kFreezingFill}}) {
+        std::vector<TimeSpan> times;
         for (const FrameSpan& span : *spans) {
-            const double start = table.time(span.first - table.firstIndex());
-            const double end = table.time(span.last - table.firstIndex()) + period;
-            out += band(a, start, end, kTop, kPlotH, fill, 0.28);
+            times.push_back({table.time(span.first - table.firstIndex()),
+                             table.time(span.last - table.firstIndex()) + period,
+                             format("frames %lld&ndash;%lld", static_cast<long long>(span.first),
+                                    static_cast<long long>(span.last))});
         }
+        out += bands(a, std::move(times), kTop, kPlotH, fill, 0.28, "spans");
     }
     // This indicator's events over the plot, every event in the strip above.
     if (table.events() != nullptr) {
         const EventTracker& tracker = table.events()->tracker();
-        for (const Event& e : tracker.eventsSoFar()) {
-            const char* fill = kSeverityFill[static_cast<size_t>(e.severity)];
-            out += band(a, e.start, e.end, 2, 9, fill, 0.9, eventTitle(e, tracker));
-            if (e.column == column) {
-                out += band(a, e.start, e.end, kTop, kPlotH, fill, 0.22, eventTitle(e, tracker));
-            }
-        }
+        out += eventBands(a, tracker, [](const Event&) { return true; }, 2, 9, 0.9);
+        out += eventBands(a, tracker, [column](const Event& e) { return e.column == column; }, kTop, kPlotH, 0.22);
     }
     out += format("\n<rect class=\"frame\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" "
                   "stroke=\"#999\"/>\n",
@@ -302,9 +346,11 @@ void timeline(std::string& out, const ResultTable& table, const Axis& a) {
         }
     }
     out += "\n";
-    for (const Event& e : events) {
-        out += band(a, e.start, e.end, kTop + lane[e.column] * laneH + 2, laneH - 4,
-                    kSeverityFill[static_cast<size_t>(e.severity)], 0.9, eventTitle(e, tracker));
+    for (size_t c = 0; c < kIndicatorCount; ++c) {
+        if (lane[c] >= 0) {
+            out += eventBands(a, tracker, [c](const Event& e) { return e.column == c; },
+                              kTop + lane[c] * laneH + 2, laneH - 4, 0.9);
+        }
     }
     out += format("\n<rect class=\"frame\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" "
                   "stroke=\"#999\"/>\n",
@@ -721,7 +767,9 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
         const EventTracker& tracker = table.events()->tracker();
         out += "<h2>Events</h2>\n<table>\n<tr><th>indicator</th><th>severity</th><th>frames</th><th>seconds</th>"
                "<th>peak</th><th>rule</th></tr>\n";
-        for (const Event& e : tracker.eventsSoFar()) {
+        const std::vector<Event>& events = tracker.eventsSoFar();
+        for (size_t i = 0; i < std::min(events.size(), kEventRows); ++i) {
+            const Event& e = events[i];
             out += "<tr><td>" + std::string(kIndicators[e.column].key) + "</td>" +
                    format("<td class=\"sev%d\">", static_cast<int>(e.severity)) +
                    std::string(severityName(e.severity)) + "</td><td>" + std::to_string(e.first) + "&ndash;" +
@@ -730,6 +778,10 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
                    escaped(tracker.rules()[e.rule].text()) + "</td></tr>\n";
         }
         out += "</table>\n";
+        if (events.size() > kEventRows) {
+            out += format("<p>The first %zu of %zu events; all of them are in the output of --events or --json.</p>\n",
+                          kEventRows, events.size());
+        }
     }
     out += "<div id=\"tip\"></div>\n";
     data(out, table, axis);
