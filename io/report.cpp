@@ -223,8 +223,9 @@ std::pair<std::string, std::string> linePaths(const ResultTable& table, size_t c
     return {line, dots};
 }
 
-// Spans drawn as bands, those closer than a pixel column joined into one, so
-// that an input with thousands of events keeps a page of a bounded size.
+// Spans drawn as bands, those less than two pixel columns apart joined into
+// one, so that a lane holds at most one band per two columns however many
+// events a long input has.
 // spans: start and end seconds and a title, in any order.
 struct TimeSpan {
     double start, end;
@@ -233,12 +234,12 @@ struct TimeSpan {
 std::string bands(const Axis& a, std::vector<TimeSpan> spans, double y, double h, const char* fill, double opacity,
                   const char* what) {
     std::sort(spans.begin(), spans.end(), [](const TimeSpan& l, const TimeSpan& r) { return l.start < r.start; });
-    const double pixel = (a.t1 - a.t0) / kPlotW;
+    const double gap = 2 * (a.t1 - a.t0) / kPlotW;
     std::string out;
     for (size_t i = 0; i < spans.size();) {
         double end = spans[i].end;
         size_t j = i + 1;
-        for (; j < spans.size() && spans[j].start <= end + pixel; ++j) {
+        for (; j < spans.size() && spans[j].start <= end + gap; ++j) {
             end = std::max(end, spans[j].end);
         }
         out += band(a, spans[i].start, end, y, h, fill, opacity,
