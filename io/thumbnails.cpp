@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "engine/events.h"
 #include "io/events_output.h"
@@ -67,6 +68,8 @@ void ThumbnailCollector::begin(const SourceInfo& info) {
     }
     slotOf_.clear();
     seenEvents_ = 0;
+    kept_.fill(0);
+    stored_ = 0;
 }
 
 // The frame scaled down by averaging the samples under each thumbnail pixel;
@@ -152,27 +155,41 @@ void ThumbnailCollector::frame(const FrameRecord& record) {
     }
 }
 
+// A free place, or else the place of a kept event of a lower severity, or of
+// the same severity whose indicator has at least two pictures more than this
+// one's: so that every kind of fault keeps a picture before one kind has
+// many. Of several, the one kept last gives way.
 void ThumbnailCollector::store(size_t event, const Run& run) {
     const std::vector<Event>& events = events_.tracker().eventsSoFar();
+    const Event& e = events[event];
+    const auto rank = [&](const Slot& s) {
+        const Event& k = events[s.event];
+        return std::tuple(k.severity, -kept_[k.column], -static_cast<int64_t>(s.order));
+    };
     Slot* target = nullptr;
     for (Slot& s : slots_) {
         if (s.event == SIZE_MAX) {
             target = &s;
             break;
         }
-        // The earliest kept event of the lowest severity, if below this one.
-        if (events[s.event].severity < events[event].severity &&
-            (target == nullptr || events[s.event].severity < events[target->event].severity)) {
+        if (target == nullptr || rank(s) < rank(*target)) {
             target = &s;
         }
+    }
+    if (target != nullptr && target->event != SIZE_MAX) {
+        const Event& k = events[target->event];
+        if (!(k.severity < e.severity || (k.severity == e.severity && kept_[k.column] > kept_[e.column] + 1))) {
+            return;
+        }
+        slotOf_[target->event] = SIZE_MAX;
+        --kept_[k.column];
     }
     if (target == nullptr) {
         return;
     }
-    if (target->event != SIZE_MAX) {
-        slotOf_[target->event] = SIZE_MAX;
-    }
     target->event = event;
+    target->order = ++stored_;
+    ++kept_[e.column];
     copyPicture(target->first, run.first);
     copyPicture(target->worst, run.worst.kept() ? run.worst : run.first);
     slotOf_[event] = static_cast<size_t>(target - slots_.data());

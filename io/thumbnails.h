@@ -44,8 +44,9 @@ std::unique_ptr<ThumbnailEncoder> makePngEncoder();
 
 class ThumbnailCollector : public FrameSink {
 public:
-    // Pictures of at most eventLimit events; once full, an event of a higher
-    // severity takes the place of the earliest of the lowest.
+    // Pictures of at most eventLimit events; once full, an event takes the
+    // place of one of a lower severity, or of one of its own severity whose
+    // indicator has two pictures more than its own.
     ThumbnailCollector(const EventLog& events, ColumnSet columns, size_t eventLimit = 64, int longestSide = 192);
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
@@ -69,6 +70,7 @@ private:
     };
     struct Slot {
         size_t event = SIZE_MAX;  // SIZE_MAX: free
+        uint64_t order = 0;       // when it was stored
         Picture first;
         Picture worst;
     };
@@ -88,6 +90,8 @@ private:
     std::vector<Slot> slots_;        // eventLimit
     std::vector<size_t> slotOf_;     // per event: its slot, SIZE_MAX when none
     size_t seenEvents_ = 0;
+    std::array<int64_t, kIndicatorCount> kept_{};  // events with a picture, per indicator
+    uint64_t stored_ = 0;
 };
 
 }  // namespace nrvq

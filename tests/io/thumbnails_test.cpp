@@ -2,7 +2,7 @@
 // (ten times its index), so a kept picture names its frame. An event keeps
 // its first frame and its worst, also when it opens after its minimum
 // duration or is still open at the end; a full store gives way to a more
-// severe event only; each indicator keeps its most extreme frame; the PNG
+// severe event, or to a kind of event that has no picture; each indicator keeps its most extreme frame; the PNG
 // encoder writes a PNG.
 #include <gtest/gtest.h>
 
@@ -78,6 +78,9 @@ bool operator==(const Kept& a, const Kept& b) { return a.first == b.first && a.w
 TEST(Thumbnails, EventsKeepTheirFirstAndWorstFrames) {
     const auto warning = blurAbove(9, 3, Severity::Warning);
     const auto fatal = blurAbove(20, 1, Severity::Fatal);
+    auto blockinessBelow = blurAbove(0.6, 0, Severity::Warning);
+    blockinessBelow.column = kBlockiness;
+    blockinessBelow.op = Comparison::Less;
     struct Case {
         std::vector<EventRule> rules;
         std::vector<double> blur;
@@ -88,8 +91,10 @@ TEST(Thumbnails, EventsKeepTheirFirstAndWorstFrames) {
         {{warning}, {0, 10, 12, 11, 0, 10, 11, 15}, 4, {{1, 2}, {5, 7}}},
         // One place: the fatal event takes it, the later warning does not.
         {{warning, fatal}, {0, 10, 12, 11, 0, 25, 30, 0, 10, 11, 12, 0}, 1, {{-1, -1}, {5, 6}, {-1, -1}}},
-        // Two places, three warnings: the first two keep theirs.
+        // Two places, three warnings: the first two keep theirs...
         {{warning}, {10, 10, 10, 0, 10, 10, 10, 0, 10, 10, 10}, 2, {{0, 0}, {4, 4}, {-1, -1}}},
+        // ... unless the third is of a kind with none: it takes the place of the blur kept last.
+        {{warning, blockinessBelow}, {10, 10, 10, 0, 10, 10, 10, 0, 50, 0}, 2, {{0, 0}, {-1, -1}, {8, 8}}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run(c.rules, c.blur, c.limit).kept, c.kept);
