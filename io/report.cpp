@@ -380,6 +380,20 @@ void picture(std::string& out, const Picture& p, Column column, const ThumbnailC
     } else if (column == kPillarbox && p.value > 0) {
         marks = format("<rect x=\"0\" y=\"0\" width=\"%.1f\" height=\"%d\" %s/>", std::min(1.0, p.value) * w / 2, h,
                        mark);
+    } else if (column == kSlice && p.band >= 0) {
+        const double scale = static_cast<double>(h) / thumbs.sourceHeight();
+        marks = format("<rect x=\"0\" y=\"%.1f\" width=\"%d\" height=\"%.1f\" %s/>", 16.0 * p.band * scale, w,
+                       32 * scale, mark);
+    } else if (column == kBlockLoss && thumbs.regionColumns() > 0) {
+        const double scale = static_cast<double>(w) / thumbs.sourceWidth();
+        for (size_t i = 0; i < p.regions.size(); ++i) {
+            if (p.regions[i] != 0) {
+                const auto cols = static_cast<size_t>(thumbs.regionColumns());
+                marks += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" %s/>",
+                                256.0 * static_cast<double>(i % cols) * scale,
+                                256.0 * static_cast<double>(i / cols) * scale, 256 * scale, 256 * scale, mark);
+            }
+        }
     }
     if (!marks.empty()) {
         out += format("<svg viewBox=\"0 0 %d %d\" width=\"%d\" height=\"%d\">", w, h, w, h) + marks + "</svg>";

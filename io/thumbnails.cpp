@@ -6,6 +6,8 @@
 
 #include "engine/events.h"
 #include "io/events_output.h"
+#include "metrics/blockLoss.h"
+#include "metrics/slice.h"
 
 namespace nrvq {
 
@@ -15,7 +17,9 @@ void copyPicture(Picture& into, const Picture& from) {
     into.frame = from.frame;
     into.seconds = from.seconds;
     into.value = from.value;
+    into.band = from.band;
     std::copy(from.pixels.begin(), from.pixels.end(), into.pixels.begin());
+    std::copy(from.regions.begin(), from.regions.end(), into.regions.begin());
 }
 
 bool worse(Worse direction, double value, double than) {
@@ -50,21 +54,28 @@ void ThumbnailCollector::begin(const SourceInfo& info) {
     width_ = std::max(1, static_cast<int>(std::lround(w * scale)));
     height_ = std::max(1, static_cast<int>(std::lround(h * scale)));
     const size_t size = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+    const size_t regions = info.width >= 256 && info.height >= 256
+                               ? static_cast<size_t>(info.width / 256) * static_cast<size_t>(info.height / 256)
+                               : 0;
     scratch_.assign(size, 0);
-    scratchFrame_ = -1;
-    for (Picture& p : extremes_) {
+    scratchFrame_ = regionsFrame_ = bandFrame_ = -1;
+    const auto make = [&](Picture& p) {
         p = Picture{};
         p.pixels.assign(size, 0);
+        p.regions.assign(regions, 0);
+    };
+    for (Picture& p : extremes_) {
+        make(p);
     }
     runs_.assign(events_.tracker().rules().size(), Run{});
     for (Run& r : runs_) {
-        r.first.pixels.assign(size, 0);
-        r.worst.pixels.assign(size, 0);
+        make(r.first);
+        make(r.worst);
     }
     for (Slot& s : slots_) {
         s = Slot{};
-        s.first.pixels.assign(size, 0);
-        s.worst.pixels.assign(size, 0);
+        make(s.first);
+        make(s.worst);
     }
     slotOf_.clear();
     seenEvents_ = 0;
@@ -98,12 +109,31 @@ const uint8_t* ThumbnailCollector::scaled(const FrameRecord& record) {
     return scratch_.data();
 }
 
-void ThumbnailCollector::keep(Picture& into, const FrameRecord& record, double value) {
+// Block loss and slice are run again, the literal versions, on the frames
+// whose pictures they keep: not on every frame, only when a picture changes.
+void ThumbnailCollector::keep(Picture& into, const FrameRecord& record, double value, Column column) {
     const uint8_t* pixels = scaled(record);
     std::copy(pixels, pixels + scratch_.size(), into.pixels.begin());
     into.frame = record.index;
     into.seconds = record.seconds;
     into.value = value;
+    into.band = -1;
+    std::fill(into.regions.begin(), into.regions.end(), 0);
+    const Image frame{static_cast<uint64_t>(sourceWidth_), static_cast<uint64_t>(sourceHeight_),
+                      const_cast<uint8_t*>(record.luma)};
+    if (column == kBlockLoss && !into.regions.empty()) {
+        if (regionsFrame_ != record.index) {
+            regions_ = blockLossRegions(&frame);
+            regionsFrame_ = record.index;
+        }
+        std::copy(regions_.begin(), regions_.end(), into.regions.begin());
+    } else if (column == kSlice) {
+        if (bandFrame_ != record.index) {
+            band_ = sliceBand(&frame);
+            bandFrame_ = record.index;
+        }
+        into.band = band_;
+    }
 }
 
 void ThumbnailCollector::frame(const FrameRecord& record) {
@@ -118,7 +148,7 @@ void ThumbnailCollector::frame(const FrameRecord& record) {
         }
         Picture& p = extremes_[c];
         if (!p.kept() || worse(worseDirection(column), v, p.value)) {
-            keep(p, record, v);
+            keep(p, record, v, column);
         }
     }
     // Each rule's condition, followed as the tracker follows it (an
@@ -147,10 +177,10 @@ void ThumbnailCollector::frame(const FrameRecord& record) {
         }
         if (!run.holding) {
             run.holding = true;
-            keep(run.first, record, v);
+            keep(run.first, record, v, r.column);
         }
         if (measured && (!run.worst.kept() || (r.watchesLow() ? v < run.worst.value : v > run.worst.value))) {
-            keep(run.worst, record, v);
+            keep(run.worst, record, v, r.column);
         }
     }
 }

@@ -24,6 +24,11 @@ struct Picture {
     double seconds = 0;
     double value = 0;  // the indicator's value on that frame
     std::vector<uint8_t> pixels;
+    // Where the indicator found the fault, for a picture of block loss or
+    // slice: the regions of 256 x 256 samples with lost blocks (nonzero,
+    // regionColumns wide), the slice band (rows 16 * band ... + 31), or -1.
+    std::vector<int32_t> regions;
+    int32_t band = -1;
     bool kept() const { return frame >= 0; }
 };
 
@@ -54,6 +59,9 @@ public:
 
     int width() const { return width_; }
     int height() const { return height_; }
+    int sourceWidth() const { return sourceWidth_; }
+    int sourceHeight() const { return sourceHeight_; }
+    int regionColumns() const { return sourceWidth_ / 256; }
     const Picture& extreme(size_t column) const { return extremes_[column]; }
     // The first and the worst frame of an event (by its index in the
     // tracker's list); null when none was kept.
@@ -75,7 +83,9 @@ private:
         Picture worst;
     };
     const uint8_t* scaled(const FrameRecord& record);
-    void keep(Picture& into, const FrameRecord& record, double value);
+    // Takes the frame's picture, and where block loss or slice found their
+    // fault when the picture is one of theirs.
+    void keep(Picture& into, const FrameRecord& record, double value, Column column);
     void store(size_t event, const Run& run);
 
     const EventLog& events_;
@@ -85,6 +95,9 @@ private:
     int width_ = 0, height_ = 0;
     std::vector<uint8_t> scratch_;
     int64_t scratchFrame_ = -1;
+    std::vector<int32_t> regions_;  // of the frame located last
+    int32_t band_ = -1;
+    int64_t regionsFrame_ = -1, bandFrame_ = -1;
     std::array<Picture, kIndicatorCount> extremes_;
     std::vector<Run> runs_;          // one per rule
     std::vector<Slot> slots_;        // eventLimit
