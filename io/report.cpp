@@ -432,7 +432,8 @@ void pictures(std::string& out, const ResultTable& table, const ThumbnailCollect
         if (events.empty()) {
             out += "<p>No events.</p>\n";
         } else if (shown < events.size()) {
-            out += format("<p>Pictures of %zu of the %zu events (at most %zu are kept, the most severe first).</p>\n",
+            out += format("<p>Pictures of %zu of the %zu events (at most %zu are kept: the most severe, and every "
+                          "kind before many of one).</p>\n",
                           shown, events.size(), thumbs.eventLimit());
         }
         out += "<div class=\"thumbs\">\n" + figures + "</div>\n";
@@ -445,7 +446,9 @@ void pictures(std::string& out, const ResultTable& table, const ThumbnailCollect
             continue;
         }
         const Worse worse = worseDirection(static_cast<Column>(c));
-        const char* which = worse == Worse::Higher ? "highest" : worse == Worse::Lower ? "lowest" : "furthest from grey";
+        const char* which = worse == Worse::Higher  ? "highest"
+                            : worse == Worse::Lower ? "lowest"
+                                                    : "furthest from grey";
         const std::string caption = "<b>" + std::string(kIndicators[c].key) + "</b> " + which + " " +
                                     number("%.6g", p.value) +
                                     format("<br>frame %lld, %.3f s", static_cast<long long>(p.frame), p.seconds);
@@ -544,7 +547,10 @@ constexpr const char* kScript = R"(
   for (const k in D.cols) { if (!D.cols[k].hi) D.cols[k].hi = D.cols[k].lo; }
   const xOf = t => D.left + (t - view[0]) / (view[1] - view[0]) * D.plotW;
   const timeAt = x => view[0] + (x - D.left) / D.plotW * (view[1] - view[0]);
-  const svgX = (svg, clientX) => { const r = svg.getBoundingClientRect(); return (clientX - r.left) * D.width / r.width; };
+  const svgX = (svg, clientX) => {
+    const r = svg.getBoundingClientRect();
+    return (clientX - r.left) * D.width / r.width;
+  };
   function bucketAt(t) {
     let lo = 0, hi = D.time.length - 1;
     while (lo < hi) { const m = (lo + hi + 1) >> 1; if (D.time[m] <= t) lo = m; else hi = m - 1; }
@@ -581,7 +587,8 @@ constexpr const char* kScript = R"(
         const x = xOf(D.time[i]).toFixed(1);
         const isolated = !drawing && (i + 1 > i1 || c.lo[i + 1] === null) && c.lo[i] === c.hi[i];
         if (isolated) dots += 'M' + x + ' ' + y(c.lo[i]) + 'h0.01';
-        else line += (drawing ? 'L' : 'M') + x + ' ' + y(c.hi[i]) + (c.lo[i] !== c.hi[i] ? 'L' + x + ' ' + y(c.lo[i]) : '');
+        else line += (drawing ? 'L' : 'M') + x + ' ' + y(c.hi[i]) +
+                     (c.lo[i] !== c.hi[i] ? 'L' + x + ' ' + y(c.lo[i]) : '');
         drawing = true;
       }
       return [line, dots];
@@ -751,7 +758,8 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
         pictures(out, table, *thumbnails, *encoder);
     }
 
-    out += std::string("<h2 id=\"charts\">Indicators over time</h2>\n<p class=\"key\">shaded:<span style=\"background:") +
+    out += std::string("<h2 id=\"charts\">Indicators over time</h2>\n<p class=\"key\">shaded:<span "
+                       "style=\"background:") +
            kBlackoutFill + "\"></span>blackout<span style=\"background:" + kFreezingFill +
            "\"></span>freezing<span style=\"background:" + kSeverityFill[0] + "\"></span>info event<span "
            "style=\"background:" + kSeverityFill[1] + "\"></span>warning event<span style=\"background:" +
