@@ -125,8 +125,13 @@ Axis axisOf(const ResultTable& table) {
         return a;
     }
     const double period = table.info().fps > 0 ? 1.0 / table.info().fps : 0.0;
-    a.t0 = table.time(0);
-    a.t1 = table.time(n - 1) + period;
+    // Timestamps need not rise everywhere (a damaged stream): the axis spans them all.
+    a.t0 = a.t1 = table.time(0);
+    for (int64_t row = 1; row < n; ++row) {
+        a.t0 = std::min(a.t0, table.time(row));
+        a.t1 = std::max(a.t1, table.time(row));
+    }
+    a.t1 += period;
     if (!(a.t1 > a.t0)) {
         a.t1 = a.t0 + 1;
     }
@@ -659,7 +664,7 @@ constexpr const char* kScript = R"(
         const sel = s.querySelector('.selection'), a = Math.min(drag.x, x), b = Math.max(drag.x, x);
         sel.setAttribute('x', a); sel.setAttribute('width', b - a); sel.setAttribute('visibility', 'visible');
       }
-      if (!inside) { tip.style.display = 'none'; return; }
+      if (!inside || D.time.length === 0) { tip.style.display = 'none'; return; }
       tip.textContent = describe(s, x);
       tip.style.display = 'block';
       tip.style.left = (ev.pageX + 14) + 'px'; tip.style.top = (ev.pageY + 14) + 'px';
