@@ -11,6 +11,7 @@
 #include "io/events_output.h"
 #include "io/report.h"
 #include "io/text_output.h"
+#include "io/thumbnails.h"
 
 namespace nrvq::cli {
 
@@ -80,7 +81,11 @@ Outputs::Outputs(const Options& o)
         sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
     }
     if (PreparedOutput* report = find("--report")) {
-        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion));
+        // The pictures are taken as the frames pass; the page is written at the end.
+        auto thumbnails = std::make_unique<ThumbnailCollector>(*events_, o.indicators);
+        const ThumbnailCollector* pictures = thumbnails.get();
+        sinks_.push_back(std::move(thumbnails));
+        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion, pictures));
     }
     if (PreparedOutput* eventsCsv = find("--events")) {
         sinks_.push_back(std::make_unique<EventsCsvOutput>(*eventsCsv, *events_));

@@ -84,6 +84,8 @@ public:
     // Every event so far, in the order they opened; those still open close
     // at the last frame seen.
     std::vector<Event> events() const;
+    // The same without a copy, for a sink that looks at every frame.
+    const std::vector<Event>& eventsSoFar() const { return events_; }
     const std::vector<EventRule>& rules() const { return rules_; }
     // Whether an event of a fatal rule has opened.
     bool fatalOpened() const { return fatal_; }

@@ -20,6 +20,10 @@ struct FrameRecord {
     bool hasPrevious = false;
     // The columns computed for the frame; the others are not measured.
     ColumnSet computed{kAllColumns};
+    // The frame's luma plane, width x height samples row after row, while the
+    // record is handed to the consumer of a run (null otherwise): for sinks
+    // that keep a small picture of a few frames.
+    const uint8_t* luma = nullptr;
 
     double operator[](Column c) const { return values[c]; }
 };

@@ -157,7 +157,9 @@ private:
                              slot.timings, &slot.temporal);
             outcome.timings += slot.timings;
             ++outcome.examined;
+            slot.record.luma = slot.frame->data;
             const bool more = consumer(slot.record);
+            slot.record.luma = nullptr;
             {
                 // The previous frame is no longer needed; this one is, by the
                 // next frame.
@@ -244,7 +246,10 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
         outcome.timings += timings;
         ++outcome.examined;
         std::swap(current->data, previous->data);
-        if (!consumer(record) || (stop != nullptr && stop->load())) {
+        record.luma = previous->data;  // this frame's, after the swap
+        const bool more = consumer(record);
+        record.luma = nullptr;
+        if (!more || (stop != nullptr && stop->load())) {
             outcome.stopped = true;
             break;
         }

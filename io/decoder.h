@@ -71,13 +71,16 @@ const DecoderModule* decoderModule(std::string* why = nullptr);
 
 // What the module hands the library. abi and the sizes guard against a
 // module of another build.
-inline constexpr int kDecoderModuleAbi = 2;
+inline constexpr int kDecoderModuleAbi = 3;
 struct DecoderModule {
     int abi;
     size_t optionsSize;
     size_t infoSize;
     std::unique_ptr<DecoderSource> (*open)(const std::string& path, const DecoderOptions& options);
     bool (*looksLikeContainer)(const std::string& path);
+    // A grey picture of width x height samples as a PNG file; throws
+    // OutputError when the encoder fails.
+    std::string (*encodePng)(const uint8_t* gray, int width, int height);
 };
 
 }  // namespace nrvq

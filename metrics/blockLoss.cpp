@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
-double blockLoss(const Image* frame) {
+namespace {
+
+// The products of the regions; w and h at least 256.
+void regionProducts(const Image* frame, Image32* products) {
     const uint32_t w = static_cast<uint32_t>(frame->w);
     const uint32_t h = static_cast<uint32_t>(frame->h);
-    if (w < 256 || h < 256) {
-        return -1.0;  // no whole 256 x 256 region
-    }
 
     const uint32_t gridRows = h / 16;
     const uint32_t gridCols = w / 16;
@@ -29,7 +29,6 @@ double blockLoss(const Image* frame) {
     OwnedImage<Image32> rowRuns(callocImage32(regionCols, regionRows));
     OwnedImage<Image32> colRuns(callocImage32(regionCols, regionRows));
     OwnedImage<Image32> columnRunLengths(callocImage32(w, 1));
-    OwnedImage<Image32> products(callocImage32(regionCols, regionRows));
 
     robertsSkip(frame, rowDiag1.get(), rowDiag2.get(), 1, 16);
     robertsSkip(frame, colDiag1.get(), colDiag2.get(), 16, 1);
@@ -47,8 +46,28 @@ double blockLoss(const Image* frame) {
     countSeqsV(colEnergy.get(), colRuns.get(), columnRunLengths.get(), 16, 256, 12, threshold);
 
     // A region scores only when it holds runs along both directions.
-    multiply(rowRuns.get(), colRuns.get(), products.get());
+    multiply(rowRuns.get(), colRuns.get(), products);
+}
 
+}  // namespace
+
+double blockLoss(const Image* frame) {
+    if (frame->w < 256 || frame->h < 256) {
+        return -1.0;  // no whole 256 x 256 region
+    }
+    const uint32_t regionCols = static_cast<uint32_t>(frame->w) / 256;
+    const uint32_t regionRows = static_cast<uint32_t>(frame->h) / 256;
+    OwnedImage<Image32> products(callocImage32(regionCols, regionRows));
+    regionProducts(frame, products.get());
     return static_cast<double>(sumPixels32(products.get())) /
            static_cast<double>(regionCols * regionRows);
+}
+
+std::vector<int32_t> blockLossRegions(const Image* frame) {
+    if (frame->w < 256 || frame->h < 256) {
+        return {};
+    }
+    OwnedImage<Image32> products(callocImage32(frame->w / 256, frame->h / 256));
+    regionProducts(frame, products.get());
+    return std::vector<int32_t>(products->data, products->data + products->w * products->h);
 }

@@ -1,17 +1,23 @@
 #include "metrics/slice.h"
 
+#include <cmath>
 #include <cstdlib>
 
-double slice(const Image* frame) {
+namespace {
+
+// Three bands are the least that gives two vertical band pairs. A frame not
+// wider than the horizontal shift has nothing to compare across; and the
+// vertical shift, 16 rows as a linear offset, must fit 32 bits.
+bool measurable(const Image* frame) {
+    const uint64_t shift = static_cast<uint64_t>(SLICE_BLOCKSIZE);
+    return frame->h >= 3 * shift && frame->w > shift && frame->w <= static_cast<uint64_t>(INT32_MAX) / shift;
+}
+
+// The ratio of vertical to horizontal matches of every band, top to bottom.
+OwnedImage<ImageDouble> bandRatios(const Image* frame) {
     const uint64_t w = frame->w;
     const uint64_t h = frame->h;
     const uint64_t shift = static_cast<uint64_t>(SLICE_BLOCKSIZE);
-    // Three bands are the least that gives two vertical band pairs. A frame
-    // not wider than the horizontal shift has nothing to compare across;
-    // and the vertical shift, 16 rows as a linear offset, must fit 32 bits.
-    if (h < 3 * shift || w <= shift || w > static_cast<uint64_t>(INT32_MAX) / shift) {
-        return -1.0;
-    }
     const uint64_t bandsV = (h - shift) >> 4;
     const uint64_t bandsH = h >> 4;
     OwnedImage<Image> matchV(callocImage(w, h - shift));
@@ -43,10 +49,33 @@ double slice(const Image* frame) {
         fractionsH->data[k] = static_cast<double>(countsH->data[k]) / divisorH;
     }
     divideDouble(fractionsV.get(), fractionsH.get(), ratios.get());
+    return ratios;
+}
 
-    const int32_t count = static_cast<int32_t>(bandsV);
+}  // namespace
+
+double slice(const Image* frame) {
+    if (!measurable(frame)) {
+        return -1.0;
+    }
+    OwnedImage<ImageDouble> ratios = bandRatios(frame);
+    const int32_t count = static_cast<int32_t>(ratios->h);
     std::qsort(ratios->data, static_cast<size_t>(count), sizeof(double), compare_Double_asc);
     return 1.0 / ratios->data[0];
+}
+
+int32_t sliceBand(const Image* frame) {
+    if (!measurable(frame)) {
+        return -1;
+    }
+    OwnedImage<ImageDouble> ratios = bandRatios(frame);
+    int32_t band = -1;
+    for (uint64_t k = 0; k < ratios->h; ++k) {
+        if (band < 0 || std::isnan(ratios->data[band]) || ratios->data[k] < ratios->data[band]) {
+            band = static_cast<int32_t>(k);
+        }
+    }
+    return band;
 }
 
 int compare_Double_asc(const void* x, const void* y) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "io/convert.h"
+#include "io/sink.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -542,8 +543,49 @@ bool probeContainer(const std::string& path) {
     }
 }
 
+// The report's thumbnails: a grey picture as a PNG file, through FFmpeg's
+// PNG encoder.
+std::string encodePng(const uint8_t* gray, int width, int height) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (codec == nullptr) {
+        throw OutputError("Cannot draw the report's thumbnails: FFmpeg has no PNG encoder");
+    }
+    std::unique_ptr<AVCodecContext, CodecFreer> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    if (!context || !frame || !packet) {
+        throw std::bad_alloc();
+    }
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = AV_PIX_FMT_GRAY8;
+    context->time_base = AVRational{1, 25};
+    frame->format = AV_PIX_FMT_GRAY8;
+    frame->width = width;
+    frame->height = height;
+    if (avcodec_open2(context.get(), codec, nullptr) < 0 || av_frame_get_buffer(frame.get(), 0) < 0) {
+        throw OutputError("Cannot draw the report's thumbnails: the PNG encoder does not start");
+    }
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0],
+                    gray + static_cast<ptrdiff_t>(y) * width, static_cast<size_t>(width));
+    }
+    std::string file;
+    if (avcodec_send_frame(context.get(), frame.get()) < 0 || avcodec_send_frame(context.get(), nullptr) < 0) {
+        throw OutputError("Cannot draw the report's thumbnails: the PNG encoder refused a picture");
+    }
+    while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
+        file.append(reinterpret_cast<const char*>(packet->data), static_cast<size_t>(packet->size));
+        av_packet_unref(packet.get());
+    }
+    if (file.empty()) {
+        throw OutputError("Cannot draw the report's thumbnails: the PNG encoder gave nothing");
+    }
+    return file;
+}
+
 const DecoderModule kModule{kDecoderModuleAbi, sizeof(DecoderOptions), sizeof(SourceInfo), openSource,
-                            probeContainer};
+                            probeContainer, encodePng};
 
 }  // namespace
 }  // namespace nrvq

@@ -27,6 +27,12 @@ TEST(BlockLoss, OnlyOutlinesOnTheGridScore) {
     // Runs of twelve one way and eleven the other do not score.
     EXPECT_EQ(squareLoss(16, 11, 10), 0.0);
     EXPECT_EQ(squareLoss(16, 10, 11), 0.0);
+    // Where: the square in the right-hand region of two.
+    auto two = testing_support::makeImage8(512, 256, [](uint64_t r, uint64_t c) {
+        return r >= 16 && r < 48 && c >= 272 && c < 304 ? 255 : 0;
+    });
+    EXPECT_EQ(blockLossRegions(two.get()), (std::vector<int32_t>{0, 4}));
+    EXPECT_TRUE(blockLossRegions(testing_support::makeImage8(255, 300).get()).empty());
 }
 
 // Counts the runs of one line of strong ('x') and weak samples, laid along a

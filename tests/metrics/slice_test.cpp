@@ -10,6 +10,7 @@ using testing_support::makeImage8;
 TEST(Slice, FrameSizesAndRepetitionPatterns) {
     EXPECT_EQ(slice(makeImage8(300, 47).get()), -1.0);
     EXPECT_EQ(slice(makeImage8(16, 48).get()), -1.0);
+    EXPECT_EQ(sliceBand(makeImage8(300, 47).get()), -1);
     EXPECT_EQ(slice(makeImage8(64, 48, [](uint64_t, uint64_t) { return 9; }).get()), 1.0);
     // Rows constant and all different: no vertical match, value +infinity.
     EXPECT_EQ(slice(makeImage8(64, 48, [](uint64_t r, uint64_t) { return static_cast<int>(r); }).get()),
@@ -26,6 +27,7 @@ TEST(Slice, OneOverTheSmallestRatioOfTheUsedBands) {
         return r >= 48 ? static_cast<int>(r * 37 + c * 101) : r >= 32 && (c / 8) % 2 ? 9 : 0;
     });
     EXPECT_EQ(slice(frame.get()), 2.0);
+    EXPECT_EQ(sliceBand(frame.get()), 1);  // where: the band of ratio 0.5
     frame->data[47 * 32 + 3] = 9;  // row 47 is a lower partner of band 1
     EXPECT_EQ(slice(frame.get()), 512.0 / 255.0);
 }
