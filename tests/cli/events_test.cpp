@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/rules.h"
+#include "engine/rules.h"
 #include "testing.h"
 
 namespace {
@@ -26,7 +26,7 @@ TEST(Rules, TextsParseOrNameWhatIsWrong) {
         {"noise <= -1 for 12f:info", "noise <= -1 for 12f info"},
     };
     for (const auto& [text, expected] : good) {
-        const nrvq::EventRule r = nrvq::cli::parseRule(text);
+        const nrvq::EventRule r = nrvq::parseRule(text);
         EXPECT_EQ(r.text() + " " + std::string(nrvq::severityName(r.severity)), expected) << text;
     }
     const std::vector<std::pair<std::string, std::string>> bad = {
@@ -37,7 +37,7 @@ TEST(Rules, TextsParseOrNameWhatIsWrong) {
     };
     for (const auto& [text, message] : bad) {
         try {
-            nrvq::cli::parseRule(text);
+            nrvq::parseRule(text);
             ADD_FAILURE() << text;
         } catch (const std::invalid_argument& e) {
             const std::string what = e.what();
@@ -45,13 +45,13 @@ TEST(Rules, TextsParseOrNameWhatIsWrong) {
             EXPECT_NE(what.find(message), std::string::npos) << what;
         }
     }
-    EXPECT_THROW(nrvq::cli::parseFailOn("blur,nothing"), std::invalid_argument);
-    EXPECT_THROW(nrvq::cli::parseFailOn("fatal"), std::invalid_argument);
-    EXPECT_EQ(nrvq::cli::parseFailOn("any").columns.size(), nrvq::kIndicatorCount);
+    EXPECT_THROW(nrvq::parseFailOn("blur,nothing"), std::invalid_argument);
+    EXPECT_THROW(nrvq::parseFailOn("fatal"), std::invalid_argument);
+    EXPECT_EQ(nrvq::parseFailOn("any").columns.size(), nrvq::kIndicatorCount);
     // Warning rules fatal; info rules, the user's info rule among them, not.
     const std::set<nrvq::Column> info = {nrvq::kSpatialActivity, nrvq::kLetterbox, nrvq::kPillarbox,
                                          nrvq::kTemporalActivity, nrvq::kBlur};
-    for (const nrvq::EventRule& r : nrvq::cli::runRules({"blur > 9 : info"}, "", "warning")) {
+    for (const nrvq::EventRule& r : nrvq::runRules({"blur > 9 : info"}, "", "warning")) {
         EXPECT_EQ(r.severity == nrvq::Severity::Fatal, info.count(r.column) == 0) << r.text();
     }
 }
@@ -60,7 +60,7 @@ TEST(Rules, TomlFilesGiveRulesOrTheLineOfTheFault) {
     TempDir dir;
     writeFile(dir / "good.toml", "fail_on = [\"freezing\"]\nrules = [\"noise > 3 : info\"]\n"
                                  "[[rule]]\nindicator = \"blur\"\nop = \">=\"\nvalue = 7\nfor = \"3f\"\n");
-    const nrvq::cli::RulesFile file = nrvq::cli::readRulesFile((dir / "good.toml").string());
+    const nrvq::RulesFile file = nrvq::readRulesFile((dir / "good.toml").string());
     ASSERT_EQ(file.rules.size(), 2u);
     EXPECT_EQ(file.rules[0].text(), "blur >= 7 for 3f");  // tables first, then texts
     EXPECT_EQ(file.rules[1].text(), "noise > 3");
@@ -73,7 +73,7 @@ TEST(Rules, TomlFilesGiveRulesOrTheLineOfTheFault) {
              {"rules = [\n", "bad.toml:1: Error while parsing array"}}) {
         writeFile(dir / "bad.toml", text);
         try {
-            nrvq::cli::readRulesFile((dir / "bad.toml").string());
+            nrvq::readRulesFile((dir / "bad.toml").string());
             ADD_FAILURE() << text;
         } catch (const std::invalid_argument& e) {
             EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
