@@ -315,7 +315,9 @@ TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
 // (The sanitizers reserve more address space than the limit allows.)
 TEST(Run, ExhaustedMemoryStopsWithAMessage) {
     TempDir dir;
+    // One frame of that size, sparse: it takes no room on the disk.
     writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 1));
+    std::filesystem::resize_file(dir / "clip.yuv", 30000ull * 30000 * 3 / 2);
     const RunResult result = runTool(dir.path(), {"clip.yuv", "30000", "30000", "25", "1"}, "ulimit -v 400000;");
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.err, "Out of memory: the images for this frame size cannot be allocated\n");
