@@ -1,6 +1,6 @@
 #include "cli/options.h"
 
-#include "cli/rules.h"
+#include "engine/rules.h"
 #include "io/layout.h"
 #include "nrvq/nrvq.h"
 

@@ -52,7 +52,7 @@ struct Options {
     bool progress = false;
     std::string eventsPath;  // --events: the events as CSV
 
-    // Event rules (cli/rules.h): the defaults with --rules FILE and --rule
+    // Event rules (engine/rules.h): the defaults with --rules FILE and --rule
     // on top, --fail-on kinds fatal.
     std::vector<EventRule> rules;
 

@@ -13,12 +13,16 @@
 #include <vector>
 
 #include "engine/analyzer.h"
+#include "engine/events.h"
 #include "engine/frame.h"
 #include "engine/registry.h"
+#include "engine/rules.h"
 #include "io/input.h"
 #include "io/layout.h"
 #include "io/results.h"
 #include "kernels/dispatch.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
 #include "nrvq/nrvq.h"
 
 #ifndef NRVQ_VERSION_TEXT
@@ -121,6 +125,23 @@ void selectSimdLevel(const std::string& name) {
 
 std::span<const std::string_view, indicatorCount> indicatorKeys() { return keys(); }
 
+std::span<const IndicatorDescription, indicatorCount> indicatorDescriptions() {
+    static const auto table = [] {
+        std::array<IndicatorDescription, kIndicatorCount> rows{};
+        for (size_t c = 0; c < kIndicatorCount; ++c) {
+            const IndicatorInfo& info = kIndicators[c];
+            rows[c] = {info.key,
+                       info.kind == IndicatorKind::SingleFrame ? "single_frame"
+                       : info.kind == IndicatorKind::FramePair ? "frame_pair"
+                                                               : "ordered_state",
+                       info.type == ValueType::Flag ? "flag" : info.type == ValueType::Truncated ? "truncated" : "real",
+                       info.logField, info.measuredOnFirstFrame};
+        }
+        return rows;
+    }();
+    return table;
+}
+
 size_t indicatorIndex(std::string_view key) {
     const std::optional<Column> column = columnOf(key);
     if (!column) {
@@ -130,6 +151,14 @@ size_t indicatorIndex(std::string_view key) {
 }
 
 std::string_view version() { return NRVQ_VERSION_TEXT; }
+
+std::uint32_t selectIndicators(std::string_view only, std::string_view skip) {
+    return static_cast<std::uint32_t>(selectedColumns(std::string(only), std::string(skip)).to_ulong());
+}
+
+double blockinessMos(double blockiness) { return std::isfinite(blockiness) ? blockToMOS(blockiness) : blockiness; }
+
+double blurMos(double blur) { return std::isfinite(blur) ? blurToMOS(blur) : blur; }
 
 // ---- FrameResult ----------------------------------------------------------------
 
@@ -193,6 +222,8 @@ struct FileResults::Impl {
     std::string notes;
     Timings timings;
     double processSeconds = 0;
+    std::vector<EventResult> events;
+    bool fatal = false;
 };
 
 FileResults::FileResults() : impl_(std::make_unique<Impl>()) {}
@@ -237,6 +268,8 @@ std::vector<FlagSpan> FileResults::spans(std::string_view key) const {
 
 std::span<const double, indicatorCount> FileResults::indicatorSeconds() const { return impl_->timings.seconds; }
 double FileResults::processSeconds() const { return impl_->processSeconds; }
+const std::vector<EventResult>& FileResults::events() const { return impl_->events; }
+bool FileResults::fatal() const { return impl_->fatal; }
 
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     // The same checks as the command line's, so that the reader is never
@@ -257,6 +290,11 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     if (options.stream && *options.stream < 0) {
         throw std::invalid_argument("the stream index must not be negative");
     }
+    const ColumnSet columns(options.indicators & kAllColumns);
+    if (columns.none()) {
+        throw std::invalid_argument("no indicator is selected");
+    }
+    std::vector<EventRule> rules = runRules(options.rules, options.rulesFile, options.failOn, columns);
     selectSimdLevel(options.simd);
 
     InputRequest request;
@@ -294,9 +332,11 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     std::vector<FrameRecord>& records = results.impl_->records;
     ResultTable& table = results.impl_->table;
     table.begin(info);
-    const RunOutcome outcome = runAnalysis(*source, analysis, [&records, &table](const FrameRecord& record) {
+    EventTracker tracker(std::move(rules), info.fps);
+    const RunOutcome outcome = runAnalysis(*source, analysis, [&](const FrameRecord& record) {
         records.push_back(record);
         table.frame(record);
+        tracker.frame(record);
         return true;
     });
     if (outcome.end.status == ReadStatus::Error) {
@@ -312,6 +352,11 @@ FileResults analyzeFile(const std::string& path, const FileOptions& options) {
     results.impl_->notes = endOfInputNotes(*source);
     results.impl_->timings = outcome.timings;
     results.impl_->processSeconds = outcome.processSeconds;
+    for (const Event& e : tracker.events()) {
+        results.impl_->events.push_back({std::string(kIndicators[e.column].key), std::string(severityName(e.severity)),
+                                         e.first, e.last, e.start, e.end, e.peak, tracker.rules()[e.rule].text()});
+    }
+    results.impl_->fatal = tracker.fatalOpened();
     return results;
 }
 

@@ -99,7 +99,10 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
     const std::string& name = name_;
     if (options.frames) {
         info_.frameCount = std::max(*options.frames, 0);  // 0 or less examines none
-    } else if (stream_->seekable()) {
+    }
+    if (stream_->seekable()) {
+        // A file that holds no frame of this size is taken for a wrong size
+        // or layout, whatever count and start were asked for.
         const int64_t size = stream_->size();
         if (size < frameBytes) {
             std::string hint = sizeHint(size, options.width, options.height, layout_);
@@ -112,6 +115,9 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
                                      describeFrame(options.width, options.height, layout_)) +
                              hint);
         }
+    }
+    if (!options.frames && stream_->seekable()) {
+        const int64_t size = stream_->size();
         const int64_t frames = size / frameBytes - options.start;
         info_.frameCount = std::clamp<int64_t>(frames, 0, INT32_MAX);
         leftover_ = size % frameBytes;
@@ -128,6 +134,11 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
         if (stream_->error() != 0) {
             throw InputError("Error reading " + name + " before frame " + std::to_string(options.start) + ": " +
                              std::strerror(stream_->error()));
+        }
+        if (skipped < frameBytes) {
+            throw InputError(name + (skipped == 0 ? std::string(" is empty") :
+                                     " holds " + std::to_string(skipped) + " bytes, less than one frame of " +
+                                     describeFrame(options.width, options.height, layout_)));
         }
         if (skipped < offset) {
             endedBeforeStart_ = true;
@@ -175,7 +186,9 @@ ReadResult RawSource::next(uint8_t* luma) {
     if (got < frameBytes) {
         endOfInput(got);
         result.status = ReadStatus::End;
-        if (delivered_ == 0 && info_.frameCount < 0 && !endedBeforeStart_) {
+        // Input that ends before one whole frame (not after a start that it
+        // reached) is an error, with or without a count.
+        if (delivered_ == 0 && info_.startFrame == 0) {
             const int64_t total = stream_->position();
             result.status = ReadStatus::Error;
             result.message = name_ +

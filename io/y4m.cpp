@@ -341,7 +341,7 @@ ReadResult Y4mSource::next(uint8_t* luma) {
     if (header == Header::End || got < reader_->frameBytes()) {
         endOfInput(header == Header::End ? partial : partial + 1 + got);
         result.status = ReadStatus::End;
-        if (delivered_ == 0 && info_.frameCount < 0 && !endedBeforeStart_) {
+        if (delivered_ == 0 && info_.startFrame == 0) {
             result.status = ReadStatus::Error;
             result.message =
                 name_ + " holds no whole frame of " + describeFrame(info_.width, info_.height, *layout_);

@@ -35,6 +35,16 @@ std::span<const std::string_view, indicatorCount> indicatorKeys();
 // key that names no indicator.
 std::size_t indicatorIndex(std::string_view key);
 
+// What the indicator table says of each indicator.
+struct IndicatorDescription {
+    std::string_view key;
+    std::string_view kind;      // "single_frame", "frame_pair" (needs the previous frame) or "ordered_state"
+    std::string_view type;      // "real", "flag" (0 or 1) or "truncated" (the log prints it as an integer)
+    std::string_view logField;  // the results log's printf conversion
+    bool measuredOnFirstFrame;
+};
+std::span<const IndicatorDescription, indicatorCount> indicatorDescriptions();
+
 // How the frames are analysed. The values are the same for every choice.
 struct Options {
     // Threads for a whole file: 0 for one per online core, 1 for one thread
@@ -142,6 +152,38 @@ struct FileOptions {
     // process, as the command line's --simd; the values are the same at
     // every level.
     std::string simd = "best";
+    // Event rules on top of the default ones, as the command line takes
+    // them: rule texts as --rule ("blur > 12 for 1s : fatal"), a TOML file
+    // as --rules, and kinds made fatal as --fail-on ("freezing,blackout",
+    // "any", "warning"). Rules of indicators left out of indicators are
+    // refused; the default ones are dropped.
+    std::vector<std::string> rules{};
+    std::string rulesFile{};
+    std::string failOn{};
+};
+
+// The indicators of the command line's --only and --skip as the bits of
+// Options::indicators: keys separated by commas, either text empty for none
+// given; every indicator, or those of only, less those of skip. Throws
+// std::invalid_argument naming an unknown key or an empty selection.
+std::uint32_t selectIndicators(std::string_view only, std::string_view skip);
+
+// The two indicators' own mappings of their values to a mean opinion score
+// (higher is better); a value that is not finite is returned as it is.
+double blockinessMos(double blockiness);
+double blurMos(double blur);
+
+// A span of frames in which an indicator met a rule's condition for at
+// least the rule's duration: the command line's JSON events.
+struct EventResult {
+    std::string indicator;  // the indicator's key
+    std::string severity;   // "info", "warning" or "fatal"
+    std::int64_t first = 0;  // frame indices, both included
+    std::int64_t last = 0;
+    double start = 0;  // the first frame's time in seconds
+    double end = 0;    // the next frame's time (the last one's plus one frame period at the end)
+    double peak = 0;   // the worst value: highest for a rule on rising values, lowest otherwise
+    std::string rule;  // "blur > 9 for 0.5s"
 };
 
 // The frame rates the command line and the library take.
@@ -212,6 +254,11 @@ public:
     std::span<const double, indicatorCount> indicatorSeconds() const;
     double processSeconds() const;
 
+    // The events of the run's rules, in the order they opened, and whether
+    // one of them is fatal (the command line's exit status 3).
+    const std::vector<EventResult>& events() const;
+    bool fatal() const;
+
     class Iterator {
     public:
         Iterator(const FileResults* owner, std::size_t i) : owner_(owner), i_(i) {}
@@ -239,7 +286,7 @@ private:
 // standard input). Throws std::invalid_argument for options the command line
 // refuses (a size as for Analysis, a rate outside kMinFrameRate ...
 // kMaxFrameRate, a negative start, an unknown pixFmt or simd level, or one
-// this processor lacks), InputFailure when the input cannot be opened or a
+// this processor lacks, a bad rule or rules file, no indicator selected), InputFailure when the input cannot be opened or a
 // read fails, std::bad_alloc when the frame size does not fit in memory.
 FileResults analyzeFile(const std::string& path, const FileOptions& options = {});
 

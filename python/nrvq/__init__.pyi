@@ -1,6 +1,7 @@
 """No-reference video quality indicators measured on the luma plane."""
 
 import os
+from collections.abc import Iterable, Sequence
 from typing import Any
 
 import numpy as np
@@ -16,9 +17,11 @@ from ._nrvq import indicator_table as indicator_table
 from ._nrvq import parse_frame_rate as parse_frame_rate
 
 STATISTICS: tuple[str, ...]
+OPINION_KEYS: tuple[str, ...]
 
 class Result(dict[str, npt.NDArray[Any]]):
-    """Per-frame values of one video: "frame" (int64) and one float64 array per key."""
+    """Per-frame values of one video: "frame" (int64), "time" (seconds), one
+    float64 array per key, "blockiness_mos" and "blur_mos"."""
 
     path: str
     width: int
@@ -28,10 +31,19 @@ class Result(dict[str, npt.NDArray[Any]]):
     notes: str
     summary: dict[str, dict[str, float]]
     spans: dict[str, list[tuple[int, int]]]
+    events: list[dict[str, Any]]
+    """One dict per event: indicator, severity, first, last, start, end, peak, rule."""
+    fatal: bool
+    """Whether a fatal event opened."""
     times: dict[str, float]
+    """Processor seconds per indicator (not frame times: see seconds)."""
     process_seconds: float
     def __init__(self, columns: dict[str, npt.NDArray[Any]], info: dict[str, Any],
-                 summary: dict[str, dict[str, float]], spans: dict[str, list[tuple[int, int]]]) -> None: ...
+                 summary: dict[str, dict[str, float]], spans: dict[str, list[tuple[int, int]]],
+                 events: Iterable[dict[str, Any]] = ()) -> None: ...
+    @property
+    def seconds(self) -> npt.NDArray[np.float64]:
+        """Each frame's time in seconds (result["time"])."""
     @property
     def frames(self) -> int:
         """How many frames were analysed."""
@@ -52,5 +64,10 @@ def analyze(
     pix_fmt: str | None = None,
     stream: int | None = None,
     simd: str | None = None,
+    only: Sequence[str] | str | None = None,
+    skip: Sequence[str] | str | None = None,
+    rules: Sequence[str] | None = None,
+    rules_file: str | os.PathLike[str] | None = None,
+    fail_on: Sequence[str] | str | None = None,
 ) -> Result:
     """Analyses every frame of the input at path, opened as the command line opens it."""

@@ -49,5 +49,10 @@ def analyze_file(
     pix_fmt: str | None = None,
     stream: int | None = None,
     simd: str | None = None,
+    only: str = "",
+    skip: str = "",
+    rules: list[str] = [],
+    rules_file: str | None = None,
+    fail_on: str | None = None,
 ) -> dict[str, Any]:
     """The raw form of nrvq.analyze."""

@@ -20,14 +20,16 @@ import nrvq
 __all__ = ["COLUMNS", "analyze_many", "analyze_one"]
 
 # The columns of a summary row, in order.
-COLUMNS = ("path", "status", "error", "frames", "width", "height", "fps", "notes") + tuple(
+COLUMNS = ("path", "status", "error", "frames", "width", "height", "fps", "notes", "events", "fatal") + tuple(
     f"{key}_{stat}" for key in nrvq.KEYS for stat in nrvq.STATISTICS)
 
 
 def _failed_row(path, error):
     """The row of a video that could not be analysed: its path, status
-    "error", the error's type and message, NaN for every value."""
+    "error", the error's type and message, NaN for every value (fatal is
+    None: not known)."""
     row = dict.fromkeys(COLUMNS, math.nan)
+    row["fatal"] = None
     row.update(path=path, status="error", error=f"{type(error).__name__}: {error}", notes="")
     return row
 
@@ -36,7 +38,8 @@ def analyze_one(path, frames=False, frame_count=None, **options):
     """Analyses one video (nrvq.analyze's options, its frame limit named
     frame_count; threads defaults to 1) and returns its summary row: path,
     status ("ok"), error (""), frames analysed, width, height, fps, notes,
-    and per indicator the pooled statistics of Result.summary as
+    events (how many events opened) and fatal (whether one was fatal: the
+    command line's exit status 3), and per indicator the pooled statistics of Result.summary as
     "<key>_<statistic>" (count, left_out, mean, min, max, p5, p50, p95,
     stddev). With frames=True, returns (row, per-frame DataFrame).
 
@@ -62,6 +65,8 @@ def analyze_one(path, frames=False, frame_count=None, **options):
         "height": result.height,
         "fps": result.fps,
         "notes": result.notes,
+        "events": len(result.events),
+        "fatal": result.fatal,
     }
     row.update(result.summary_row())
     if frames:
@@ -105,7 +110,8 @@ def analyze_many(paths, client=None, frames=False, frame_count=None, retries=2, 
 
     options are nrvq.analyze's: width, height, fps, start, frame_count
     (nrvq.analyze's frames: how many frames to examine), threads (1 per task
-    unless given), reference, pix_fmt, stream and simd."""
+    unless given), reference, pix_fmt, stream, simd, only, skip, rules,
+    rules_file and fail_on."""
     import dask
     import pandas
 

@@ -14,7 +14,6 @@
 #include <variant>
 #include <vector>
 
-#include "engine/registry.h"
 #include "nrvq/nrvq.h"
 
 namespace py = pybind11;
@@ -129,12 +128,15 @@ double frameRate(const Rate& rate) {
     return *parsed;
 }
 
-// A whole file: "frame" (int64) and every key (float64, NaN where not
-// measured) as arrays, with what the input said about itself.
+// A whole file: "frame" (int64), "time" (seconds) and every key (float64,
+// NaN where not measured), then the opinion scores, as arrays, with what the
+// input said about itself and the events.
 py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std::optional<int32_t> height,
                      std::optional<Rate> fps, int32_t start, std::optional<int32_t> frames,
                      std::optional<unsigned> threads, bool reference, std::optional<std::string> pixFmt,
-                     std::optional<int32_t> stream, std::optional<std::string> simd) {
+                     std::optional<int32_t> stream, std::optional<std::string> simd, const std::string& only,
+                     const std::string& skip, std::vector<std::string> rules, std::optional<std::string> rulesFile,
+                     std::optional<std::string> failOn) {
     nrvq::FileOptions options;
     options.width = width;
     options.height = height;
@@ -148,6 +150,10 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     options.pixFmt = pixFmt.value_or("");
     options.stream = stream;
     options.simd = simd.value_or("best");
+    options.indicators = nrvq::selectIndicators(only, skip);
+    options.rules = std::move(rules);
+    options.rulesFile = rulesFile.value_or("");
+    options.failOn = failOn.value_or("");
     nrvq::FileResults results;
     {
         const py::gil_scoped_release unlocked;
@@ -155,21 +161,44 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     }
     const auto n = static_cast<py::ssize_t>(results.size());
     py::array_t<int64_t> index(n);
+    py::array_t<double> time(n);
     auto indexView = index.mutable_unchecked<1>();
+    auto timeView = time.mutable_unchecked<1>();
     for (py::ssize_t i = 0; i < n; ++i) {
         indexView(i) = results[static_cast<size_t>(i)].index();
+        timeView(i) = results[static_cast<size_t>(i)].seconds();
     }
     py::dict columns;
     columns["frame"] = index;
+    columns["time"] = time;
     const auto keys = nrvq::indicatorKeys();
-    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
-        py::array_t<double> column(n);
-        auto view = column.mutable_unchecked<1>();
+    const auto column = [&results, n](size_t c, double (*map)(double)) {
+        py::array_t<double> values(n);
+        auto view = values.mutable_unchecked<1>();
         for (py::ssize_t i = 0; i < n; ++i) {
             const nrvq::FrameResult r = results[static_cast<size_t>(i)];
-            view(i) = r.measured(c) ? r[c] : kNaN;
+            view(i) = map(r.measured(c) ? r[c] : kNaN);
         }
-        columns[py::str(keys[c].data(), keys[c].size())] = column;
+        return values;
+    };
+    const auto same = [](double v) { return v; };
+    for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
+        columns[py::str(keys[c].data(), keys[c].size())] = column(c, same);
+    }
+    columns["blockiness_mos"] = column(nrvq::indicatorIndex("blockiness"), &nrvq::blockinessMos);
+    columns["blur_mos"] = column(nrvq::indicatorIndex("blur"), &nrvq::blurMos);
+    py::list events;
+    for (const nrvq::EventResult& e : results.events()) {
+        py::dict event;
+        event["indicator"] = e.indicator;
+        event["severity"] = e.severity;
+        event["first"] = e.first;
+        event["last"] = e.last;
+        event["start"] = e.start;
+        event["end"] = e.end;
+        event["peak"] = e.peak;
+        event["rule"] = e.rule;
+        events.append(event);
     }
     py::dict info;
     info["path"] = path;
@@ -203,7 +232,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
         stats["stddev"] = st.stddev;
         const py::str key(keys[c].data(), keys[c].size());
         summary[key] = stats;
-        if (nrvq::kIndicators[c].type == nrvq::ValueType::Flag) {
+        if (nrvq::indicatorDescriptions()[c].type == "flag") {
             py::list list;
             for (const nrvq::FlagSpan& span : results.spans(keys[c])) {
                 list.append(py::make_tuple(span.first, span.last));
@@ -211,46 +240,24 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
             spans[key] = list;
         }
     }
+    info["fatal"] = results.fatal();
     py::dict out;
     out["columns"] = columns;
+    out["events"] = events;
     out["summary"] = summary;
     out["spans"] = spans;
     out["info"] = info;
     return out;
 }
 
-const char* typeName(nrvq::ValueType type) {
-    switch (type) {
-        case nrvq::ValueType::Real:
-            return "real";
-        case nrvq::ValueType::Flag:
-            return "flag";
-        case nrvq::ValueType::Truncated:
-            return "truncated";
-    }
-    return "real";
-}
-
-const char* kindName(nrvq::IndicatorKind kind) {
-    switch (kind) {
-        case nrvq::IndicatorKind::SingleFrame:
-            return "single_frame";
-        case nrvq::IndicatorKind::FramePair:
-            return "frame_pair";
-        case nrvq::IndicatorKind::OrderedState:
-            return "ordered_state";
-    }
-    return "single_frame";
-}
-
 // The indicator table: key, kind, value type and the log's printf field.
 py::list indicatorTable() {
     py::list rows;
-    for (const nrvq::IndicatorInfo& info : nrvq::kIndicators) {
+    for (const nrvq::IndicatorDescription& info : nrvq::indicatorDescriptions()) {
         py::dict row;
         row["key"] = std::string(info.key);
-        row["kind"] = kindName(info.kind);
-        row["type"] = typeName(info.type);
+        row["kind"] = std::string(info.kind);
+        row["type"] = std::string(info.type);
         row["log_field"] = std::string(info.logField);
         row["measured_on_first_frame"] = info.measuredOnFirstFrame;
         rows.append(row);
@@ -310,5 +317,8 @@ PYBIND11_MODULE(_nrvq, m) {
           py::arg("height") = py::none(), py::arg("fps") = py::none(), py::arg("start") = 0,
           py::arg("frames") = py::none(), py::arg("threads") = py::none(), py::arg("reference") = false,
           py::arg("pix_fmt") = py::none(), py::arg("stream") = py::none(), py::arg("simd") = py::none(),
-          "The raw form of nrvq.analyze: a dict of columns, summary, spans and info.");
+          py::arg("only") = "", py::arg("skip") = "", py::arg("rules") = std::vector<std::string>{},
+          py::arg("rules_file") = py::none(), py::arg("fail_on") = py::none(),
+          "The raw form of nrvq.analyze: a dict of columns, summary, spans, events and info (only and skip "
+          "as comma-separated keys).");
 }

@@ -29,12 +29,14 @@ def test_analyze_many_on_a_local_cluster(clips, workdir, tmp_path):
     failing = {str(tmp_path / "missing.yuv"): "InputError: .*missing.yuv", str(tmp_path): "InputError: .*folder|.*directory"}
     with local_cluster() as cluster, distributed.Client(cluster) as client:
         summary, tables = nrvq_dask.analyze_many(paths + list(failing), client=client, frames=True, width=96,
-                                                 height=64, start=2, frame_count=10)
-        again = nrvq_dask.analyze_many(paths[:1], client=client, width=96, height=64, start=2, frame_count=10)
+                                                 height=64, start=2, frame_count=10, fail_on="any")
+        again = nrvq_dask.analyze_many(paths[:1], client=client, width=96, height=64, start=2, frame_count=10,
+                                       fail_on="any")
     assert list(summary.index) == paths + list(failing) and list(tables) == list(summary.index)
     for path, pattern in failing.items():
         row = summary.loc[path]
         assert row["status"] == "error" and tables[path] is None and math.isnan(row["blur_mean"])
+        assert row["fatal"] is None
         assert re.match(pattern, row["error"]), row["error"]
     for n, path in enumerate(paths):
         rows = run_tool(path, 96, 64, 25, 10, 2, workdir=workdir / str(n))
@@ -44,6 +46,8 @@ def test_analyze_many_on_a_local_cluster(clips, workdir, tmp_path):
         row = summary.loc[path]
         assert (row["status"], row["error"], row["frames"], row["width"], row["height"], row["fps"]) == (
             "ok", "", 10, 96, 64, 25.0)
+        direct = nrvq.analyze(path, 96, 64, start=2, frames=10, fail_on="any")
+        assert (row["events"], row["fatal"]) == (len(direct.events), direct.fatal)
         for key in nrvq.KEYS:
             measured = table[key].dropna().to_numpy()
             assert (row[key + "_count"], row[key + "_left_out"]) == (measured.size, 10 - measured.size)

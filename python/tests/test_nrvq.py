@@ -3,6 +3,7 @@ layout against whole files, and bad input."""
 
 import json
 import math
+import os
 import shutil
 import subprocess
 import threading
@@ -31,20 +32,53 @@ def test_analyze_equals_the_command_line_log(clips, workdir, spec, width, height
     for threads in (1, None):
         result = nrvq.analyze(clip, width=width, height=height, start=start, frames=count, threads=threads)
         assert (result.width, result.height, result.fps, result.start) == (width, height, 25.0, start)
-        assert list(result) == ["frame", *nrvq.KEYS]
+        assert list(result) == ["frame", "time", *nrvq.KEYS, *nrvq.OPINION_KEYS]
         assert result["frame"].dtype == np.int64 and result["blur"].dtype == np.float64
         expect_log_values(rows, result)
-        # The pooled statistics and flag spans are the command line's own.
-        for key in nrvq.KEYS:
-            for stat, value in document["summary"][key].items():
-                assert result.summary[key][stat] == (math.nan if value is None else value) or (
-                    value is None and math.isnan(result.summary[key][stat])), f"{key} {stat}"
-        spans = {k: [(e["first"], e["last"]) for e in document["events"] if e["indicator"] == k]
-                 for k in ("blackout", "freezing")}
-        assert result.spans == spans
+        expect_json(document, result)
+        # The flag spans are the runs of the flags.
+        assert result.spans["blackout"] == [(e["first"], e["last"]) for e in document["events"]
+                                            if e["indicator"] == "blackout"]
     table = result.to_pandas()
-    assert list(table.columns) == list(nrvq.KEYS) and table.index.name == "frame"
+    assert list(table.columns) == ["time", *nrvq.KEYS, *nrvq.OPINION_KEYS] and table.index.name == "frame"
     assert table.index[0] == start and len(table) == len(rows)
+
+
+def same(a, b):
+    """Equal, where the JSON output's null is NaN."""
+    return a == b or (b is None and math.isnan(a))
+
+
+def expect_json(document, result):
+    """The result holds the JSON output's statistics, frame times, opinion
+    scores and events, and its verdict."""
+    for key, stats in document["summary"].items():
+        for stat, value in stats.items():
+            assert same(result.summary[key][stat], value), f"{key} {stat}"
+    for i, frame in enumerate(document["frames"]):
+        for key in ("time", *nrvq.OPINION_KEYS):
+            assert same(result[key][i], frame.get(key)), f"frame {i} {key}"
+    assert np.array_equal(result.seconds, result["time"])
+    assert len(result.events) == len(document["events"])
+    for got, want in zip(result.events, document["events"]):
+        assert got.keys() == want.keys() and all(same(got[k], want[k]) for k in want), (got, want)
+    assert result.fatal == any(e["severity"] == "fatal" for e in document["events"])
+
+
+def test_selection_and_rules_as_on_the_command_line(clips, workdir, tmp_path):
+    clip = clips("demo")
+    rules = tmp_path / "qc.toml"
+    rules.write_text('rules = ["noise > 4 for 3f : info"]\n')
+    args = [clip, 512, 288, "--frames", 120, "--no-log", "--quiet", "--json", "run.json", "--only", "blur,noise",
+            "--rule", "blur > 8 for 0.2s", "--rules", rules, "--fail-on", "blur"]
+    status = subprocess.run([os.environ["NRVQ_BINARY"], *map(str, args)], cwd=workdir).returncode
+    assert status == 3
+    result = nrvq.analyze(clip, 512, 288, frames=120, only=["blur", "noise"], rules=["blur > 8 for 0.2s"],
+                          rules_file=rules, fail_on=["blur"])
+    expect_json(json.loads((workdir / "run.json").read_text()), result)
+    assert result.fatal and {e["indicator"] for e in result.events} == {"blur", "noise"}
+    assert np.isnan(result["blockiness"]).all() and np.isnan(result["blockiness_mos"]).all()
+    assert not nrvq.analyze(clip, 512, 288, frames=120, skip="blur,noise", fail_on="blur,noise").fatal
 
 
 def layouts(plane):
@@ -126,26 +160,27 @@ def test_bad_input_raises_clear_errors(clips, tmp_path):
     readonly.flags.writeable = False
     assert analyzer.push(readonly)["frame"] == 0
 
-    for args in [(0, 8), (16, -1)]:
-        with pytest.raises(ValueError, match="frame size"):
+    for args, words in [((0, 8), "frame size"), ((16, -1), "frame size"), ((46341, 46341), "frame size"),
+                        ((16, 8, 0), "frame rate")]:
+        with pytest.raises(ValueError, match=words):
             nrvq.Analyzer(*args)
-    with pytest.raises(ValueError, match="frame rate"):
-        nrvq.Analyzer(16, 8, fps=0)
     with pytest.raises(nrvq.InputError, match="missing.yuv"):
         nrvq.analyze(tmp_path / "missing.yuv", width=16, height=8)
     assert issubclass(nrvq.InputError, OSError)
     clip = clips(16, 8, 2)
-    with pytest.raises(ValueError, match="frame size"):
-        nrvq.analyze(clip, width=0, height=8)
-    with pytest.raises(ValueError, match="frame size"):
-        nrvq.Analyzer(46341, 46341)
     short = nrvq.analyze(clip, width=16, height=8, frames=5)
     assert short.frames == 2 and "not in the file" in short.notes
-    for options, words in [(dict(fps="30000/0"), "frame rate"), (dict(fps="1/2/3"), "frame rate"),
-                           (dict(fps="fast"), "frame rate"), (dict(pix_fmt="rgb24"), "pixel format"),
-                           (dict(simd="neon"), "instruction set")]:
-        with pytest.raises(ValueError, match=words):
-            nrvq.analyze(clip, width=16, height=8, **options)
+    for options, words in [(dict(width=0), "frame size"), (dict(fps="30000/0"), "frame rate"),
+                           (dict(fps="1/2/3"), "frame rate"),
+                           (dict(fps="fast"), "frame rate"), (dict(fps=0), "frame rate"),
+                           (dict(pix_fmt="rgb24"), "pixel format"), (dict(simd="neon"), "instruction set"),
+                           (dict(only=["nope"]), "unknown indicator"), (dict(only=[]), "empty"),
+                           (dict(skip=nrvq.KEYS), "no indicator"), (dict(rules=["blur >> 1"]), "comparison"),
+                           (dict(rules=["noise > 1"], only=["blur"]), "not computed"),
+                           (dict(fail_on="fatal"), "fail-on"), (dict(rules="blur > 1"), "list of rule"),
+                           (dict(only=[3]), "list of indicator keys")]:
+        with pytest.raises((ValueError, TypeError), match=words):
+            nrvq.analyze(clip, **{"width": 16, "height": 8, **options})
 
 
 def ten_bit(clip, tmp_path):

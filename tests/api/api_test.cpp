@@ -106,9 +106,32 @@ TEST(Api, BadRequestsThrow) {
     for (const nrvq::FileOptions& bad :
          {nrvq::FileOptions{.width = 0, .height = 8}, nrvq::FileOptions{.width = 8, .height = 8, .fps = -1.0},
           nrvq::FileOptions{.width = 8, .height = 8, .start = -2},
-          nrvq::FileOptions{.width = 46341, .height = 46341}, nrvq::FileOptions{.width = 0}}) {
+          nrvq::FileOptions{.width = 46341, .height = 46341}, nrvq::FileOptions{.width = 0},
+          nrvq::FileOptions{.width = 8, .height = 8, .indicators = 0},
+          nrvq::FileOptions{.width = 8, .height = 8, .rules = {"blur >> 1"}},
+          nrvq::FileOptions{.width = 8, .height = 8, .indicators = 1, .rules = {"blur > 1"}},
+          nrvq::FileOptions{.width = 8, .height = 8, .rulesFile = missing},
+          nrvq::FileOptions{.width = 8, .height = 8, .failOn = "blur,nope"}}) {
         EXPECT_THROW(nrvq::analyzeFile(clip, bad), std::invalid_argument);
     }
+    for (const auto& [only, skip] : {std::pair{"nope", ""}, std::pair{"", "blur,nope"}, std::pair{"blur", "blur"}}) {
+        EXPECT_THROW(nrvq::selectIndicators(only, skip), std::invalid_argument) << only << " / " << skip;
+    }
+    // Rules, a selection and a fatal verdict, as on the command line.
+    EXPECT_EQ(nrvq::selectIndicators("blur,noise", "noise"), 1u << nrvq::kBlur);
+    const nrvq::FileResults judged = nrvq::analyzeFile(
+        clip, {.width = 8, .height = 8, .indicators = nrvq::selectIndicators("blur", ""), .rules = {"blur >= 0"},
+               .failOn = "blur"});
+    ASSERT_EQ(judged.events().size(), 1u);
+    EXPECT_EQ(judged.events()[0].indicator, "blur");
+    EXPECT_EQ(judged.events()[0].severity, "fatal");
+    EXPECT_EQ(judged.events()[0].rule, "blur >= 0");
+    EXPECT_EQ(judged.events()[0].end, 1 / 25.0);
+    EXPECT_TRUE(judged.fatal());
+    EXPECT_FALSE(judged[0].measured("noise"));
+    EXPECT_NEAR(nrvq::blurMos(0), 4.96, 0.005);
+    EXPECT_NEAR(nrvq::blockinessMos(1), 3.74, 0.005);
+    EXPECT_TRUE(std::isnan(nrvq::blockinessMos(NAN)));
     // Frames the file lacks are not analysed, and the reader says so.
     for (const int32_t frames : {3, INT32_MAX}) {
         const nrvq::FileResults results = nrvq::analyzeFile(clip, {.width = 8, .height = 8, .frames = frames});

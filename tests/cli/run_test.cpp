@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -242,6 +244,36 @@ TEST(CommandLine, RejectedArgumentsPrintUsageOnStandardErrorAndTouchNothing) {
     }
 }
 
+// The manual page, the bash completion and the README name every option and
+// exit status that --help gives, so that none of them falls behind.
+TEST(CommandLine, TheManualCompletionAndReadmeHoldEveryOptionAndStatusOfTheHelp) {
+    const TempDir dir;
+    const std::string help = runTool(dir.path(), {"--help"}).out;
+    const std::filesystem::path source = std::filesystem::path(NRVQ_OUTPUT_SCHEMA).parent_path().parent_path();
+    const std::string manual = readFile(source / "docs/nrvq.1");
+    const std::string readme = readFile(source / "README.md");
+    std::set<std::string> completion;
+    const std::string script = readFile(source / "scripts/nrvq.bash-completion");
+    const std::regex word("--[a-z0-9-]+");
+    for (auto w = std::sregex_iterator(script.begin(), script.end(), word); w != std::sregex_iterator(); ++w) {
+        completion.insert(w->str());
+    }
+    const std::regex option(R"(^ +(?:-h,)?(--[a-z0-9-]+))", std::regex::multiline);
+    size_t options = 0;
+    for (auto m = std::sregex_iterator(help.begin(), help.end(), option); m != std::sregex_iterator(); ++m, ++options) {
+        const std::string name = (*m)[1];
+        EXPECT_NE(manual.find(std::regex_replace(name, std::regex("-"), "\\-")), std::string::npos) << name;
+        EXPECT_TRUE(completion.count(name)) << name;
+        EXPECT_NE(readme.find("`" + name), std::string::npos) << name;
+    }
+    EXPECT_GE(options, 20u);
+    const std::string statusLine = help.substr(help.find("Exit status:"));
+    const std::regex number(R"(\b\d+\b)");
+    for (auto n = std::sregex_iterator(statusLine.begin(), statusLine.end(), number); n != std::sregex_iterator(); ++n) {
+        EXPECT_TRUE(std::regex_search(manual, std::regex("\n\\.BR? (.* )?" + n->str() + "\\b"))) << n->str();
+    }
+}
+
 TEST(Run, SelectedFramesRowsLogAndReport) {
     TempDir dir;
     const std::vector<Plane> frames = textureFrames(32, 16, 14, 3, 2, 7);
@@ -315,7 +347,9 @@ TEST(Run, TinyAndOddFrameSizesRunToTheEnd) {
 // (The sanitizers reserve more address space than the limit allows.)
 TEST(Run, ExhaustedMemoryStopsWithAMessage) {
     TempDir dir;
+    // One frame of that size, sparse: it takes no room on the disk.
     writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 1));
+    std::filesystem::resize_file(dir / "clip.yuv", 30000ull * 30000 * 3 / 2);
     const RunResult result = runTool(dir.path(), {"clip.yuv", "30000", "30000", "25", "1"}, "ulimit -v 400000;");
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.err, "Out of memory: the images for this frame size cannot be allocated\n");

@@ -1,4 +1,4 @@
-#include "cli/rules.h"
+#include "engine/rules.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 
 #include <toml++/toml.h>
 
-namespace nrvq::cli {
+namespace nrvq {
 
 namespace {
 
@@ -310,4 +310,4 @@ std::string defaultRulesHelp() {
     return text;
 }
 
-}  // namespace nrvq::cli
+}  // namespace nrvq

@@ -1,5 +1,7 @@
-// Event rules of the command line: --rule 'INDICATOR OP VALUE [for DURATION]
-// [: SEVERITY]', --rules FILE (TOML) and --fail-on KIND[,KIND...]|any.
+// Event rules as the user gives them (the command line's --rule, --rules and
+// --fail-on, the library's FileOptions): rule texts 'INDICATOR OP VALUE [for
+// DURATION] [: SEVERITY]', TOML rules files, lists of kinds made fatal, and
+// the selection of indicators by key.
 #pragma once
 
 #include <string>
@@ -7,7 +9,7 @@
 
 #include "engine/events.h"
 
-namespace nrvq::cli {
+namespace nrvq {
 
 // One rule; throws std::invalid_argument with a message naming what is
 // wrong. OP is < <= > >=, DURATION a number with s, ms or f (frames),
@@ -50,4 +52,4 @@ ColumnSet selectedColumns(const std::string& only, const std::string& skip);
 // means.
 std::string defaultRulesHelp();
 
-}  // namespace nrvq::cli
+}  // namespace nrvq
