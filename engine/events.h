@@ -84,6 +84,9 @@ public:
     // Every event so far, in the order they opened; those still open close
     // at the last frame seen.
     std::vector<Event> events() const;
+    // The events so far as they stand: an open one's last frame is the last
+    // frame seen, and its end that frame's end.
+    const std::vector<Event>& current() const { return events_; }
     const std::vector<EventRule>& rules() const { return rules_; }
     // Whether an event of a fatal rule has opened.
     bool fatalOpened() const { return fatal_; }

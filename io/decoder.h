@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/source.h"
 
@@ -25,6 +28,12 @@ struct DecoderOptions {
     // Streams of larger frames are refused, before the libraries allocate
     // pictures for them while probing.
     int64_t maxSamples = kMaxDecodedSamples;
+    // Options of the demuxer and the protocol (network inputs), as KEY=VALUE
+    // pairs; one that none of them takes is an error.
+    std::vector<std::pair<std::string, std::string>> inputOptions;
+    // Asked again and again while a read or an opening waits; true ends it
+    // (the read then fails). Set for network inputs, which can wait forever.
+    std::function<bool()> interrupted;
 };
 
 

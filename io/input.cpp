@@ -7,6 +7,7 @@
 #include "io/byte_stream.h"
 #include "io/decoder.h"
 #include "io/layout.h"
+#include "io/live_source.h"
 #include "io/raw_source.h"
 #include "io/y4m.h"
 
@@ -88,6 +89,33 @@ std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, c
     const SourceInfo& info = source->info();
     if ((request.width && *request.width != info.width) || (request.height && *request.height != info.height)) {
         throw InputError("The frames of " + path + " are " + std::to_string(info.width) + " x " +
+                         std::to_string(info.height) + ", not the " + std::to_string(request.width.value_or(0)) +
+                         " x " + std::to_string(request.height.value_or(0)) + " given");
+    }
+    return source;
+}
+
+std::unique_ptr<FrameSource> openLive(const InputRequest& request) {
+    if (!request.pixFmt.empty()) {
+        throw InputError("--pix-fmt applies to raw video, and " + request.path + " is decoded");
+    }
+    if (request.start != 0) {
+        throw InputError("--start applies to files, and " + request.path + " is a live stream");
+    }
+    LiveOptions options;
+    options.stream = request.stream.value_or(-1);
+    options.inputOptions = request.inputOptions;
+    options.once = request.once;
+    options.frames = request.frames ? std::max<int32_t>(*request.frames, 0) : -1;
+    std::unique_ptr<LiveSource> source;
+    try {
+        source = std::make_unique<LiveSource>(request.path, options);
+    } catch (const SourceError& e) {
+        throw InputError(e.what());
+    }
+    const SourceInfo& info = source->info();
+    if ((request.width && *request.width != info.width) || (request.height && *request.height != info.height)) {
+        throw InputError("The frames of " + request.path + " are " + std::to_string(info.width) + " x " +
                          std::to_string(info.height) + ", not the " + std::to_string(request.width.value_or(0)) +
                          " x " + std::to_string(request.height.value_or(0)) + " given");
     }
@@ -190,6 +218,12 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
     if (!request.pixFmt.empty() && (layout = findLayout(request.pixFmt)) == nullptr) {
         throw InputError("Invalid --pix-fmt \"" + request.pixFmt + "\": expected one of " + layoutNames());
     }
+    if (isNetworkInput(request.path)) {
+        return openLive(request);
+    }
+    if (!request.inputOptions.empty()) {
+        throw InputError("--input-option applies to network inputs, and " + request.path + " is not one");
+    }
     auto stream = std::make_unique<ByteStream>(request.path);
     const InputFormat format = detectInputFormat(stream->peek(1024));
     if (format == InputFormat::Y4m) {
@@ -267,6 +301,17 @@ std::string endOfInputNotes(const FrameSource& source) {
     }
     if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
         return notesAtEnd(*y4m, name, y4m->seekable());
+    }
+    if (const auto* live = dynamic_cast<const LiveSource*>(&source)) {
+        std::string notes;
+        if (live->droppedFrames() > 0) {
+            notes += "Warning: " + std::to_string(live->droppedFrames()) +
+                     " frames arrived while the analysis was behind and were dropped\n";
+        }
+        if (live->reconnects() > 0) {
+            notes += "Note: " + name + " was opened again " + std::to_string(live->reconnects()) + " times\n";
+        }
+        return notes;
     }
     const auto* decoded = dynamic_cast<const DecoderSource*>(&source);
     if (decoded == nullptr) {
