@@ -404,10 +404,11 @@ std::unique_ptr<DecoderSource> openDecoderSource(const std::string& path, const 
     const std::unique_ptr<AVDictionary*, void (*)(AVDictionary**)> dictionaryOwner(&dictionary, av_dict_free);
     // On failure the context is freed by the call.
     int rc = avformat_open_input(&opened, path.c_str(), nullptr, &dictionary);
+    if (rc == AVERROR_PROTOCOL_NOT_FOUND) throw LastingSourceError("cannot open " + path + ": " + errorText(rc));
     if (rc < 0) throw SourceError("cannot open " + path + ": " + errorText(rc));
     state->format.reset(opened);
     if (const AVDictionaryEntry* unused = av_dict_get(dictionary, "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
-        throw SourceError(std::string("--input-option ") + unused->key + ": no option of that name for " + path);
+        throw LastingSourceError(std::string("--input-option ") + unused->key + ": no option of that name for " + path);
     }
     AVFormatContext* format = opened;
     // The probe decodes a few frames of every stream; frames larger than

@@ -19,6 +19,12 @@ namespace nrvq {
 inline constexpr int32_t kMaxDecodedSide = 32768;
 inline constexpr int64_t kMaxDecodedSamples = int64_t{1} << 28;
 
+// An opening that fails however often it is tried: an input option that no
+// demuxer or protocol takes, a protocol the libraries do not have.
+class LastingSourceError : public SourceError {
+    using SourceError::SourceError;
+};
+
 struct DecoderOptions {
     int stream = -1;          // index of the video stream; -1: the first one
     double fps = 0;           // frame rate to report; <= 0: the stream's own

@@ -1,6 +1,7 @@
 #include "io/input.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -107,6 +108,9 @@ std::unique_ptr<FrameSource> openLive(const InputRequest& request) {
     options.inputOptions = request.inputOptions;
     options.once = request.once;
     options.frames = request.frames ? std::max<int32_t>(*request.frames, 0) : -1;
+    options.waiting = [](const std::string& reason) {
+        std::fprintf(stderr, "Waiting for the stream (%s); trying again until it opens\n", reason.c_str());
+    };
     std::unique_ptr<LiveSource> source;
     try {
         source = std::make_unique<LiveSource>(request.path, options);

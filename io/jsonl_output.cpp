@@ -131,6 +131,7 @@ void JsonlOutput::finish(const RunSummary&) {
     open_.clear();
     const std::lock_guard lock(mutex_);
     emit();
+    closed_ = true;
     if (!failed_) {
         file_.close();
     }
@@ -148,7 +149,7 @@ void JsonlOutput::signalChange(const SignalChange& change) {
     }
     text += "}\n";
     const std::lock_guard lock(mutex_);
-    if (failed_) {
+    if (failed_ || closed_) {
         return;
     }
     try {

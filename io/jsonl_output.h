@@ -45,6 +45,7 @@ private:
     double windowStart_ = 0;
     bool started_ = false;
     bool failed_ = false;
+    bool closed_ = false;  // finished: a late signal line is not written
 };
 
 }  // namespace nrvq

@@ -95,7 +95,17 @@ struct LiveSource::State {
         };
         timedOut.store(false);
         allow(options.openSeconds);
-        auto source = openDecoderSource(url, d);
+        std::unique_ptr<DecoderSource> source;
+        try {
+            source = openDecoderSource(url, d);
+        } catch (const LastingSourceError&) {
+            throw;
+        } catch (const SourceError&) {
+            if (!timedOut.load()) throw;
+            char text[64];
+            std::snprintf(text, sizeof text, "nothing came within %.3g s", options.openSeconds);
+            throw SourceError(text);
+        }
         allow(options.stallSeconds);
         return source;
     }
@@ -209,12 +219,17 @@ LiveSource::LiveSource(const std::string& url, LiveOptions options) : state_(std
     s.url = url;
     s.options = std::move(options);
     double backoff = kFirstBackoff;
+    std::string reason;
     for (;;) {
         try {
             s.decoder = s.open();
             break;
-        } catch (const SourceError&) {
+        } catch (const LastingSourceError&) {
+            throw;
+        } catch (const SourceError& e) {
             if (s.options.once || s.stopping()) throw;
+            if (reason != e.what() && s.options.waiting) s.options.waiting(e.what());
+            reason = e.what();
         }
         if (!s.pause(backoff)) throw SourceError("stopped while waiting for " + url);
         backoff = std::min(backoff * 2, s.options.maxBackoff);

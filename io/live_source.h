@@ -30,6 +30,9 @@ struct LiveOptions {
     double stallSeconds = 2.0;  // no frame for this long: the signal is lost
     double openSeconds = 10.0;  // most time an opening may take
     double maxBackoff = 4.0;    // longest pause between two openings
+    // Told why the first opening failed, once per new reason, while it is
+    // tried again.
+    std::function<void(const std::string&)> waiting;
 };
 
 // The signal went away or came back. Times are seconds on the run's frame

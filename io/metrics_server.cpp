@@ -22,6 +22,8 @@ struct MetricsServer::State {
 MetricsServer::MetricsServer(const LiveStats& stats, const std::string& host, int port)
     : state_(std::make_unique<State>()) {
     httplib::Server& server = state_->server;
+    // A scrape now and then: two threads are plenty.
+    server.new_task_queue = [] { return new httplib::ThreadPool(2); };
     server.Get("/metrics", [&stats](const httplib::Request&, httplib::Response& response) {
         response.set_content(stats.metrics(), "text/plain; version=0.0.4; charset=utf-8");
     });
