@@ -312,6 +312,11 @@ std::string endOfInputNotes(const FrameSource& source) {
             notes += "Warning: " + std::to_string(live->droppedFrames()) +
                      " frames arrived while the analysis was behind and were dropped\n";
         }
+        if (live->damagedPackets() > 0 || live->damagedFrames() > 0) {
+            notes += "Warning: damaged input: " + std::to_string(live->damagedPackets()) +
+                     " packets could not be decoded and " + std::to_string(live->damagedFrames()) +
+                     " frames came out damaged\n";
+        }
         if (live->reconnects() > 0) {
             notes += "Note: " + name + " was opened again " + std::to_string(live->reconnects()) + " times\n";
         }

@@ -67,6 +67,15 @@ struct LiveSource::State {
     ReadResult end;  // once finished
     std::atomic<int64_t> dropped{0};
     std::atomic<int64_t> reconnects{0};
+    std::atomic<int64_t> damagedPackets{0};
+    std::atomic<int64_t> damagedFrames{0};
+    int64_t earlierPackets = 0;  // of the decoders before the current one
+    int64_t earlierFrames = 0;
+
+    void countDamage() {
+        damagedPackets.store(earlierPackets + decoder->damagedPackets());
+        damagedFrames.store(earlierFrames + decoder->damagedFrames());
+    }
     std::atomic<bool> connected{false};
     std::thread receiver;
 
@@ -134,6 +143,7 @@ struct LiveSource::State {
     void receive() {
         for (;;) {
             const ReadResult r = decoder->next(incoming.data());
+            countDamage();
             if (r.status == ReadStatus::Frame) {
                 allow(options.stallSeconds);
                 std::lock_guard lock(mutex);
@@ -168,6 +178,8 @@ struct LiveSource::State {
             // The signal is gone since its last frame (or since it opened).
             const double lostAt = lastArrival;
             if (listener) listener(SignalChange{true, lostAt, 0, reason});
+            earlierPackets += decoder->damagedPackets();
+            earlierFrames += decoder->damagedFrames();
             decoder.reset();
             double backoff = kFirstBackoff;
             while (!decoder) {
@@ -289,6 +301,8 @@ ReadResult LiveSource::next(uint8_t* luma) {
 }
 
 int64_t LiveSource::droppedFrames() const { return state_->dropped.load(); }
+int64_t LiveSource::damagedPackets() const { return state_->damagedPackets.load(); }
+int64_t LiveSource::damagedFrames() const { return state_->damagedFrames.load(); }
 int64_t LiveSource::reconnects() const { return state_->reconnects.load(); }
 bool LiveSource::connected() const { return state_->connected.load(); }
 

@@ -63,6 +63,11 @@ public:
     void onSignalChange(std::function<void(const SignalChange&)> listener);
 
     int64_t droppedFrames() const;
+    // Damage the decoder met (io/decoder.h), over every opening: packets it
+    // could not decode and frames that came out damaged (lost packets of a
+    // UDP stream show here).
+    int64_t damagedPackets() const;
+    int64_t damagedFrames() const;
     int64_t reconnects() const;
     bool connected() const;
 

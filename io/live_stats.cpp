@@ -184,6 +184,9 @@ std::string LiveStats::metrics() const {
         text += "# HELP nrvq_dropped_frames_total Frames dropped while the analysis was behind.\n# TYPE "
                 "nrvq_dropped_frames_total counter\nnrvq_dropped_frames_total ";
         appendMetric(text, static_cast<double>(source_->droppedFrames()));
+        text += "# HELP nrvq_damaged_frames_total Frames the decoder delivered damaged (lost packets).\n# TYPE "
+                "nrvq_damaged_frames_total counter\nnrvq_damaged_frames_total ";
+        appendMetric(text, static_cast<double>(source_->damagedFrames()));
     }
     return text;
 }
