@@ -108,6 +108,12 @@ std::unique_ptr<FrameSource> openLive(const InputRequest& request) {
     options.inputOptions = request.inputOptions;
     options.once = request.once;
     options.frames = request.frames ? std::max<int32_t>(*request.frames, 0) : -1;
+    // HTTP (HLS, DASH, progressive) is pulled: segments come in bursts, a
+    // few seconds apart, and wait on the server while the analysis catches up.
+    if (request.path.rfind("http://", 0) == 0 || request.path.rfind("https://", 0) == 0) {
+        options.dropWhenBehind = false;
+        options.stallSeconds = 20;
+    }
     options.waiting = [](const std::string& reason) {
         std::fprintf(stderr, "Waiting for the stream (%s); trying again until it opens\n", reason.c_str());
     };

@@ -145,8 +145,11 @@ struct LiveSource::State {
             const ReadResult r = decoder->next(incoming.data());
             countDamage();
             if (r.status == ReadStatus::Frame) {
+                std::unique_lock lock(mutex);
+                while (!options.dropWhenBehind && count == ring.size() && !stopping()) {
+                    changed.wait_for(lock, kPoll);
+                }
                 allow(options.stallSeconds);
-                std::lock_guard lock(mutex);
                 if (count == ring.size()) {
                     // The analysis is behind: the oldest frame waiting goes.
                     head = (head + 1) % ring.size();
@@ -292,6 +295,7 @@ ReadResult LiveSource::next(uint8_t* luma) {
             r.seconds = s.arrival[s.head];
             s.head = (s.head + 1) % s.ring.size();
             --s.count;
+            s.changed.notify_all();
             return r;
         }
         if (s.finished) return s.end;

@@ -30,6 +30,10 @@ struct LiveOptions {
     double stallSeconds = 2.0;  // no frame for this long: the signal is lost
     double openSeconds = 10.0;  // most time an opening may take
     double maxBackoff = 4.0;    // longest pause between two openings
+    // When the ring is full: drop the oldest frame (streams pushed at their
+    // own pace), or wait for room (pulled ones such as HLS, whose segments
+    // come in bursts and wait on the server).
+    bool dropWhenBehind = true;
     // Told why the first opening failed, once per new reason, while it is
     // tried again.
     std::function<void(const std::string&)> waiting;
