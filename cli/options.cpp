@@ -110,6 +110,20 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
                    "Make events of these kinds fatal: indicator keys (KEY[,KEY...]), any (every indicator), or "
                    "warning or info (every rule of that severity); a run in which a fatal event opened exits "
                    "with status 3 after writing everything");
+    std::string window;
+    std::string listen;
+    std::vector<std::string> inputOptions;
+    app.add_option("--jsonl", o.jsonlPath,
+                   "Write a JSON line per frame, per event as it opens and closes, and per --window, flushed as "
+                   "they come, to PATH (- for stdout)");
+    app.add_option("--window", window, "Span of the rolling statistics of --jsonl and --listen (e.g. 10s, 500ms; "
+                                       "default 10s)");
+    app.add_option("--listen", listen,
+                   "Serve /metrics (Prometheus text format) and /healthz on HOST:PORT (HOST defaults to 127.0.0.1)");
+    app.add_option("--input-option", inputOptions,
+                   "Option of a network input's demuxer or protocol, KEY=VALUE (e.g. timeout=5000000); repeatable")
+        ->allow_extra_args(false);
+    app.add_flag("--once", o.once, "End the run when a network stream ends or fails instead of opening it again");
     std::string only;
     std::string skip;
     app.add_option("--only", only,
@@ -156,7 +170,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         return result;
     }
     for (std::string* text : {&fps, &frames, &start, &simd, &stream, &threads, &o.logPath, &o.pixFmt, &o.jsonPath,
-                              &o.csvPath, &o.reportPath, &o.eventsPath}) {
+                              &o.csvPath, &o.reportPath, &o.eventsPath, &o.jsonlPath, &window, &listen}) {
         unmark(*text);
     }
     for (std::string& text : rules) {
@@ -274,10 +288,43 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     o.csvGiven = app.count("--csv") > 0;
     o.reportGiven = app.count("--report") > 0;
     o.eventsGiven = app.count("--events") > 0;
+    o.jsonlGiven = app.count("--jsonl") > 0;
+    if (!window.empty()) {
+        MinimumDuration duration;
+        try {
+            duration = parseDuration(window);
+        } catch (const std::invalid_argument&) {
+            duration.inFrames = true;
+        }
+        if (duration.inFrames || !(duration.amount >= 0.001) || duration.amount > 86400) {
+            return reject("--window", window, "expected a duration such as 10s or 500ms, from 1ms to 86400s");
+        }
+        o.windowSeconds = duration.amount;
+    }
+    if (!listen.empty()) {
+        const size_t colon = listen.rfind(':');
+        if (colon == std::string::npos || !parseInt32(listen.substr(colon + 1), &value) || value < 1 ||
+            value > 65535) {
+            return reject("--listen", listen, "expected HOST:PORT or :PORT, a port from 1 to 65535");
+        }
+        o.listenHost = colon == 0 ? "127.0.0.1" : listen.substr(0, colon);
+        if (o.listenHost.size() > 2 && o.listenHost.front() == '[' && o.listenHost.back() == ']') {
+            o.listenHost = o.listenHost.substr(1, o.listenHost.size() - 2);
+        }
+        o.listenPort = value;
+    }
+    for (const std::string& text : inputOptions) {
+        const size_t equals = text.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            return reject("--input-option", text, "expected KEY=VALUE");
+        }
+        o.inputOptions.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+    }
     for (const auto& [name, text, given] : {std::tuple{"--json", &o.jsonPath, o.jsonGiven},
                                             std::tuple{"--csv", &o.csvPath, o.csvGiven},
                                             std::tuple{"--report", &o.reportPath, o.reportGiven},
                                             std::tuple{"--events", &o.eventsPath, o.eventsGiven},
+                                            std::tuple{"--jsonl", &o.jsonlPath, o.jsonlGiven},
                                             std::tuple{"--log", &o.logPath, true}}) {
         if (given && text->empty()) {
             return reject(name, *text, "expected a path");

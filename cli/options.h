@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/events.h"
@@ -51,6 +52,18 @@ struct Options {
     bool quiet = false;
     bool progress = false;
     std::string eventsPath;  // --events: the events as CSV
+    // --jsonl: a JSON line per frame, per event and per window, as they come.
+    std::string jsonlPath;
+    bool jsonlGiven = false;
+    double windowSeconds = 10;  // --window: the span of the rolling statistics
+    // --listen HOST:PORT: the metrics endpoint; empty: none.
+    std::string listenHost;
+    int listenPort = 0;
+
+    // Network inputs: --input-option KEY=VALUE for the demuxer and protocol,
+    // and --once (an end or a failure of the stream ends the run).
+    std::vector<std::pair<std::string, std::string>> inputOptions;
+    bool once = false;
 
     // Event rules (engine/rules.h): the defaults with --rules FILE and --rule
     // on top, --fail-on kinds fatal.

@@ -9,6 +9,9 @@
 
 #include "io/data_output.h"
 #include "io/events_output.h"
+#include "io/jsonl_output.h"
+#include "io/live_stats.h"
+#include "io/metrics_server.h"
 #include "io/report.h"
 #include "io/text_output.h"
 #include "io/thumbnails.h"
@@ -18,7 +21,7 @@ namespace nrvq::cli {
 namespace {
 
 bool anyOnStandardOutput(const Options& o) {
-    return o.jsonPath == "-" || o.csvPath == "-" || o.eventsPath == "-";
+    return o.jsonPath == "-" || o.csvPath == "-" || o.eventsPath == "-" || (o.jsonlGiven && o.jsonlPath == "-");
 }
 
 }  // namespace
@@ -41,6 +44,7 @@ std::vector<PlannedOutput> plannedOutputs(const Options& o) {
     add("--csv", o.csvPath, o.csvGiven, WriteMode::WholeFile);
     add("--report", o.reportPath, o.reportGiven, WriteMode::WholeFile);
     add("--events", o.eventsPath, o.eventsGiven, WriteMode::WholeFile);
+    add("--jsonl", o.jsonlPath, o.jsonlGiven, WriteMode::Streaming);
     return plan;
 }
 
@@ -55,6 +59,21 @@ Outputs::Outputs(const Options& o)
     auto events = std::make_unique<EventLog>(o.rules);
     events_ = events.get();
     sinks_.push_back(std::move(events));
+    if (o.jsonlGiven || o.listenPort > 0) {
+        auto stats = std::make_unique<LiveStats>(*events_, o.indicators, o.windowSeconds);
+        stats_ = stats.get();
+        sinks_.push_back(std::move(stats));
+    }
+    if (PreparedOutput* jsonl = find("--jsonl")) {
+        // Before the log: a closed pipe stops the run before the log takes
+        // a frame that could not be passed on.
+        auto lines = std::make_unique<JsonlOutput>(*jsonl, *events_, *stats_, o.indicators);
+        jsonl_ = lines.get();
+        sinks_.push_back(std::move(lines));
+    }
+    if (o.listenPort > 0) {
+        server_ = std::make_unique<MetricsServer>(*stats_, o.listenHost, o.listenPort);
+    }
     if (o.summary || o.jsonGiven || o.reportGiven) {
         auto table = std::make_unique<ResultTable>(o.indicators);
         table_ = table.get();
@@ -110,6 +129,8 @@ PreparedOutput* Outputs::find(const std::string& option) {
     }
     return nullptr;
 }
+
+Outputs::~Outputs() { server_.reset(); }
 
 bool Outputs::fatalEvent() const { return events_->tracker().fatalOpened(); }
 

@@ -16,6 +16,9 @@
 
 namespace nrvq {
 class EventLog;
+class JsonlOutput;
+class LiveStats;
+class MetricsServer;
 }
 
 namespace nrvq::cli {
@@ -47,6 +50,10 @@ public:
     void printSummary();
     // Whether an event of a fatal rule opened.
     bool fatalEvent() const;
+    // What --jsonl and --listen publish; null when neither is asked for.
+    LiveStats* stats() { return stats_; }
+    JsonlOutput* jsonl() { return jsonl_; }
+    ~Outputs();
 
 private:
     PreparedOutput* find(const std::string& option);
@@ -56,6 +63,9 @@ private:
     bool summaryToStderr_;
     ResultTable* table_ = nullptr;  // owned by the sinks
     EventLog* events_ = nullptr;    // owned by the sinks
+    LiveStats* stats_ = nullptr;    // owned by the sinks
+    JsonlOutput* jsonl_ = nullptr;  // owned by the sinks
+    std::unique_ptr<MetricsServer> server_;  // stops before the sinks go
     std::unique_ptr<ProgressLine> progress_;
 };
 

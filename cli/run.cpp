@@ -17,6 +17,9 @@
 #include "engine/analyzer.h"
 #include "io/input.h"
 #include "io/interrupt.h"
+#include "io/jsonl_output.h"
+#include "io/live_source.h"
+#include "io/live_stats.h"
 #include "io/sink.h"
 #include "io/text_output.h"
 #include "kernels/dispatch.h"
@@ -144,6 +147,8 @@ int run(int argc, char** argv) {
     request.frames = o.frames;
     request.pixFmt = o.pixFmt;
     request.stream = o.stream;
+    request.inputOptions = o.inputOptions;
+    request.once = o.once;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);
@@ -169,6 +174,41 @@ int run(int argc, char** argv) {
         return -1;
     }
     std::fputs(openingNotes(*source).c_str(), stderr);
+    // A live source's thread tells the outputs of its signal, and the
+    // metrics endpoint reads its counters: it is closed before they go,
+    // on every way out.
+    struct SourceCloser {
+        std::unique_ptr<FrameSource>& source;
+        LiveStats* stats;
+        void close() {
+            if (stats != nullptr) {
+                stats->watch(nullptr);
+            }
+            source.reset();
+        }
+        ~SourceCloser() { close(); }
+    } closer{source, outputs->stats()};
+    if (auto* live = dynamic_cast<LiveSource*>(source.get())) {
+        LiveStats* stats = outputs->stats();
+        JsonlOutput* jsonl = outputs->jsonl();
+        if (stats != nullptr) {
+            stats->watch(live);
+        }
+        live->onSignalChange([stats, jsonl](const SignalChange& change) {
+            if (stats != nullptr) {
+                stats->signalChange(change);
+            }
+            if (jsonl != nullptr) {
+                jsonl->signalChange(change);
+            }
+            if (change.lost) {
+                std::fprintf(stderr, "Signal lost at %.3f s: %s; opening it again\n", change.time,
+                             change.reason.c_str());
+            } else {
+                std::fprintf(stderr, "Signal back at %.3f s after %.3f s\n", change.time, change.duration);
+            }
+        });
+    }
 
     const bool console = consoleShown(o);
     if (console) {
@@ -219,7 +259,7 @@ int run(int argc, char** argv) {
     summary.processSeconds = outcome.processSeconds;
     feed.finish(summary);
     outputs->commit();
-    source.reset();
+    closer.close();
     if (readFailed) {
         std::fflush(stdout);
         if (!outcome.end.message.empty()) {

@@ -84,7 +84,8 @@ public:
     // Every event so far, in the order they opened; those still open close
     // at the last frame seen.
     std::vector<Event> events() const;
-    // The same without a copy, for a sink that looks at every frame.
+    // The events so far as they stand, without a copy: an open one's last
+    // frame is the last frame seen, and its end that frame's end.
     const std::vector<Event>& eventsSoFar() const { return events_; }
     const std::vector<EventRule>& rules() const { return rules_; }
     // Whether an event of a fatal rule has opened.

@@ -52,18 +52,6 @@ void skipBlanks(std::string_view& text) {
     }
 }
 
-MinimumDuration parseDuration(std::string_view text) {
-    const std::string original(text);
-    double amount = 0;
-    if (!readNumber(text, &amount) || amount < 0) {
-        throw std::invalid_argument("bad duration \"" + original + "\" (expected e.g. 2s, 500ms or 12f)");
-    }
-    if (text == "s") return {amount, false};
-    if (text == "ms") return {amount / 1000, false};
-    if (text == "f" && amount == std::floor(amount)) return {amount, true};
-    throw std::invalid_argument("bad duration \"" + original + "\" (expected e.g. 2s, 500ms or 12f)");
-}
-
 Severity severityOf(const std::string& text) {
     const auto severity = parseSeverity(text);
     if (!severity) {
@@ -103,6 +91,18 @@ const char* meaning(const EventRule& r) {
 }
 
 }  // namespace
+
+MinimumDuration parseDuration(std::string_view text) {
+    const std::string original(text);
+    double amount = 0;
+    if (!readNumber(text, &amount) || amount < 0) {
+        throw std::invalid_argument("bad duration \"" + original + "\" (expected e.g. 2s, 500ms or 12f)");
+    }
+    if (text == "s") return {amount, false};
+    if (text == "ms") return {amount / 1000, false};
+    if (text == "f" && amount == std::floor(amount)) return {amount, true};
+    throw std::invalid_argument("bad duration \"" + original + "\" (expected e.g. 2s, 500ms or 12f)");
+}
 
 EventRule parseRule(const std::string& text) {
     try {

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/events.h"
 
 namespace nrvq {
+
+// A duration: a number with s, ms or f (frames), such as 2s, 500ms or 12f;
+// throws std::invalid_argument for anything else.
+MinimumDuration parseDuration(std::string_view text);
 
 // One rule; throws std::invalid_argument with a message naming what is
 // wrong. OP is < <= > >=, DURATION a number with s, ms or f (frames),

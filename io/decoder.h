@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/source.h"
 
@@ -16,6 +19,12 @@ namespace nrvq {
 inline constexpr int32_t kMaxDecodedSide = 32768;
 inline constexpr int64_t kMaxDecodedSamples = int64_t{1} << 28;
 
+// An opening that fails however often it is tried: an input option that no
+// demuxer or protocol takes, a protocol the libraries do not have.
+class LastingSourceError : public SourceError {
+    using SourceError::SourceError;
+};
+
 struct DecoderOptions {
     int stream = -1;          // index of the video stream; -1: the first one
     double fps = 0;           // frame rate to report; <= 0: the stream's own
@@ -25,6 +34,12 @@ struct DecoderOptions {
     // Streams of larger frames are refused, before the libraries allocate
     // pictures for them while probing.
     int64_t maxSamples = kMaxDecodedSamples;
+    // Options of the demuxer and the protocol (network inputs), as KEY=VALUE
+    // pairs; one that none of them takes is an error.
+    std::vector<std::pair<std::string, std::string>> inputOptions;
+    // Asked again and again while a read or an opening waits; true ends it
+    // (the read then fails). Set for network inputs, which can wait forever.
+    std::function<bool()> interrupted;
 };
 
 

@@ -1,12 +1,14 @@
 #include "io/input.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "io/byte_stream.h"
 #include "io/decoder.h"
 #include "io/layout.h"
+#include "io/live_source.h"
 #include "io/raw_source.h"
 #include "io/y4m.h"
 
@@ -121,6 +123,42 @@ std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, c
     return source;
 }
 
+std::unique_ptr<FrameSource> openLive(const InputRequest& request) {
+    if (!request.pixFmt.empty()) {
+        throw InputError("--pix-fmt applies to raw video, and " + request.path + " is decoded");
+    }
+    if (request.start != 0) {
+        throw InputError("--start applies to files, and " + request.path + " is a live stream");
+    }
+    LiveOptions options;
+    options.stream = request.stream.value_or(-1);
+    options.inputOptions = request.inputOptions;
+    options.once = request.once;
+    options.frames = request.frames ? std::max<int32_t>(*request.frames, 0) : -1;
+    // HTTP (HLS, DASH, progressive) is pulled: segments come in bursts, a
+    // few seconds apart, and wait on the server while the analysis catches up.
+    if (request.path.rfind("http://", 0) == 0 || request.path.rfind("https://", 0) == 0) {
+        options.dropWhenBehind = false;
+        options.stallSeconds = 20;
+    }
+    options.waiting = [](const std::string& reason) {
+        std::fprintf(stderr, "Waiting for the stream (%s); trying again until it opens\n", reason.c_str());
+    };
+    std::unique_ptr<LiveSource> source;
+    try {
+        source = std::make_unique<LiveSource>(request.path, options);
+    } catch (const SourceError& e) {
+        throw InputError(e.what());
+    }
+    const SourceInfo& info = source->info();
+    if ((request.width && *request.width != info.width) || (request.height && *request.height != info.height)) {
+        throw InputError("The frames of " + request.path + " are " + std::to_string(info.width) + " x " +
+                         std::to_string(info.height) + ", not the " + std::to_string(request.width.value_or(0)) +
+                         " x " + std::to_string(request.height.value_or(0)) + " given");
+    }
+    return source;
+}
+
 // The parts of the two readers that the notes describe.
 template <typename Source>
 std::string notesAtOpen(const Source& source, const std::string& name, bool seekable) {
@@ -217,6 +255,12 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
     if (!request.pixFmt.empty() && (layout = findLayout(request.pixFmt)) == nullptr) {
         throw InputError("Invalid --pix-fmt \"" + request.pixFmt + "\": expected one of " + layoutNames());
     }
+    if (isNetworkInput(request.path)) {
+        return openLive(request);
+    }
+    if (!request.inputOptions.empty()) {
+        throw InputError("--input-option applies to network inputs, and " + request.path + " is not one");
+    }
     auto stream = std::make_unique<ByteStream>(request.path);
     const InputFormat format = detectInputFormat(stream->peek(1024));
     if (format == InputFormat::Y4m) {
@@ -297,6 +341,22 @@ std::string endOfInputNotes(const FrameSource& source) {
     }
     if (const auto* y4m = dynamic_cast<const Y4mSource*>(&source)) {
         return notesAtEnd(*y4m, name, y4m->seekable());
+    }
+    if (const auto* live = dynamic_cast<const LiveSource*>(&source)) {
+        std::string notes;
+        if (live->droppedFrames() > 0) {
+            notes += "Warning: " + std::to_string(live->droppedFrames()) +
+                     " frames arrived while the analysis was behind and were dropped\n";
+        }
+        if (live->damagedPackets() > 0 || live->damagedFrames() > 0) {
+            notes += "Warning: damaged input: " + std::to_string(live->damagedPackets()) +
+                     " packets could not be decoded and " + std::to_string(live->damagedFrames()) +
+                     " frames came out damaged\n";
+        }
+        if (live->reconnects() > 0) {
+            notes += "Note: " + name + " was opened again " + std::to_string(live->reconnects()) + " times\n";
+        }
+        return notes;
     }
     const auto* decoded = dynamic_cast<const DecoderSource*>(&source);
     if (decoded == nullptr) {

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "io/source.h"
 
@@ -29,6 +31,10 @@ struct InputRequest {
     // The video stream of a container file, counted over all its streams;
     // none: its first video stream.
     std::optional<int32_t> stream;
+    // Network inputs (io/live_source.h): demuxer and protocol options, and
+    // whether an end or a failure of the stream ends the run.
+    std::vector<std::pair<std::string, std::string>> inputOptions;
+    bool once = false;
 };
 
 // The input cannot be used. message is the complete text for the user.
@@ -59,6 +65,8 @@ InputFormat detectInputFormat(std::span<const uint8_t> head);
 // "Matroska/WebM", "MP4/MOV", ... for messages.
 std::string_view formatName(InputFormat format);
 
+// A network URL is read live (io/live_source.h), which waits for the stream
+// to come up unless request.once.
 // YUV4MPEG2 input is read by its own reader; containers and compressed
 // streams (those the fixed signatures or FFmpeg's probe recognise) are
 // decoded, with the frame size and rate from the stream; anything else is

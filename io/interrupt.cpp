@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<int> wakeRead{-1};
 std::atomic<int> wakeWrite{-1};
+std::atomic<bool> interrupted{false};
 
 }  // namespace
 
@@ -28,6 +29,7 @@ void enableReadInterrupts() {
 }
 
 void interruptReads() {
+    interrupted.store(true);
     const int fd = wakeWrite.load();
     if (fd >= 0) {
         const int saved = errno;
@@ -35,6 +37,8 @@ void interruptReads() {
         errno = saved;
     }
 }
+
+bool readsInterrupted() { return interrupted.load(); }
 
 bool waitReadable(int fd) {
     const int wake = wakeRead.load();

@@ -12,6 +12,9 @@ namespace nrvq {
 void enableReadInterrupts();
 // Ends every wait of a read, now and later. Async-signal-safe.
 void interruptReads();
+// Whether interruptReads() has been called: network reads, which FFmpeg's
+// libraries make, ask this through their interrupt callback.
+bool readsInterrupted();
 // Waits until fd can be read without blocking. False (errno EINTR) when
 // reads were interrupted first.
 bool waitReadable(int fd);

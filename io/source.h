@@ -27,6 +27,9 @@ struct SourceInfo {
     // Frames the run is to examine, as the start-up line shows it: the count
     // asked for, or derived from the input; -1 when the input does not say.
     int64_t frameCount = -1;
+    // Live inputs: the Unix time (seconds) from which their frame times,
+    // times of arrival, count; not-a-number for other inputs.
+    double epoch = std::numeric_limits<double>::quiet_NaN();
 };
 
 enum class ReadStatus {

@@ -10,6 +10,7 @@
 #include <limits>
 #include <atomic>
 #include <cstdarg>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <new>
@@ -134,6 +135,7 @@ bool hasStoredLuma(AVPixelFormat format, const AVPixFmtDescriptor* desc) {
 
 struct State {
     SourceInfo info;
+    std::function<bool()> interrupted;  // read by the libraries' interrupt callback
     // Error reports of the decoder, counted from its threads; registered
     // before the decoder opens and removed after it is freed (members are
     // destroyed in reverse order).
@@ -201,7 +203,9 @@ struct State {
     bool feed() {
         while (!packetPending) {
             const int rc = av_read_frame(format.get(), packet.get());
-            if (rc == AVERROR_EOF) {
+            // An interrupted read (a network input that stalled or a stop)
+            // ends the input: the frames the decoder holds still come out.
+            if (rc == AVERROR_EOF || rc == AVERROR_EXIT) {
                 avcodec_send_packet(codec.get(), nullptr);
                 inputEnded = true;
                 return true;
@@ -394,10 +398,26 @@ std::unique_ptr<DecoderSource> openSource(const std::string& path, const Decoder
     info.path = path;
     info.kind = "decoded";
 
-    AVFormatContext* opened = nullptr;
-    int rc = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    AVFormatContext* opened = avformat_alloc_context();
+    if (opened == nullptr) throw std::bad_alloc();
+    if (options.interrupted) {
+        state->interrupted = options.interrupted;
+        opened->interrupt_callback.callback = [](void* opaque) {
+            return static_cast<State*>(opaque)->interrupted() ? 1 : 0;
+        };
+        opened->interrupt_callback.opaque = state.get();
+    }
+    AVDictionary* dictionary = nullptr;
+    for (const auto& [key, value] : options.inputOptions) av_dict_set(&dictionary, key.c_str(), value.c_str(), 0);
+    const std::unique_ptr<AVDictionary*, void (*)(AVDictionary**)> dictionaryOwner(&dictionary, av_dict_free);
+    // On failure the context is freed by the call.
+    int rc = avformat_open_input(&opened, path.c_str(), nullptr, &dictionary);
+    if (rc == AVERROR_PROTOCOL_NOT_FOUND) throw LastingSourceError("cannot open " + path + ": " + errorText(rc));
     if (rc < 0) throw SourceError("cannot open " + path + ": " + errorText(rc));
     state->format.reset(opened);
+    if (const AVDictionaryEntry* unused = av_dict_get(dictionary, "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+        throw LastingSourceError(std::string("--input-option ") + unused->key + ": no option of that name for " + path);
+    }
     AVFormatContext* format = opened;
     // The probe decodes a few frames of every stream; frames larger than
     // accepted are refused there too, not allocated.

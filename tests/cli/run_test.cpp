@@ -219,6 +219,9 @@ TEST(CommandLine, RejectedArgumentsPrintUsageOnStandardErrorAndTouchNothing) {
         {{"clip.yuv", "32", "16", "--log", "x", "--no-log"}, "Invalid --log \"x\": --no-log writes no log"},
         {{"clip.yuv", "32", "16", "--csv", ""}, "Invalid --csv \"\": expected a path"},
         {{"clip.yuv", "32", "16", "--report", "-"}, "Invalid --report \"-\": expected a file path"},
+        {{"clip.yuv", "32", "16", "--window", "10m"}, "Invalid --window \"10m\": expected a duration"},
+        {{"clip.yuv", "32", "16", "--listen", "localhost"}, "Invalid --listen \"localhost\": expected HOST:PORT"},
+        {{"clip.yuv", "32", "16", "--input-option", "timeout"}, "Invalid --input-option \"timeout\": expected KEY"},
         {{"clip.yuv", "32", "16", "--frobnicate"}, "Invalid argument \"--frobnicate\": expected an option"}};
     for (const auto& [at, value] : std::vector<std::pair<int, std::string>>{
              {0, ""}, {1, "abc"}, {1, "32px"}, {1, "0"}, {1, "-32"}, {1, " 32"}, {1, "99999999999"}, {2, ""},
