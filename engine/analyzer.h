@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/frame.h"
-#include "io/source.h"
+#include "engine/source.h"
 #include "kernels/scratch.h"
 #include "metrics/flickering.h"
 #include "metrics/freezing.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 

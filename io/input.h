@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 

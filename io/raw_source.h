@@ -11,7 +11,7 @@
 
 #include "io/byte_stream.h"
 #include "io/layout.h"
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 

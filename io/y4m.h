@@ -12,7 +12,7 @@
 #include "io/byte_stream.h"
 #include "io/layout.h"
 #include "io/raw_source.h"
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 
