@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/data_output.h"
+#include "nrvq/nrvq.h"
 #include "io/events_output.h"
 #include "io/report.h"
 #include "io/text_output.h"
@@ -74,13 +75,13 @@ Outputs::Outputs(const Options& o)
         sinks_.push_back(std::make_unique<TabLog>(file, log->path()));
     }
     if (PreparedOutput* json = find("--json")) {
-        sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, kVersion));
+        sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, std::string(version())));
     }
     if (PreparedOutput* csv = find("--csv"); csv != nullptr && !csv->toStandardOutput()) {
         sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
     }
     if (PreparedOutput* report = find("--report")) {
-        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion));
+        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, std::string(version())));
     }
     if (PreparedOutput* eventsCsv = find("--events")) {
         sinks_.push_back(std::make_unique<EventsCsvOutput>(*eventsCsv, *events_));

@@ -26,9 +26,6 @@ namespace nrvq {
 // speak the same type.
 using AnalyzerOptions = Options;
 
-// Most threads a run uses.
-inline constexpr unsigned kMaxThreads = 256;
-
 // The threads a run uses for AnalyzerOptions::threads.
 unsigned resolveThreads(unsigned threads);
 

@@ -47,9 +47,6 @@ private:
     Kind kind_;
 };
 
-// Frame rate assumed when neither the caller nor the input gives one.
-inline constexpr double kDefaultFps = 25.0;
-
 // What the first bytes of an input show it to be.
 enum class InputFormat { Raw, Y4m, Matroska, Mp4, Avi, MpegTs, MpegPs, Ogg, Flv, Ivf, Asf };
 

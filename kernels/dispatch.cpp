@@ -54,6 +54,15 @@ std::optional<SimdLevel> parseSimdLevel(std::string_view name) {
     return std::nullopt;
 }
 
+std::string simdLevelNames(std::string_view last) {
+    std::string names;
+    for (size_t i = 0; i < kNames.size(); ++i) {
+        names += i == 0 ? "" : i + 1 < kNames.size() ? ", " : last;
+        names += kNames[i];
+    }
+    return names;
+}
+
 std::vector<SimdLevel> availableSimdLevels() {
     const int64_t detected = detectedTargets();
     std::vector<SimdLevel> levels = {SimdLevel::scalar};

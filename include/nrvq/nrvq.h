@@ -144,6 +144,9 @@ struct FileOptions {
     std::string simd = "best";
 };
 
+// Most threads a run uses (Options::threads, FileOptions::threads).
+inline constexpr unsigned kMaxThreads = 256;
+
 // The frame rates the command line and the library take.
 inline constexpr double kMinFrameRate = 0.001;
 inline constexpr double kMaxFrameRate = 100000;
