@@ -49,11 +49,6 @@ double FlickeringState::update(const Image* current, const Image* previous, Imag
     return value;
 }
 
-double flickering(const Image* current, const Image* previous, Image* transitionCounts, Image* blockStates) {
-    static FlickeringState period;  // holds the process-wide frameCount
-    return period.update(current, previous, transitionCounts, blockStates);
-}
-
 int compareElements(const void* x, const void* y) {
     return static_cast<int>(*static_cast<const uint8_t*>(y)) - static_cast<int>(*static_cast<const uint8_t*>(x));
 }

@@ -49,23 +49,6 @@ TEST(Flickering, PeriodsOfEightCalls) {
     for (int i = 0; i < 80; ++i) EXPECT_EQ(grid.counts->data[i] + grid.states->data[i], 0);
 }
 
-TEST(Flickering, ProcessWidePeriodAndOwnedPeriodsAreIndependent) {
-    Video shared(48, 48), a(48, 48), b(48, 48);
-    auto global = [&](const Image* current) {
-        return flickering(current, shared.still.get(), shared.counts.get(), shared.states.get());
-    };
-    double value = -1.0;  // close whatever period earlier calls left open
-    for (int i = 0; i < framePeriod && value == -1.0; ++i) value = global(shared.still.get());
-    ASSERT_EQ(value, 0.0);
-    FlickeringState sa, sb;
-    b.run(sb, "...");
-    for (int call = 1; call <= 8; ++call) {
-        EXPECT_EQ(global(shared.lit.get()), call == 8 ? 0.125 : -1.0);
-        EXPECT_EQ(a.run(sa, "."), call == 8 ? 0.0 : -1.0);
-        EXPECT_EQ(b.run(sb, "x"), call == 5 ? 0.125 : -1.0);
-    }
-}
-
 TEST(CalculateFlickering, SwitchesOnReachingTheThresholdOrAnExactRepeat) {
     // Grid 2 x 1 in a 20 x 10 frame; the samples outside it are never visited.
     auto previous = makeImage8(20, 10, [](uint64_t, uint64_t) { return 100; });

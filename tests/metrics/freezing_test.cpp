@@ -34,15 +34,4 @@ TEST(Freezing, RunOfExactRepeatsLastingATenthOfASecond) {
     EXPECT_EQ(wrapping.freezingTemp, std::numeric_limits<int32_t>::min());
 }
 
-TEST(Freezing, ProcessWideRunAndOwnedRunsAreIndependent) {
-    EXPECT_FALSE(freezing(true, 0.0, 25));  // ends whatever run earlier calls left
-    FreezingState a;
-    FreezingState b;
-    for (bool expected : {false, false, true, true}) {
-        EXPECT_EQ(freezing(false, 0.0, 25), expected);
-        EXPECT_FALSE(b.update(false, 1.0, 25));
-        EXPECT_EQ(a.update(false, 0.0, 25), expected);
-    }
-}
-
 }  // namespace
