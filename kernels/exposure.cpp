@@ -69,24 +69,12 @@ double exposure(const Image* frame, Scratch& scratch) {
     }
     const uint32_t w = static_cast<uint32_t>(frame->w);
     const uint32_t h = static_cast<uint32_t>(frame->h);
-    double darkest[nBlSum];
-    double brightest[nBlSum];
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
-        brightest[q] = 0.0;
-    }
+    ExposureExtremes extremes;
     if (w >= 8 && h >= 8) {
         const BlockStats stats = blockStats(frame, scratch);
-        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(stats.sums, stats.bw, w, h, darkest, brightest);
+        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(stats.sums, stats.bw, w, h, extremes.darkest, extremes.brightest);
     }
-    double total = 0.0;
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        total += darkest[q];
-    }
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        total += brightest[q];
-    }
-    return total / static_cast<double>(BLOCKSIZE * BLOCKSIZE * 8);
+    return extremes.finish();
 }
 
 }  // namespace nrvq::kernels

@@ -160,21 +160,7 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
             mode = v;
         }
     }
-    const auto count = [&counters](int32_t bin) -> uint32_t {
-        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
-    };
-    const int32_t m = mode == 0 ? 1 : mode;
-    const int32_t lo = m - 1;
-    const int32_t hi = m + 1;
-    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
-                               static_cast<uint32_t>(hi) * count(hi);
-    const uint32_t denominator = count(lo) + count(m) + count(hi);
-    if (denominator == 0) {
-        return 0.0;
-    }
-    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
-    const int32_t target = static_cast<int32_t>(std::round(estimate));
-    const int32_t floorTarget = static_cast<int32_t>(std::floor(estimate));
+    const auto [target, floorTarget] = noiseLevel(counters, mode);
     if (target == 0) {
         return 0.0;
     }

@@ -8,14 +8,9 @@ double exposure(const Image* frame) {
     const uint32_t b = static_cast<uint32_t>(BLOCKSIZE);
     const uint8_t* p = frame->data;
 
-    // Darkest block sums in ascending order, brightest in descending order;
-    // entries that no block replaces still count in the mean.
-    double darkest[nBlSum];
-    double brightest[nBlSum];
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
-        brightest[q] = 0.0;
-    }
+    ExposureExtremes extremes;
+    double* darkest = extremes.darkest;
+    double* brightest = extremes.brightest;
 
     // The walk stops short of w - b and h - b, so the last whole column and
     // the last whole row of blocks are never visited. A frame narrower or
@@ -51,7 +46,17 @@ double exposure(const Image* frame) {
             }
         }
     }
+    return extremes.finish();
+}
 
+ExposureExtremes::ExposureExtremes() {
+    for (int32_t q = 0; q < nBlSum; ++q) {
+        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
+        brightest[q] = 0.0;
+    }
+}
+
+double ExposureExtremes::finish() const {
     double total = 0.0;
     for (int32_t q = 0; q < nBlSum; ++q) {
         total += darkest[q];

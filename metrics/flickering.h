@@ -20,6 +20,15 @@ struct FlickeringState {
     // switching rate of the 3 % of blocks that switched most, after which
     // the period starts again with every block still.
     double update(const Image* current, const Image* previous, Image* transitionCounts, Image* blockStates);
+
+    // The steps of update() after the blocks are classified, for the fast
+    // version: counts a call and tells whether it ends the period; how many
+    // of n blocks the value averages (the most switching ones); the value
+    // from the sum of their switch counts, after which the period starts
+    // again with every block still.
+    bool endsPeriod();
+    static int32_t averagedBlocks(uint32_t n);
+    double finishPeriod(uint64_t sum, int32_t k, Image* transitionCounts, Image* blockStates);
 };
 
 // Descending qsort comparator of two unsigned bytes.

@@ -41,23 +41,7 @@ double noise(const Image* frame) {
             mode = v;
         }
     }
-    // A neighbour past the last bin counts nothing.
-    const auto count = [&counters](int32_t bin) -> uint32_t {
-        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
-    };
-    const int32_t m = mode == 0 ? 1 : mode;
-    const int32_t lo = m - 1;
-    const int32_t hi = m + 1;
-    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
-                               static_cast<uint32_t>(hi) * count(hi);
-    const uint32_t denominator = count(lo) + count(m) + count(hi);
-    // No block (or no count around the mode): the estimate is 0 / 0.
-    if (denominator == 0) {
-        return 0.0;
-    }
-    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
-    const int32_t target = static_cast<int32_t>(std::round(estimate));
-    const int32_t floorTarget = static_cast<int32_t>(std::floor(estimate));
+    const auto [target, floorTarget] = noiseLevel(counters, mode);
     if (target == 0) {
         return 0.0;
     }
@@ -128,4 +112,23 @@ double noise(const Image* frame) {
         total += residualSigmas->data[i];
     }
     return total / static_cast<double>(selected);
+}
+
+NoiseLevel noiseLevel(const uint16_t (&counters)[HISTOGRAM_ENTRIES], int32_t mode) {
+    // A neighbour past the last bin counts nothing.
+    const auto count = [&counters](int32_t bin) -> uint32_t {
+        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
+    };
+    const int32_t m = mode == 0 ? 1 : mode;
+    const int32_t lo = m - 1;
+    const int32_t hi = m + 1;
+    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
+                               static_cast<uint32_t>(hi) * count(hi);
+    const uint32_t denominator = count(lo) + count(m) + count(hi);
+    // No block (or no count around the mode): the estimate is 0 / 0.
+    if (denominator == 0) {
+        return {0, 0};
+    }
+    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
+    return {static_cast<int32_t>(std::round(estimate)), static_cast<int32_t>(std::floor(estimate))};
 }

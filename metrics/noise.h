@@ -15,3 +15,13 @@ inline constexpr int32_t GAUSSIAN_MASK_SIZE = 3;
 // Mean residual deviation of the blocks at the most common deviation level;
 // 0.0 for a noiseless frame or one without blocks, -1.0 if filtering fails.
 double noise(const Image* frame);
+
+// The deviation level whose blocks the noise is measured on, from the
+// histogram of rounded block deviations and its mode (the bin that first
+// reached the top count): target is 0 when there is none, and floorTarget
+// the estimate's integer part.
+struct NoiseLevel {
+    int32_t target;
+    int32_t floorTarget;
+};
+NoiseLevel noiseLevel(const uint16_t (&counters)[HISTOGRAM_ENTRIES], int32_t mode);
