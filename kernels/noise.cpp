@@ -148,19 +148,12 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const BlockStats stats = blockStats(frame, scratch);
     blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
 
-    // Mode of the rounded deviations (everything from the last bin up in the
-    // last bin); among bins tied at the top count the one that reached it
-    // first wins.
-    uint16_t counters[HISTOGRAM_ENTRIES] = {};
-    int32_t mode = 0;
+    // Everything from the last bin up counts in the last bin.
+    NoiseHistogram histogram;
     for (size_t i = 0; i < blocks; ++i) {
-        const int32_t v = rounded[i] < HISTOGRAM_ENTRIES - 1 ? rounded[i] : HISTOGRAM_ENTRIES - 1;
-        counters[v] = static_cast<uint16_t>(counters[v] + 1);
-        if (counters[v] > counters[mode]) {
-            mode = v;
-        }
+        histogram.add(rounded[i] < HISTOGRAM_ENTRIES - 1 ? rounded[i] : HISTOGRAM_ENTRIES - 1);
     }
-    const auto [target, floorTarget] = noiseLevel(counters, mode);
+    const auto [target, floorTarget] = histogram.level();
     if (target == 0) {
         return 0.0;
     }

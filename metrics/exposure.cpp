@@ -9,8 +9,6 @@ double exposure(const Image* frame) {
     const uint8_t* p = frame->data;
 
     ExposureExtremes extremes;
-    double* darkest = extremes.darkest;
-    double* brightest = extremes.brightest;
 
     // The walk stops short of w - b and h - b, so the last whole column and
     // the last whole row of blocks are never visited. A frame narrower or
@@ -24,25 +22,7 @@ double exposure(const Image* frame) {
                         sum += p[r * w + c];
                     }
                 }
-
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (darkest[q] >= sum) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            darkest[k] = darkest[k - 1];
-                        }
-                        darkest[q] = sum;
-                        break;
-                    }
-                }
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (sum >= brightest[q]) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            brightest[k] = brightest[k - 1];
-                        }
-                        brightest[q] = sum;
-                        break;
-                    }
-                }
+                extremes.add(sum);
             }
         }
     }

@@ -30,18 +30,11 @@ double noise(const Image* frame) {
     OwnedImage<ImageDouble> sigmas(callocImageDouble(bw, bh));
     calculateStdDevs(frame, sums.get(), squares.get(), sigmas.get(), kBlock, kBlock);
 
-    // Mode of the rounded deviations; among bins tied at the top count the
-    // one that reached it first wins.
-    uint16_t counters[HISTOGRAM_ENTRIES] = {};
-    int32_t mode = 0;
+    NoiseHistogram histogram;
     for (uint64_t i = 0; i < blocks; ++i) {
-        const int32_t v = binOf(sigmas->data[i]);
-        counters[v] = static_cast<uint16_t>(counters[v] + 1);
-        if (counters[v] > counters[mode]) {
-            mode = v;
-        }
+        histogram.add(binOf(sigmas->data[i]));
     }
-    const auto [target, floorTarget] = noiseLevel(counters, mode);
+    const auto [target, floorTarget] = histogram.level();
     if (target == 0) {
         return 0.0;
     }
@@ -114,9 +107,9 @@ double noise(const Image* frame) {
     return total / static_cast<double>(selected);
 }
 
-NoiseLevel noiseLevel(const uint16_t (&counters)[HISTOGRAM_ENTRIES], int32_t mode) {
+NoiseLevel NoiseHistogram::level() const {
     // A neighbour past the last bin counts nothing.
-    const auto count = [&counters](int32_t bin) -> uint32_t {
+    const auto count = [this](int32_t bin) -> uint32_t {
         return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
     };
     const int32_t m = mode == 0 ? 1 : mode;
