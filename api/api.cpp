@@ -121,6 +121,21 @@ void selectSimdLevel(const std::string& name) {
 
 std::span<const std::string_view, indicatorCount> indicatorKeys() { return keys(); }
 
+std::span<const IndicatorDescription, indicatorCount> indicatorDescriptions() {
+    static const auto table = [] {
+        std::array<IndicatorDescription, kIndicatorCount> rows{};
+        for (size_t c = 0; c < kIndicatorCount; ++c) {
+            const IndicatorInfo& info = kIndicators[c];
+            constexpr std::string_view kinds[] = {"single_frame", "frame_pair", "ordered_state"};
+            constexpr std::string_view types[] = {"real", "flag", "truncated"};
+            rows[c] = {info.key, kinds[static_cast<size_t>(info.kind)], types[static_cast<size_t>(info.type)],
+                       info.logField, info.measuredOnFirstFrame};
+        }
+        return rows;
+    }();
+    return table;
+}
+
 size_t indicatorIndex(std::string_view key) {
     const std::optional<Column> column = columnOf(key);
     if (!column) {

@@ -35,6 +35,18 @@ std::span<const std::string_view, indicatorCount> indicatorKeys();
 // key that names no indicator.
 std::size_t indicatorIndex(std::string_view key);
 
+// What the table says about an indicator.
+struct IndicatorDescription {
+    std::string_view key;
+    std::string_view kind;      // "single_frame", "frame_pair" or "ordered_state"
+    std::string_view type;      // "real", "flag" or "truncated" (printed as an integer)
+    std::string_view logField;  // the results log's printf field
+    bool measuredOnFirstFrame;  // false where the first frame has no value
+};
+
+// In the table's order.
+std::span<const IndicatorDescription, indicatorCount> indicatorDescriptions();
+
 // How the frames are analysed. The values are the same for every choice.
 struct Options {
     // Threads for a whole file: 0 for one per online core, 1 for one thread

@@ -14,7 +14,6 @@
 #include <variant>
 #include <vector>
 
-#include "engine/registry.h"
 #include "nrvq/nrvq.h"
 
 namespace py = pybind11;
@@ -203,7 +202,7 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
         stats["stddev"] = st.stddev;
         const py::str key(keys[c].data(), keys[c].size());
         summary[key] = stats;
-        if (nrvq::kIndicators[c].type == nrvq::ValueType::Flag) {
+        if (nrvq::indicatorDescriptions()[c].type == "flag") {
             py::list list;
             for (const nrvq::FlagSpan& span : results.spans(keys[c])) {
                 list.append(py::make_tuple(span.first, span.last));
@@ -219,38 +218,14 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     return out;
 }
 
-const char* typeName(nrvq::ValueType type) {
-    switch (type) {
-        case nrvq::ValueType::Real:
-            return "real";
-        case nrvq::ValueType::Flag:
-            return "flag";
-        case nrvq::ValueType::Truncated:
-            return "truncated";
-    }
-    return "real";
-}
-
-const char* kindName(nrvq::IndicatorKind kind) {
-    switch (kind) {
-        case nrvq::IndicatorKind::SingleFrame:
-            return "single_frame";
-        case nrvq::IndicatorKind::FramePair:
-            return "frame_pair";
-        case nrvq::IndicatorKind::OrderedState:
-            return "ordered_state";
-    }
-    return "single_frame";
-}
-
 // The indicator table: key, kind, value type and the log's printf field.
 py::list indicatorTable() {
     py::list rows;
-    for (const nrvq::IndicatorInfo& info : nrvq::kIndicators) {
+    for (const nrvq::IndicatorDescription& info : nrvq::indicatorDescriptions()) {
         py::dict row;
         row["key"] = std::string(info.key);
-        row["kind"] = kindName(info.kind);
-        row["type"] = typeName(info.type);
+        row["kind"] = std::string(info.kind);
+        row["type"] = std::string(info.type);
         row["log_field"] = std::string(info.logField);
         row["measured_on_first_frame"] = info.measuredOnFirstFrame;
         rows.append(row);
