@@ -91,6 +91,9 @@ TEST(Noise, ModeAndSelectionRules) {
     // Estimate 2.5 keeps 2.5 <= sigma < 3.5: swapping x changes nothing, swapping z does.
     EXPECT_EQ(noiseOf({x, x, y, z}), noiseOf({stripes(4), stripes(4), y, z}));
     EXPECT_NE(noiseOf({x, x, y, z}), noiseOf({x, x, y, stripes(6)}));
+    // Mode 0 weighs bins 0 to 2: estimate 0.8 and no block rounds to 1.
+    const Pattern flat = [](uint64_t, uint64_t) { return 9; };
+    EXPECT_TRUE(std::isnan(noiseOf({flat, flat, flat, x, x})));
 }
 
 TEST(Noise, OnlyTheFirstThousandQualifyingBlocksCount) {
