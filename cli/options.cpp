@@ -84,9 +84,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
                    "Layout of raw input: yuv420p (default), yuv422p, yuv444p, gray, yuv420p10le, yuv422p10le, "
                    "yuv444p10le, gray10le");
     std::string threads;
-    app.add_option("--threads", threads, "Threads (default: one per core; 1: everything in order; at most 256)");
+    app.add_option("--threads", threads,
+                   "Threads (default: one per core; 1: everything in order; at most " + std::to_string(kMaxThreads) +
+                       ")");
     app.add_flag("--reference", o.reference, "Run the literal versions of the indicators");
-    app.add_option("--simd", simd, "Instruction set of the fast kernels: scalar, sse4, avx2, avx512, best");
+    app.add_option("--simd", simd, "Instruction set of the fast kernels: " + kernels::simdLevelNames(", "));
     app.add_option("--log", o.logPath, "Path of the tab-separated results log (default metricsResultsCSV.csv)");
     app.add_flag("--no-log", o.noLog, "Write no results log");
     app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
@@ -198,7 +200,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         result.status = ParseResult::NotEnough;
         return result;
     }
-    const auto reject = [&result](const char* name, const std::string& text, const char* problem) {
+    const auto reject = [&result](const char* name, const std::string& text, const std::string& problem) {
         result.status = ParseResult::Invalid;
         result.message = std::string("Invalid ") + name + " \"" + text + "\": " + problem;
         return result;
@@ -269,8 +271,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         o.stream = value;
     }
     if (app.count("--threads") > 0) {
-        if (!parseInt32(threads, &value) || value < 0 || value > kMaxThreadsOption) {
-            return reject("--threads", threads, "expected a whole number from 0 (one per core) to 256");
+        if (!parseInt32(threads, &value) || value < 0 || value > static_cast<int64_t>(kMaxThreads)) {
+            return reject("--threads", threads,
+                          "expected a whole number from 0 (one per core) to " + std::to_string(kMaxThreads));
         }
         o.threads = static_cast<unsigned>(value);
     }
@@ -280,7 +283,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     if (!simd.empty()) {
         const auto level = kernels::parseSimdLevel(simd);
         if (!level) {
-            return reject("--simd", simd, "expected scalar, sse4, avx2, avx512 or best");
+            return reject("--simd", simd, "expected " + kernels::simdLevelNames(" or "));
         }
         o.simd = *level;
     }

@@ -14,10 +14,6 @@
 
 namespace nrvq::cli {
 
-// Frame rate assumed when neither the command line nor the input gives one.
-inline constexpr int DEFAULT_FPS = 25;
-// Most analysis threads (--threads).
-inline constexpr int32_t kMaxThreadsOption = 256;
 
 struct Options {
     std::string input;  // path, or "-" for standard input
@@ -98,8 +94,5 @@ ParseResult parseCommandLine(int argc, const char* const* argv);
 
 // The usage text, with the program's name in it.
 std::string usageText(const std::string& program);
-
-// The program's version: the project's, from the build.
-inline constexpr const char* kVersion = NRVQ_VERSION_TEXT;
 
 }  // namespace nrvq::cli

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/data_output.h"
+#include "nrvq/nrvq.h"
 #include "io/events_output.h"
 #include "io/jsonl_output.h"
 #include "io/live_stats.h"
@@ -94,7 +95,7 @@ Outputs::Outputs(const Options& o)
         sinks_.push_back(std::make_unique<TabLog>(file, log->path()));
     }
     if (PreparedOutput* json = find("--json")) {
-        sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, kVersion));
+        sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, std::string(version())));
     }
     if (PreparedOutput* csv = find("--csv"); csv != nullptr && !csv->toStandardOutput()) {
         sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
@@ -104,7 +105,7 @@ Outputs::Outputs(const Options& o)
         auto thumbnails = std::make_unique<ThumbnailCollector>(*events_, o.indicators);
         const ThumbnailCollector* pictures = thumbnails.get();
         sinks_.push_back(std::move(thumbnails));
-        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, kVersion, pictures));
+        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, std::string(version()), pictures));
     }
     if (PreparedOutput* eventsCsv = find("--events")) {
         sinks_.push_back(std::make_unique<EventsCsvOutput>(*eventsCsv, *events_));

@@ -125,7 +125,7 @@ int run(int argc, char** argv) {
             std::fputs(parsed.help.c_str(), stdout);
             return 0;
         case ParseResult::Version:
-            std::printf("nrvq %s\n", kVersion);
+            std::printf("nrvq %s\n", std::string(version()).c_str());
             return 0;
         case ParseResult::Ok:
             break;

@@ -12,76 +12,11 @@
 #include <vector>
 
 #include "kernels/kernels.h"
-#include "metrics/blackout.h"
-#include "metrics/blockLoss.h"
-#include "metrics/blockiness.h"
-#include "metrics/blur.h"
-#include "metrics/contrast.h"
-#include "metrics/exposure.h"
-#include "metrics/interlace.h"
-#include "metrics/letterbox.h"
-#include "metrics/noise.h"
-#include "metrics/pillarbox.h"
-#include "metrics/slice.h"
-#include "metrics/spatialActivity.h"
 #include "metrics/temporalActivity.h"
 
 namespace nrvq {
 
 namespace {
-
-using SingleFrameFn = double (*)(const Image*, Scratch&);
-
-// The literal versions, adapted to the fast versions' signature. Their own
-// working images come from the scratch installed around the call.
-template <double (*F)(const Image*)>
-double literal(const Image* frame, Scratch&) {
-    return F(frame);
-}
-double literalBlackout(const Image* frame, Scratch&) { return blackout(frame) ? 1.0 : 0.0; }
-double fastBlackout(const Image* frame, Scratch& s) { return kernels::blackout(frame, s) ? 1.0 : 0.0; }
-
-// Implementations of the single-frame indicators, by column (null for the
-// temporal ones).
-using Table = std::array<SingleFrameFn, kIndicatorCount>;
-
-Table makeTable(bool reference) {
-    Table t{};
-    if (reference) {
-        t[kBlockiness] = literal<blockiness>;
-        t[kSpatialActivity] = literal<spatialActivity>;
-        t[kLetterbox] = literal<letterbox>;
-        t[kPillarbox] = literal<pillarbox>;
-        t[kBlockLoss] = literal<blockLoss>;
-        t[kBlur] = literal<blur>;
-        t[kExposure] = literal<exposure>;
-        t[kInterlace] = literal<interlace>;
-        t[kNoise] = literal<noise>;
-        t[kSlice] = literal<slice>;
-        t[kBlackout] = literalBlackout;
-        t[kContrast] = literal<contrastRMS>;
-    } else {
-        t[kBlockiness] = kernels::blockiness;
-        t[kSpatialActivity] = kernels::spatialActivity;
-        t[kLetterbox] = kernels::letterbox;
-        t[kPillarbox] = kernels::pillarbox;
-        t[kBlockLoss] = kernels::blockLoss;
-        t[kBlur] = kernels::blur;
-        t[kExposure] = kernels::exposure;
-        t[kInterlace] = kernels::interlace;
-        t[kNoise] = kernels::noise;
-        t[kSlice] = kernels::slice;
-        t[kBlackout] = fastBlackout;
-        t[kContrast] = kernels::contrastRMS;
-    }
-    return t;
-}
-
-const Table& table(bool reference) {
-    static const Table literalTable = makeTable(true);
-    static const Table fastTable = makeTable(false);
-    return reference ? literalTable : fastTable;
-}
 
 double clockSeconds(clockid_t clock) {
     timespec ts{};
@@ -119,7 +54,6 @@ FrameWorker::FrameWorker(int32_t, int32_t, bool reference, uint32_t indicators)
     : reference_(reference), columns_(withDependencies(ColumnSet(indicators))) {}
 
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
-    const Table& t = table(reference_);
     const ScratchScope scope(&scratch_);
     scratch_.beginFrame();
     // One clock read between two indicators ends the one and starts the
@@ -127,8 +61,9 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     double mark = threadSeconds();
     record.computed = columns_;
     for (const Column c : callOrder()) {
-        if (t[c] != nullptr && columns_[c]) {
-            record.values[c] = t[c](frame, scratch_);
+        const IndicatorInfo& row = kIndicators[c];
+        if (row.kind == IndicatorKind::SingleFrame && columns_[c]) {
+            record.values[c] = (reference_ ? row.literal : row.fast)(frame, scratch_);
             const double now = threadSeconds();
             timings.seconds[c] += now - mark;
             mark = now;

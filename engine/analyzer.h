@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/frame.h"
-#include "io/source.h"
+#include "engine/source.h"
 #include "kernels/scratch.h"
 #include "metrics/flickering.h"
 #include "metrics/freezing.h"
@@ -25,9 +25,6 @@ namespace nrvq {
 // public nrvq::Options, so that the library's callers and the command line
 // speak the same type.
 using AnalyzerOptions = Options;
-
-// Most threads a run uses.
-inline constexpr unsigned kMaxThreads = 256;
 
 // The threads a run uses for AnalyzerOptions::threads.
 unsigned resolveThreads(unsigned threads);

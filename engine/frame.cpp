@@ -18,14 +18,8 @@ bool isMeasured(const FrameRecord& record, Column column) {
     if (!record.hasPrevious && !kIndicators[column].measuredOnFirstFrame) {
         return false;
     }
-    switch (column) {
-        case kBlockLoss:
-        case kSlice:
-        case kFlickering:
-            return record.values[column] != -1.0;
-        default:
-            return true;
-    }
+    const std::optional<double>& noValue = kIndicators[column].noValue;
+    return !noValue || record.values[column] != *noValue;
 }
 
 }  // namespace nrvq

@@ -40,8 +40,8 @@ struct Timings {
 };
 
 // Whether a value was measured: not for the temporal columns of the first
-// frame, and not where an indicator reports -1 for "nothing to report"
-// (block loss and slice on small frames, flickering inside its period).
+// frame, and not where an indicator reports its row's noValue (block loss
+// and slice on small frames, flickering inside its period give -1).
 bool isMeasured(const FrameRecord& record, Column column);
 
 // The time of a frame: the source's timestamp when it gave one (a number),

@@ -2,45 +2,96 @@
 
 #include <algorithm>
 
+#include "kernels/kernels.h"
+#include "metrics/blackout.h"
+#include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
+#include "metrics/contrast.h"
+#include "metrics/exposure.h"
+#include "metrics/interlace.h"
+#include "metrics/letterbox.h"
+#include "metrics/noise.h"
+#include "metrics/pillarbox.h"
+#include "metrics/slice.h"
+#include "metrics/spatialActivity.h"
+
 namespace nrvq {
+
+namespace {
 
 using K = IndicatorKind;
 using V = ValueType;
+namespace k = kernels;
 
-// Columns in row order. The separators in the fields reproduce the rows'
+// The literal versions, adapted to the fast versions' signature. Their own
+// working images come from the allocator installed around the call.
+template <double (*F)(const Image*)>
+double literal(const Image* frame, Scratch&) {
+    return F(frame);
+}
+double literalBlackout(const Image* frame, Scratch&) { return blackout(frame) ? 1.0 : 0.0; }
+double fastBlackout(const Image* frame, Scratch& s) { return k::blackout(frame, s) ? 1.0 : 0.0; }
+
+constexpr uint32_t none = 0;
+constexpr uint32_t blackoutAndActivity = (1u << kBlackout) | (1u << kTemporalActivity);
+constexpr std::optional<double> always = std::nullopt;  // every computed value is measured
+constexpr std::optional<double> minusOne = -1.0;
+
+}  // namespace
+
+// Columns in row order: key, kind, value type, call and report order, the
+// console and log titles and fields, the timing report's field, whether the
+// first frame has a value, the literal and fast entry points, the columns it
+// is computed from, and the value that means "nothing to report". The separators in the fields reproduce the rows'
 // fixed layout: a blank and a tab between fields, a blank and two tabs on
 // the console after spatial activity, blackout, freezing and exposure.
 const std::array<IndicatorInfo, kIndicatorCount> kIndicators = {{
     {"blockiness", K::SingleFrame, V::Real, 1, 1, "\tBlockiness: ", "\tBlockiness: ", " \t%-5.5f", " \t%-5.5f",
-     "\tBlockiness: %02.6f ms ", true},
+     "\tBlockiness: %02.6f ms ", true,
+     literal<blockiness>, k::blockiness, none, always},
     {"spatial_activity", K::SingleFrame, V::Real, 2, 2, "\tSpatial Activity: ", "\tSA: ", " \t%-5.5f",
-     " \t%-5.5f", "\tSpatialAct: %02.6f ms ", true},
+     " \t%-5.5f", "\tSpatialAct: %02.6f ms ", true,
+     literal<spatialActivity>, k::spatialActivity, none, always},
     {"letterbox", K::SingleFrame, V::Real, 3, 3, "\tLetterbox: ", "\tLetterbox: ", " \t\t%-5.5f", " \t%-5.5f",
-     "\tLetterbox: %02.6f ms \n", true},
+     "\tLetterbox: %02.6f ms \n", true,
+     literal<letterbox>, k::letterbox, none, always},
     {"pillarbox", K::SingleFrame, V::Real, 4, 4, "\tPillarbox: ", "\tPillarbox: ", " \t%-5.5f", " \t%-5.5f",
-     "\tPillarbox: %02.6f ms \t", true},
+     "\tPillarbox: %02.6f ms \t", true,
+     literal<pillarbox>, k::pillarbox, none, always},
     {"block_loss", K::SingleFrame, V::Real, 5, 5, "\tBlockloss: ", "\tBlockloss: ", " \t%-5.5f", " \t%-5.5f",
-     "\tBlockLoss: %02.6f ms \t", true},
+     "\tBlockLoss: %02.6f ms \t", true,
+     literal<blockLoss>, k::blockLoss, none, minusOne},
     {"blur", K::SingleFrame, V::Real, 6, 6, "\tBlur: \t", "\tBlur: ", " \t%-7.3f", " \t%-5.3f",
-     "\tBlur: %02.6f ms \n ", true},
+     "\tBlur: %02.6f ms \n ", true,
+     literal<blur>, k::blur, none, always},
     {"temporal_activity", K::FramePair, V::Real, 13, 12, "\tTemporalAct: ", "\tTA: ", " \t%-5.5f", " \t%-5.5f",
-     "\tTemporal: %02.6f ms \n ", false},
+     "\tTemporal: %02.6f ms \n ", false,
+     nullptr, nullptr, none, always},
     {"blackout", K::SingleFrame, V::Flag, 11, 11, "\tBlackout: ", "\tBlackout: ", " \t%-d", " \t%-d",
-     "\tBlackout: %02.6f ms \t", true},
+     "\tBlackout: %02.6f ms \t", true,
+     literalBlackout, fastBlackout, none, always},
     {"freezing", K::OrderedState, V::Flag, 14, 13, "\tFreezing: ", "\tFreezing: ", " \t\t%-d", " \t%-d",
-     "\tFreezing : %02.6f ms\t", false},
+     "\tFreezing : %02.6f ms\t", false,
+     nullptr, nullptr, blackoutAndActivity, always},
     {"exposure", K::SingleFrame, V::Truncated, 7, 7, "\tExposure(bri): ", "\tExposure(bri): ", " \t\t%-6i",
-     " \t%-6i", "\tExposure: %02.6f ms \t", true},
+     " \t%-6i", "\tExposure: %02.6f ms \t", true,
+     literal<exposure>, k::exposure, none, always},
     {"contrast", K::SingleFrame, V::Real, 12, 15, "\tContrast: ", "\tContrast: ", " \t\t%-5.5f", " \t%-5.5f",
-     "\tContrast: %02.6f ms\n", true},
+     "\tContrast: %02.6f ms\n", true,
+     literal<contrastRMS>, k::contrastRMS, none, always},
     {"interlace", K::SingleFrame, V::Real, 8, 8, "\tInterlace: ", "\tInterlace: ", " \t%-5.5f", " \t%-5.5f",
-     "\tInterlace: %02.6f ms \t", true},
+     "\tInterlace: %02.6f ms \t", true,
+     literal<interlace>, k::interlace, none, always},
     {"noise", K::SingleFrame, V::Real, 9, 9, "\tNoise: \t", "\tNoise: ", " \t%-8.4f", " \t%-8.4f",
-     "\tNoise: %02.6f ms \n ", true},
+     "\tNoise: %02.6f ms \n ", true,
+     literal<noise>, k::noise, none, always},
     {"slice", K::SingleFrame, V::Real, 10, 10, "\tSlice: \t", "\tSlice: ", " \t%-7.3f", " \t%-7.3f",
-     "\tSlice: %02.6f ms\t", true},
+     "\tSlice: %02.6f ms\t", true,
+     literal<slice>, k::slice, none, minusOne},
     {"flickering", K::OrderedState, V::Real, 15, 14, "\tFlickering:", "\tFlickering:", " \t%-5.5f", " \t%-5.5f",
-     "\tFlickering: %02.6f ms ", false},
+     "\tFlickering: %02.6f ms ", false,
+     nullptr, nullptr, none, minusOne},
 }};
 
 namespace {
@@ -66,8 +117,14 @@ const std::array<Column, kIndicatorCount>& reportOrder() {
 }
 
 ColumnSet withDependencies(ColumnSet columns) {
-    if (columns[kFreezing]) {
-        columns.set(kBlackout).set(kTemporalActivity);
+    // Until nothing is added, for needs of needs.
+    for (ColumnSet before; before != columns;) {
+        before = columns;
+        for (size_t c = 0; c < kIndicatorCount; ++c) {
+            if (before[c]) {
+                columns |= ColumnSet(kIndicators[c].needs);
+            }
+        }
     }
     return columns;
 }

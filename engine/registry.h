@@ -1,5 +1,6 @@
 // The table of indicators: every row, header, report, output and binding
-// iterates it instead of naming the fifteen indicators again.
+// iterates it instead of naming the fifteen indicators again, and the
+// analysis takes from it which function computes a column.
 #pragma once
 
 #include <array>
@@ -9,7 +10,11 @@
 #include <optional>
 #include <string_view>
 
+struct Image;  // tools/definitions.h
+
 namespace nrvq {
+
+class Scratch;  // kernels/scratch.h
 
 // How an indicator depends on the frames around it.
 enum class IndicatorKind {
@@ -45,6 +50,11 @@ enum Column : uint8_t {
 };
 inline constexpr size_t kIndicatorCount = 15;
 
+// How a single-frame indicator is computed: its value for frame, with the
+// working memory of scratch (installed as the image allocator around the
+// call).
+using FrameFunction = double (*)(const Image* frame, Scratch& scratch);
+
 struct IndicatorInfo {
     std::string_view key;           // stable name for outputs, selection and bindings
     IndicatorKind kind;
@@ -57,6 +67,13 @@ struct IndicatorInfo {
     std::string_view logField;
     std::string_view reportField;   // its piece of the timing report
     bool measuredOnFirstFrame;      // false for the indicators that need a previous frame
+    // The literal version (metrics/) and the fast one (kernels/) of a
+    // single-frame indicator; null for the others, which the temporal state
+    // computes in frame order.
+    FrameFunction literal;
+    FrameFunction fast;
+    uint32_t needs;                 // columns it is computed from, bit i for column i
+    std::optional<double> noValue;  // the value that means "nothing to report"
 };
 
 // In column order.
@@ -78,8 +95,8 @@ std::optional<Column> columnOf(std::string_view key);
 using ColumnSet = std::bitset<kIndicatorCount>;
 inline constexpr unsigned long long kAllColumns = (1ull << kIndicatorCount) - 1;
 
-// columns and what they need: freezing is computed from blackout and
-// temporal activity.
+// columns and what they need (IndicatorInfo::needs): freezing is computed
+// from blackout and temporal activity.
 ColumnSet withDependencies(ColumnSet columns);
 
 }  // namespace nrvq

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 

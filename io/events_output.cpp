@@ -7,7 +7,7 @@
 
 namespace nrvq {
 
-EventLog::EventLog(std::vector<EventRule> rules) : tracker_(std::move(rules), 25.0) {}
+EventLog::EventLog(std::vector<EventRule> rules) : tracker_(std::move(rules), kDefaultFps) {}
 
 void EventLog::begin(const SourceInfo& info) {
     std::vector<EventRule> rules = tracker_.rules();

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 
@@ -52,9 +52,6 @@ public:
 private:
     Kind kind_;
 };
-
-// Frame rate assumed when neither the caller nor the input gives one.
-inline constexpr double kDefaultFps = 25.0;
 
 // What the first bytes of an input show it to be.
 enum class InputFormat { Raw, Y4m, Matroska, Mp4, Avi, MpegTs, MpegPs, Ogg, Flv, Ivf, Asf };

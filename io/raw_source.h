@@ -11,7 +11,7 @@
 
 #include "io/byte_stream.h"
 #include "io/layout.h"
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 
@@ -38,7 +38,7 @@ private:
 struct RawOptions {
     int32_t width = 0;
     int32_t height = 0;
-    double fps = 25.0;
+    double fps = kDefaultFps;
     int32_t start = 0;
     std::optional<int32_t> frames;  // frames to examine; none: to the end of the input
     const PixelLayout* layout = nullptr;  // null: yuv420p

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/frame.h"
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 

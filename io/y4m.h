@@ -12,7 +12,7 @@
 #include "io/byte_stream.h"
 #include "io/layout.h"
 #include "io/raw_source.h"
-#include "io/source.h"
+#include "engine/source.h"
 
 namespace nrvq {
 
@@ -44,7 +44,7 @@ struct Y4mOptions {
     std::optional<int32_t> width;  // when given, must match the header
     std::optional<int32_t> height;
     std::optional<double> fps;     // overrides the header's rate
-    double defaultFps = 25.0;
+    double defaultFps = kDefaultFps;
     int32_t start = 0;
     std::optional<int32_t> frames;
     const PixelLayout* layout = nullptr;  // when given, must match the header

@@ -14,6 +14,7 @@
 #include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
+#include "metrics/contrast.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
@@ -120,18 +121,7 @@ double contrastRMS(const Image* frame, Scratch& scratch) {
         sum = static_cast<int32_t>(s);
         squareSum = static_cast<int64_t>(q);
     }
-
-    // The literal order of operations.
-    const double q = static_cast<double>(squareSum);
-    const double count = static_cast<double>(n);
-    const double s = static_cast<double>(sum);
-    const double countLessOne = static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(n) - 1u));
-    const double a = 1.0 / count;
-    const double b = (a * s) * s;
-    const double c = q - b;
-    const double d = 1.0 / countLessOne;
-    const double e = d * c;
-    return std::sqrt(e);
+    return contrastFromSums(n, sum, squareSum);
 }
 
 }  // namespace nrvq::kernels

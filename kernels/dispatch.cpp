@@ -28,12 +28,9 @@ static_assert((HWY_TARGETS & HWY_SSE4) != 0 && (HWY_TARGETS & HWY_AVX2) != 0 && 
               "the kernels must be compiled for SSE4, AVX2 and AVX-512");
 
 // The targets this processor runs, read once before any restriction is set
-// (a restriction replaces what Highway reports).
+// (a restriction removes targets from what Highway reports).
 int64_t detectedTargets() {
-    static const int64_t detected = [] {
-        hwy::SetSupportedTargetsForTest(0);
-        return hwy::SupportedTargets();
-    }();
+    static const int64_t detected = hwy::SupportedTargets();
     return detected;
 }
 
@@ -52,6 +49,15 @@ std::optional<SimdLevel> parseSimdLevel(std::string_view name) {
         }
     }
     return std::nullopt;
+}
+
+std::string simdLevelNames(std::string_view last) {
+    std::string names;
+    for (size_t i = 0; i < kNames.size(); ++i) {
+        names += i == 0 ? "" : i + 1 < kNames.size() ? ", " : last;
+        names += kNames[i];
+    }
+    return names;
 }
 
 std::vector<SimdLevel> availableSimdLevels() {
@@ -77,9 +83,9 @@ bool setSimdLevel(SimdLevel level) {
     if (!available) {
         return false;
     }
-    // The dispatch tables pick the best target in the mask; the fallback is
-    // always there for Highway's own needs.
-    hwy::SetSupportedTargetsForTest(kTargets[static_cast<size_t>(level)] | kFallbackTarget);
+    // The dispatch tables pick the best target left; the fallback is always
+    // there for Highway's own needs.
+    hwy::DisableTargets(~(kTargets[static_cast<size_t>(level)] | kFallbackTarget));
     active = level;
     return true;
 }

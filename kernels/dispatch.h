@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,6 +13,9 @@ enum class SimdLevel { scalar, sse4, avx2, avx512, best };
 
 std::string_view simdLevelName(SimdLevel level);
 std::optional<SimdLevel> parseSimdLevel(std::string_view name);
+// Every level's name, lowest first, "best" last, joined by ", " and by last
+// before the final one: simdLevelNames(" or ") is "scalar, ... or best".
+std::string simdLevelNames(std::string_view last);
 
 // The levels this processor runs, lowest first; scalar is always there.
 std::vector<SimdLevel> availableSimdLevels();

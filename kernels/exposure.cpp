@@ -20,36 +20,17 @@ HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 
 // Visits the blocks at columns X < w - 8 and rows Y < h - 8 (w, h >= 8),
-// inserting their sums (from the frame's block sums, bw to a row) into
-// darkest (ascending) and brightest (descending) as the literal version does.
-void ExtremeBlocks(const int32_t* blockSums, size_t bw, uint32_t w, uint32_t h, double* darkest, double* brightest) {
+// taking their sums (from the frame's block sums, bw to a row) into extremes
+// as the literal version does; a sum that neither end takes is skipped.
+void ExtremeBlocks(const int32_t* blockSums, size_t bw, uint32_t w, uint32_t h, ExposureExtremes& extremes) {
     const size_t columns = (w - 1) / 8;
     const size_t rows = (h - 1) / 8;
     for (size_t by = 0; by < rows; ++by) {
         const int32_t* sums = blockSums + by * bw;
         for (size_t bx = 0; bx < columns; ++bx) {
             const double sum = static_cast<double>(sums[bx]);
-            if (darkest[nBlSum - 1] >= sum) {
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (darkest[q] >= sum) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            darkest[k] = darkest[k - 1];
-                        }
-                        darkest[q] = sum;
-                        break;
-                    }
-                }
-            }
-            if (sum >= brightest[nBlSum - 1]) {
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (sum >= brightest[q]) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            brightest[k] = brightest[k - 1];
-                        }
-                        brightest[q] = sum;
-                        break;
-                    }
-                }
+            if (extremes.darkest[nBlSum - 1] >= sum || sum >= extremes.brightest[nBlSum - 1]) {
+                extremes.add(sum);
             }
         }
     }
@@ -69,24 +50,12 @@ double exposure(const Image* frame, Scratch& scratch) {
     }
     const uint32_t w = static_cast<uint32_t>(frame->w);
     const uint32_t h = static_cast<uint32_t>(frame->h);
-    double darkest[nBlSum];
-    double brightest[nBlSum];
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
-        brightest[q] = 0.0;
-    }
+    ExposureExtremes extremes;
     if (w >= 8 && h >= 8) {
         const BlockStats stats = blockStats(frame, scratch);
-        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(stats.sums, stats.bw, w, h, darkest, brightest);
+        HWY_DYNAMIC_DISPATCH(ExtremeBlocks)(stats.sums, stats.bw, w, h, extremes);
     }
-    double total = 0.0;
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        total += darkest[q];
-    }
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        total += brightest[q];
-    }
-    return total / static_cast<double>(BLOCKSIZE * BLOCKSIZE * 8);
+    return extremes.finish();
 }
 
 }  // namespace nrvq::kernels

@@ -102,13 +102,12 @@ double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* t
         }
     }
 
-    state.frameCount = static_cast<int32_t>(static_cast<uint32_t>(state.frameCount) + 1u);
-    if (state.frameCount != framePeriod) {
+    if (!state.endsPeriod()) {
         return -1.0;
     }
 
     const uint32_t n = static_cast<uint32_t>(transitionCounts->w * transitionCounts->h);
-    const int32_t k = static_cast<int32_t>(static_cast<double>(n) * 0.03);
+    const int32_t k = FlickeringState::averagedBlocks(n);
     uint32_t histogram[256] = {};
     for (uint32_t i = 0; i < n; ++i) {
         ++histogram[transitionCounts->data[i]];
@@ -121,15 +120,7 @@ double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* t
         sum += take * static_cast<uint64_t>(v);
         remaining -= take;
     }
-    const int32_t periodSwitches = static_cast<int32_t>(static_cast<uint32_t>(framePeriod) * static_cast<uint32_t>(k));
-    const double value = static_cast<double>(sum) / static_cast<double>(periodSwitches);
-
-    state.frameCount = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        transitionCounts->data[i] = 0;
-        blockStates->data[i] = 0;
-    }
-    return value;
+    return state.finishPeriod(sum, k, transitionCounts, blockStates);
 }
 
 }  // namespace nrvq::kernels

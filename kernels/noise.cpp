@@ -148,33 +148,12 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const BlockStats stats = blockStats(frame, scratch);
     blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
 
-    // Mode of the rounded deviations (everything from the last bin up in the
-    // last bin); among bins tied at the top count the one that reached it
-    // first wins.
-    uint16_t counters[HISTOGRAM_ENTRIES] = {};
-    int32_t mode = 0;
+    // Everything from the last bin up counts in the last bin.
+    NoiseHistogram histogram;
     for (size_t i = 0; i < blocks; ++i) {
-        const int32_t v = rounded[i] < HISTOGRAM_ENTRIES - 1 ? rounded[i] : HISTOGRAM_ENTRIES - 1;
-        counters[v] = static_cast<uint16_t>(counters[v] + 1);
-        if (counters[v] > counters[mode]) {
-            mode = v;
-        }
+        histogram.add(rounded[i] < HISTOGRAM_ENTRIES - 1 ? rounded[i] : HISTOGRAM_ENTRIES - 1);
     }
-    const auto count = [&counters](int32_t bin) -> uint32_t {
-        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
-    };
-    const int32_t m = mode == 0 ? 1 : mode;
-    const int32_t lo = m - 1;
-    const int32_t hi = m + 1;
-    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
-                               static_cast<uint32_t>(hi) * count(hi);
-    const uint32_t denominator = count(lo) + count(m) + count(hi);
-    if (denominator == 0) {
-        return 0.0;
-    }
-    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
-    const int32_t target = static_cast<int32_t>(std::round(estimate));
-    const int32_t floorTarget = static_cast<int32_t>(std::floor(estimate));
+    const auto [target, floorTarget] = histogram.level();
     if (target == 0) {
         return 0.0;
     }

@@ -22,8 +22,6 @@ namespace nrvq {
 
 namespace {
 
-thread_local Scratch* installed = nullptr;
-
 // Large buffers of contexts that have ended, kept for the next context on
 // the same thread: a program that measures many short videos one after the
 // other (or the fuzzer) then does not ask the system for fresh pages, and
@@ -195,8 +193,7 @@ bool Scratch::release(void* ptr) {
     return false;
 }
 
-ScratchScope::ScratchScope(Scratch* scratch) : previous_(installed) { installed = scratch; }
-ScratchScope::~ScratchScope() { installed = previous_; }
-Scratch* ScratchScope::current() { return installed; }
+ScratchScope::ScratchScope(Scratch* scratch) : previous_(installImageAllocator(scratch)) {}
+ScratchScope::~ScratchScope() { installImageAllocator(previous_); }
 
 }  // namespace nrvq

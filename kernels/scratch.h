@@ -9,9 +9,11 @@
 #include <new>
 #include <vector>
 
+#include "tools/definitions.h"
+
 namespace nrvq {
 
-class Scratch {
+class Scratch final : public ImageAllocator {
 public:
     Scratch() = default;
     ~Scratch();
@@ -31,9 +33,9 @@ public:
     // Buffers taken and given back by the toolkit's image constructors while
     // this scratch is installed for the thread (see ScratchScope): a freed
     // buffer is kept and handed out again for the next request of its size.
-    void* acquire(size_t size, bool zeroed);
+    void* acquire(size_t size, bool zeroed) override;
     // False when ptr is not one of this scratch's buffers.
-    bool release(void* ptr);
+    bool release(void* ptr) override;
 
     // Marks the start of the next frame of an analysis: results shared
     // between the kernels of one frame are computed again. Frame numbers
@@ -84,11 +86,8 @@ public:
     ScratchScope(const ScratchScope&) = delete;
     ScratchScope& operator=(const ScratchScope&) = delete;
 
-    // The scratch installed for the calling thread, or null.
-    static Scratch* current();
-
 private:
-    Scratch* previous_;
+    ImageAllocator* previous_;
 };
 
 }  // namespace nrvq

@@ -8,7 +8,10 @@ double contrastRMS(const Image* frame) {
     int32_t sum = 0;
     int64_t squareSum = 0;
     sumAndSquareSum(frame, &sum, &squareSum);
+    return contrastFromSums(n, sum, squareSum);
+}
 
+double contrastFromSums(int32_t n, int32_t sum, int64_t squareSum) {
     const double q = static_cast<double>(squareSum);
     const double count = static_cast<double>(n);
     const double s = static_cast<double>(sum);

@@ -8,14 +8,7 @@ double exposure(const Image* frame) {
     const uint32_t b = static_cast<uint32_t>(BLOCKSIZE);
     const uint8_t* p = frame->data;
 
-    // Darkest block sums in ascending order, brightest in descending order;
-    // entries that no block replaces still count in the mean.
-    double darkest[nBlSum];
-    double brightest[nBlSum];
-    for (int32_t q = 0; q < nBlSum; ++q) {
-        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
-        brightest[q] = 0.0;
-    }
+    ExposureExtremes extremes;
 
     // The walk stops short of w - b and h - b, so the last whole column and
     // the last whole row of blocks are never visited. A frame narrower or
@@ -29,29 +22,21 @@ double exposure(const Image* frame) {
                         sum += p[r * w + c];
                     }
                 }
-
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (darkest[q] >= sum) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            darkest[k] = darkest[k - 1];
-                        }
-                        darkest[q] = sum;
-                        break;
-                    }
-                }
-                for (int32_t q = 0; q < nBlSum; ++q) {
-                    if (sum >= brightest[q]) {
-                        for (int32_t k = nBlSum - 1; k > q; --k) {
-                            brightest[k] = brightest[k - 1];
-                        }
-                        brightest[q] = sum;
-                        break;
-                    }
-                }
+                extremes.add(sum);
             }
         }
     }
+    return extremes.finish();
+}
 
+ExposureExtremes::ExposureExtremes() {
+    for (int32_t q = 0; q < nBlSum; ++q) {
+        darkest[q] = static_cast<double>(BLOCKSIZE * BLOCKSIZE * 255);
+        brightest[q] = 0.0;
+    }
+}
+
+double ExposureExtremes::finish() const {
     double total = 0.0;
     for (int32_t q = 0; q < nBlSum; ++q) {
         total += darkest[q];

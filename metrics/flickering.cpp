@@ -22,13 +22,12 @@ double FlickeringState::update(const Image* current, const Image* previous, Imag
                             THRESHOLD_CHANGING);
     }
 
-    frameCount = static_cast<int32_t>(static_cast<uint32_t>(frameCount) + 1u);
-    if (frameCount != framePeriod) {
+    if (!endsPeriod()) {
         return -1.0;
     }
 
     const uint32_t n = static_cast<uint32_t>(transitionCounts->w * transitionCounts->h);
-    const int32_t k = static_cast<int32_t>(static_cast<double>(n) * TOP_SHARE);
+    const int32_t k = averagedBlocks(n);
     if (n > 1) {
         std::qsort(transitionCounts->data, n, 1, compareElements);
     }
@@ -36,6 +35,18 @@ double FlickeringState::update(const Image* current, const Image* previous, Imag
     for (int32_t i = 0; i < k; ++i) {
         sum += transitionCounts->data[i];
     }
+    return finishPeriod(sum, k, transitionCounts, blockStates);
+}
+
+bool FlickeringState::endsPeriod() {
+    frameCount = static_cast<int32_t>(static_cast<uint32_t>(frameCount) + 1u);
+    return frameCount == framePeriod;
+}
+
+int32_t FlickeringState::averagedBlocks(uint32_t n) { return static_cast<int32_t>(static_cast<double>(n) * TOP_SHARE); }
+
+double FlickeringState::finishPeriod(uint64_t sum, int32_t k, Image* transitionCounts, Image* blockStates) {
+    const uint32_t n = static_cast<uint32_t>(transitionCounts->w * transitionCounts->h);
     // Fewer than 34 blocks leave k = 0 and the value 0 / 0.
     const int32_t periodSwitches = static_cast<int32_t>(static_cast<uint32_t>(framePeriod) * static_cast<uint32_t>(k));
     const double value = static_cast<double>(sum) / static_cast<double>(periodSwitches);
@@ -47,11 +58,6 @@ double FlickeringState::update(const Image* current, const Image* previous, Imag
         blockStates->data[i] = 0;
     }
     return value;
-}
-
-double flickering(const Image* current, const Image* previous, Image* transitionCounts, Image* blockStates) {
-    static FlickeringState period;  // holds the process-wide frameCount
-    return period.update(current, previous, transitionCounts, blockStates);
 }
 
 int compareElements(const void* x, const void* y) {

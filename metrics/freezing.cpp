@@ -17,8 +17,3 @@ bool FreezingState::update(bool isBlackout, double temporalActivity, double fps)
     }
     return static_cast<double>(freezingTemp) >= fps * FREEZE_SECONDS;
 }
-
-bool freezing(bool isBlackout, double temporalActivity, double fps) {
-    static FreezingState run;  // holds the process-wide freezingTemp
-    return run.update(isBlackout, temporalActivity, fps);
-}

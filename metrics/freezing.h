@@ -5,9 +5,8 @@
 
 #include "tools/definitions.h"
 
-// The run of repeated frames of one video. A program that measures several
-// videos at once keeps one per video; freezing() below uses a single one for
-// the whole process.
+// The run of repeated frames of one video; a program that measures several
+// videos at once keeps one per video.
 struct FreezingState {
     // Consecutive frames, up to and including the latest, that repeated their
     // predecessor exactly and were no blackout.
@@ -18,7 +17,3 @@ struct FreezingState {
     // a second at the given frame rate.
     bool update(bool isBlackout, double temporalActivity, double fps);
 };
-
-// Extends or ends the run of repeated frames and tells whether the picture
-// counts as frozen at the given frame rate.
-bool freezing(bool isBlackout, double temporalActivity, double fps);

@@ -30,34 +30,11 @@ double noise(const Image* frame) {
     OwnedImage<ImageDouble> sigmas(callocImageDouble(bw, bh));
     calculateStdDevs(frame, sums.get(), squares.get(), sigmas.get(), kBlock, kBlock);
 
-    // Mode of the rounded deviations; among bins tied at the top count the
-    // one that reached it first wins.
-    uint16_t counters[HISTOGRAM_ENTRIES] = {};
-    int32_t mode = 0;
+    NoiseHistogram histogram;
     for (uint64_t i = 0; i < blocks; ++i) {
-        const int32_t v = binOf(sigmas->data[i]);
-        counters[v] = static_cast<uint16_t>(counters[v] + 1);
-        if (counters[v] > counters[mode]) {
-            mode = v;
-        }
+        histogram.add(binOf(sigmas->data[i]));
     }
-    // A neighbour past the last bin counts nothing.
-    const auto count = [&counters](int32_t bin) -> uint32_t {
-        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
-    };
-    const int32_t m = mode == 0 ? 1 : mode;
-    const int32_t lo = m - 1;
-    const int32_t hi = m + 1;
-    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
-                               static_cast<uint32_t>(hi) * count(hi);
-    const uint32_t denominator = count(lo) + count(m) + count(hi);
-    // No block (or no count around the mode): the estimate is 0 / 0.
-    if (denominator == 0) {
-        return 0.0;
-    }
-    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
-    const int32_t target = static_cast<int32_t>(std::round(estimate));
-    const int32_t floorTarget = static_cast<int32_t>(std::floor(estimate));
+    const auto [target, floorTarget] = histogram.level();
     if (target == 0) {
         return 0.0;
     }
@@ -128,4 +105,23 @@ double noise(const Image* frame) {
         total += residualSigmas->data[i];
     }
     return total / static_cast<double>(selected);
+}
+
+NoiseLevel NoiseHistogram::level() const {
+    // A neighbour past the last bin counts nothing.
+    const auto count = [this](int32_t bin) -> uint32_t {
+        return bin < HISTOGRAM_ENTRIES ? counters[bin] : 0;
+    };
+    const int32_t m = mode == 0 ? 1 : mode;
+    const int32_t lo = m - 1;
+    const int32_t hi = m + 1;
+    const uint32_t numerator = static_cast<uint32_t>(lo) * count(lo) + static_cast<uint32_t>(m) * count(m) +
+                               static_cast<uint32_t>(hi) * count(hi);
+    const uint32_t denominator = count(lo) + count(m) + count(hi);
+    // No block (or no count around the mode): the estimate is 0 / 0.
+    if (denominator == 0) {
+        return {0, 0};
+    }
+    const double estimate = static_cast<double>(numerator) / static_cast<double>(denominator);
+    return {static_cast<int32_t>(std::round(estimate)), static_cast<int32_t>(std::floor(estimate))};
 }

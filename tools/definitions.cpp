@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "kernels/scratch.h"
-
 namespace {
+
+thread_local ImageAllocator* installedAllocator = nullptr;
 
 // Element count w * h, refusing products that do not fit 64 bits.
 uint64_t elementCount(uint64_t w, uint64_t h, uint64_t sampleSize) {
@@ -25,10 +25,10 @@ uint64_t elementCount(uint64_t w, uint64_t h, uint64_t sampleSize) {
 template <typename Img, typename Sample>
 Img allocate(uint64_t w, uint64_t h, bool zeroed) {
     const uint64_t count = elementCount(w, h, sizeof(Sample));
-    // Inside an analysis context the buffers come from its scratch, which
-    // hands the same buffers out again on the next frame.
-    if (nrvq::Scratch* scratch = nrvq::ScratchScope::current(); scratch != nullptr && count != 0) {
-        return Img{w, h, static_cast<Sample*>(scratch->acquire(count * sizeof(Sample), zeroed))};
+    // Inside an analysis context the buffers come from its working memory,
+    // which hands the same buffers out again on the next frame.
+    if (installedAllocator != nullptr && count != 0) {
+        return Img{w, h, static_cast<Sample*>(installedAllocator->acquire(count * sizeof(Sample), zeroed))};
     }
     void* data = zeroed ? std::calloc(count, sizeof(Sample)) : std::malloc(count * sizeof(Sample));
     if (data == nullptr && count != 0) {
@@ -43,15 +43,21 @@ inline int32_t count32(uint64_t w, uint64_t h) {
     return static_cast<int32_t>(static_cast<uint32_t>(w * h));
 }
 
-// Gives a buffer back to the installed scratch it came from, or to the system.
+// Gives a buffer back to the installed allocator it came from, or to the
+// system.
 void release(void* data) {
-    nrvq::Scratch* scratch = nrvq::ScratchScope::current();
-    if (scratch == nullptr || !scratch->release(data)) {
+    if (installedAllocator == nullptr || !installedAllocator->release(data)) {
         std::free(data);
     }
 }
 
 }  // namespace
+
+ImageAllocator* installImageAllocator(ImageAllocator* allocator) {
+    ImageAllocator* const previous = installedAllocator;
+    installedAllocator = allocator;
+    return previous;
+}
 
 // ===== Life cycle ============================================================
 

@@ -8,6 +8,7 @@
 // pointer and never allocate their destinations: the caller supplies them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -60,6 +61,26 @@ ImageDouble makeImageDouble(uint64_t w, uint64_t h, double* data);
 ImageDouble allocImageDouble(uint64_t w, uint64_t h);
 ImageDouble callocImageDouble(uint64_t w, uint64_t h);
 void freeImageDouble(ImageDouble* image);
+
+// Where the constructors take buffers from and the free operations give them
+// back to: the allocator installed for the calling thread, or the system
+// when none is. An analysis installs its working memory here, so that a
+// frame allocates nothing once the first frame has sized every buffer.
+class ImageAllocator {
+public:
+    // A buffer of size bytes (not 0), zeroed when asked; throws
+    // std::bad_alloc when none can be had.
+    virtual void* acquire(size_t size, bool zeroed) = 0;
+    // False when data is not one of this allocator's buffers.
+    virtual bool release(void* data) = 0;
+
+protected:
+    ~ImageAllocator() = default;
+};
+
+// Installs allocator (null: the system) for the calling thread and returns
+// the one installed before.
+ImageAllocator* installImageAllocator(ImageAllocator* allocator);
 
 inline void releaseImage(Image* image) { freeImage(image); }
 inline void releaseImage(Image32* image) { freeImage32(image); }

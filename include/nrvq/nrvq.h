@@ -186,6 +186,9 @@ struct EventResult {
     std::string rule;  // "blur > 9 for 0.5s"
 };
 
+// Most threads a run uses (Options::threads, FileOptions::threads).
+inline constexpr unsigned kMaxThreads = 256;
+
 // The frame rates the command line and the library take.
 inline constexpr double kMinFrameRate = 0.001;
 inline constexpr double kMaxFrameRate = 100000;

@@ -33,8 +33,6 @@ extern "C" {
 namespace nrvq {
 namespace {
 
-// Frame rate reported when the stream states none.
-constexpr double kDefaultFps = 25.0;
 // Decode errors in a row, without a frame or an accepted packet in between,
 // after which the stream counts as undecodable.
 constexpr int kMaxErrorsInARow = 1024;

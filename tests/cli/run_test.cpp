@@ -13,21 +13,7 @@
 #include <vector>
 
 #include "clips/clip.h"
-#include "metrics/blackout.h"
-#include "metrics/blockLoss.h"
-#include "metrics/blockiness.h"
-#include "metrics/blur.h"
-#include "metrics/contrast.h"
-#include "metrics/exposure.h"
-#include "metrics/flickering.h"
-#include "metrics/freezing.h"
-#include "metrics/interlace.h"
-#include "metrics/letterbox.h"
-#include "metrics/noise.h"
-#include "metrics/pillarbox.h"
-#include "metrics/slice.h"
-#include "metrics/spatialActivity.h"
-#include "metrics/temporalActivity.h"
+#include "engine/analyzer.h"
 #include "engine/frame.h"
 #include "io/text_output.h"
 #include "testing.h"
@@ -73,51 +59,25 @@ std::string textRow(void (*append)(const FrameRecord&, std::string&), const Fram
     return row;
 }
 
-// Replays a run in this process with the library's indicators and fresh
-// temporal state: the records that the tool must print and log.
+// Replays a run in this process with the literal indicators: the records
+// that the tool must print and log.
 class Replay {
 public:
-    Replay(int32_t w, int32_t h, double fps)
-        : fps_(fps), counts_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)),
-          states_(callocImage(static_cast<uint64_t>(w) / 8, static_cast<uint64_t>(h) / 8)) {}
+    Replay(int32_t w, int32_t h, double fps) : analyzer_(w, h, fps, literal()) {}
 
     FrameRecord next(int32_t index, const Plane& plane) {
-        Plane copy = plane;
-        const Image frame = makeImage(static_cast<uint64_t>(plane.w), static_cast<uint64_t>(plane.h),
-                                      copy.samples.data());
-        using namespace nrvq;
-        double* v = r_.values.data();
-        v[kBlockiness] = blockiness(&frame);
-        v[kSpatialActivity] = spatialActivity(&frame);
-        v[kLetterbox] = letterbox(&frame);
-        v[kPillarbox] = pillarbox(&frame);
-        v[kBlockLoss] = blockLoss(&frame);
-        v[kBlur] = blur(&frame);
-        v[kExposure] = exposure(&frame);
-        v[kInterlace] = interlace(&frame);
-        v[kNoise] = noise(&frame);
-        v[kSlice] = slice(&frame);
-        v[kBlackout] = blackout(&frame) ? 1.0 : 0.0;
-        v[kContrast] = contrastRMS(&frame);
-        if (!previous_.samples.empty()) {
-            const Image previous = makeImage(frame.w, frame.h, previous_.samples.data());
-            v[kTemporalActivity] = temporalActivity(&frame, &previous);
-            v[kFreezing] = freezing_.update(v[kBlackout] != 0.0, v[kTemporalActivity], fps_) ? 1.0 : 0.0;
-            v[kFlickering] = flickering_.update(&frame, &previous, counts_.get(), states_.get());
-        }
-        previous_ = plane;
-        r_.index = index;
-        return r_;
+        FrameRecord r = analyzer_.push(plane.samples.data(), plane.w);
+        r.index = index;
+        return r;
     }
 
 private:
-    double fps_;
-    FrameRecord r_;
-    FreezingState freezing_;
-    FlickeringState flickering_;
-    OwnedImage<Image> counts_;
-    OwnedImage<Image> states_;
-    Plane previous_;
+    static nrvq::AnalyzerOptions literal() {
+        nrvq::AnalyzerOptions options;
+        options.reference = true;
+        return options;
+    }
+    nrvq::Analyzer analyzer_;
 };
 
 // The FPS, frame count and start frame as the start-up lines show them, the

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/registry.h"
 #include "kernels/dispatch.h"
 #include "kernels/fills.h"
 #include "kernels/kernels.h"
@@ -43,36 +44,17 @@ uint64_t bits(double v) {
     return b;
 }
 
-struct SingleFrameKernel {
-    const char* name;
-    double (*literal)(const Image*);
-    double (*fast)(const Image*, Scratch&);
-};
-
-template <double (*F)(const Image*)>
-double literal(const Image* frame) {
-    return F(frame);
-}
-double literalBlackout(const Image* frame) { return blackout(frame) ? 1.0 : 0.0; }
-double fastBlackout(const Image* frame, Scratch& s) { return nrvq::kernels::blackout(frame, s) ? 1.0 : 0.0; }
-
-const std::vector<SingleFrameKernel>& singleFrameKernels() {
-    namespace k = nrvq::kernels;
-    static const std::vector<SingleFrameKernel> all = {
-        {"blockiness", literal<blockiness>, k::blockiness},
-        {"spatialActivity", literal<spatialActivity>, k::spatialActivity},
-        {"letterbox", literal<letterbox>, k::letterbox},
-        {"pillarbox", literal<pillarbox>, k::pillarbox},
-        {"blockLoss", literal<blockLoss>, k::blockLoss},
-        {"blur", literal<blur>, k::blur},
-        {"exposure", literal<exposure>, k::exposure},
-        {"interlace", literal<interlace>, k::interlace},
-        {"noise", literal<noise>, k::noise},
-        {"slice", literal<slice>, k::slice},
-        {"blackout", literalBlackout, fastBlackout},
-        {"contrastRMS", literal<contrastRMS>, k::contrastRMS},
-    };
-    return all;
+// The single-frame rows of the indicator table, whose literal and fast
+// entry points the analysis calls.
+const std::vector<const nrvq::IndicatorInfo*>& singleFrameKernels() {
+    static const std::vector<const nrvq::IndicatorInfo*> rows = [] {
+        std::vector<const nrvq::IndicatorInfo*> all;
+        for (const nrvq::IndicatorInfo& row : nrvq::kIndicators) {
+            if (row.kind == nrvq::IndicatorKind::SingleFrame) all.push_back(&row);
+        }
+        return all;
+    }();
+    return rows;
 }
 
 std::string where(uint64_t seed, uint64_t w, uint64_t h, std::string_view fill, SimdLevel level) {
@@ -102,15 +84,15 @@ TEST(KernelDispatch, LevelsRunAndRestrict) {
 void compareSingleFrame(uint64_t w, uint64_t h, Fill fill, uint64_t seed, Scratch& scratch) {
     const auto frame = kernel_testing::filledImage(w, h, fill, seed);
     std::vector<uint64_t> expected;
-    for (const auto& kernel : singleFrameKernels()) {
-        expected.push_back(bits(kernel.literal(frame.get())));
+    for (const nrvq::IndicatorInfo* row : singleFrameKernels()) {
+        expected.push_back(bits(row->literal(frame.get(), scratch)));
     }
     kernel_testing::forEachSimdLevel([&](SimdLevel level) {
         scratch.beginFrame();
         for (size_t i = 0; i < singleFrameKernels().size(); ++i) {
-            const auto& kernel = singleFrameKernels()[i];
-            const double got = kernel.fast(frame.get(), scratch);
-            ASSERT_EQ(bits(got), expected[i]) << kernel.name << " gave " << got << " at "
+            const nrvq::IndicatorInfo& row = *singleFrameKernels()[i];
+            const double got = row.fast(frame.get(), scratch);
+            ASSERT_EQ(bits(got), expected[i]) << row.key << " gave " << got << " at "
                                               << where(seed, w, h, kernel_testing::fillName(fill), level);
         }
     });

@@ -10,6 +10,9 @@
 
 namespace nrvq {
 
+// Frame rate assumed when neither the caller nor the input gives one.
+inline constexpr double kDefaultFps = 25.0;
+
 // An input that cannot be opened or read at all.
 class SourceError : public std::runtime_error {
     using runtime_error::runtime_error;
@@ -22,7 +25,7 @@ struct SourceInfo {
     std::string layout;         // sample layout of the input, e.g. "yuv420p"
     int32_t width = 0;
     int32_t height = 0;
-    double fps = 25.0;
+    double fps = kDefaultFps;
     int64_t startFrame = 0;     // index of the first frame the source delivers
     // Frames the run is to examine, as the start-up line shows it: the count
     // asked for, or derived from the input; -1 when the input does not say.

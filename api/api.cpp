@@ -114,7 +114,7 @@ void selectSimdLevel(const std::string& name) {
     const std::optional<kernels::SimdLevel> level = kernels::parseSimdLevel(name);
     if (!level) {
         throw std::invalid_argument("unknown instruction set \"" + name +
-                                    "\": expected scalar, sse4, avx2, avx512 or best");
+                                    "\": expected " + kernels::simdLevelNames(" or "));
     }
     if (!kernels::setSimdLevel(*level)) {
         throw std::invalid_argument("this processor does not run the instruction set \"" + name + "\"");

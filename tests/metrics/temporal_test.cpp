@@ -1,14 +1,68 @@
+// Rule tests of the literal indicators that compare frames or keep state:
+// temporal activity, freezing, flickering.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "metrics/flickering.h"
+#include "metrics/freezing.h"
+#include "metrics/temporalActivity.h"
 #include "testing.h"
+
+using testing_support::makeImage8;
 
 namespace {
 
-using testing_support::makeImage8;
+
+TEST(TemporalActivity, RootMeanSquareOfTheDifference) {
+    auto frame = makeImage8(2, 2, {10, 20, 30, 40});
+    auto buffer = makeImage8(3, 3);
+    const Image zeros = makeImage(0, 0, buffer->data);  // only the current frame's size is read
+    EXPECT_EQ(temporalActivity(frame.get(), &zeros), std::sqrt(3000.0) / 2.0);
+    EXPECT_NEAR(temporalActivity(frame.get(), &zeros), 27.38613, 5e-6);
+    // 300 * 300 * 255^2 passes 2^32.
+    auto white = makeImage8(300, 300, [](uint64_t, uint64_t) { return 255; });
+    auto black = makeImage8(300, 300);
+    EXPECT_EQ(temporalActivity(white.get(), black.get()), 255.0);
+}
+
+}  // namespace
+
+namespace {
+
+// One letter per frame of a fresh run: '0' repeats exactly, 'b' is a black
+// repeat, 'd' differs slightly (0.0001), 'n' has a not-a-number activity.
+std::string frozen(double fps, const std::string& frames) {
+    FreezingState state;
+    std::string out;
+    for (char f : frames) {
+        const double activity = f == 'd' ? 0.0001 : f == 'n' ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+        out += state.update(f == 'b', activity, fps) ? '1' : '0';
+    }
+    return out;
+}
+
+TEST(Freezing, RunOfExactRepeatsLastingATenthOfASecond) {
+    EXPECT_EQ(frozen(25, "0000"), "0011");
+    EXPECT_EQ(frozen(25, "00d000"), "000001");
+    EXPECT_EQ(frozen(25, "0b00"), "0000");
+    EXPECT_EQ(frozen(30, "000"), "001");
+    EXPECT_EQ(frozen(20, "00"), "01");
+    EXPECT_EQ(frozen(24, "000"), "001");  // 2 < 2.4000000000000004
+    EXPECT_EQ(frozen(10, "0n0b"), "1010");
+    EXPECT_EQ(frozen(0, "d"), "1");
+    FreezingState wrapping{std::numeric_limits<int32_t>::max()};
+    EXPECT_FALSE(wrapping.update(false, 0.0, 25));
+    EXPECT_EQ(wrapping.freezingTemp, std::numeric_limits<int32_t>::min());
+}
+
+}  // namespace
+
+namespace {
+
 
 // A w x h video: an all-zero frame, a frame differing from it in one block
 // (every block for -1), and the caller-owned per-block images.
@@ -47,23 +101,6 @@ TEST(Flickering, PeriodsOfEightCalls) {
     s.frameCount = 7;
     EXPECT_EQ(grid.run(s, "x"), (8 + 5) / 16.0);  // block 9 reaches 5
     for (int i = 0; i < 80; ++i) EXPECT_EQ(grid.counts->data[i] + grid.states->data[i], 0);
-}
-
-TEST(Flickering, ProcessWidePeriodAndOwnedPeriodsAreIndependent) {
-    Video shared(48, 48), a(48, 48), b(48, 48);
-    auto global = [&](const Image* current) {
-        return flickering(current, shared.still.get(), shared.counts.get(), shared.states.get());
-    };
-    double value = -1.0;  // close whatever period earlier calls left open
-    for (int i = 0; i < framePeriod && value == -1.0; ++i) value = global(shared.still.get());
-    ASSERT_EQ(value, 0.0);
-    FlickeringState sa, sb;
-    b.run(sb, "...");
-    for (int call = 1; call <= 8; ++call) {
-        EXPECT_EQ(global(shared.lit.get()), call == 8 ? 0.125 : -1.0);
-        EXPECT_EQ(a.run(sa, "."), call == 8 ? 0.0 : -1.0);
-        EXPECT_EQ(b.run(sb, "x"), call == 5 ? 0.125 : -1.0);
-    }
 }
 
 TEST(CalculateFlickering, SwitchesOnReachingTheThresholdOrAnExactRepeat) {
