@@ -98,7 +98,9 @@ ordered_json eventsJson(const EventTracker& tracker) {
     return list;
 }
 
-void appendValue(std::string& text, std::string_view key, double value) {
+}  // namespace
+
+void appendJsonField(std::string& text, std::string_view key, double value) {
     text += ", \"";
     text += key;
     text += "\": ";
@@ -108,8 +110,6 @@ void appendValue(std::string& text, std::string_view key, double value) {
         text += "null";
     }
 }
-
-}  // namespace
 
 JsonOutput::JsonOutput(PreparedOutput& target, const ResultTable& table, std::string version)
     : file_(target, "the JSON output"), table_(table), version_(std::move(version)) {}
@@ -142,16 +142,16 @@ void JsonOutput::finish(const RunSummary&) {
     for (int64_t row = 0; row < table_.frames(); ++row) {
         text += row == 0 ? "\n{\"frame\": " : ",\n{\"frame\": ";
         text += std::to_string(table_.indexOf(row));
-        appendValue(text, "time", table_.time(row));
+        appendJsonField(text, "time", table_.time(row));
         for (size_t c = 0; c < kIndicatorCount; ++c) {
             if (table_.columns()[c]) {
-                appendValue(text, kIndicators[c].key, table_.value(row, c));
+                appendJsonField(text, kIndicators[c].key, table_.value(row, c));
             }
         }
         const auto scores = opinionScores(table_.value(row, kBlockiness), table_.value(row, kBlur));
         for (size_t k = 0; k < scores.size(); ++k) {
             if (table_.columns()[kOpinionColumns[k]]) {
-                appendValue(text, kOpinionKeys[k], scores[k]);
+                appendJsonField(text, kOpinionKeys[k], scores[k]);
             }
         }
         text += '}';

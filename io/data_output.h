@@ -40,6 +40,9 @@ private:
 // Appends the shortest text that reads back as exactly value (JSON and CSV
 // both accept it); value must be finite.
 void appendNumber(std::string& out, double value);
+// Appends `, "key": value` to a JSON object being written, null where value
+// is not finite.
+void appendJsonField(std::string& out, std::string_view key, double value);
 
 // The opinion-score keys that follow the indicators in the data outputs (when
 // blockiness and blur are among them), and their values for a frame's

@@ -10,21 +10,6 @@
 
 namespace nrvq {
 
-namespace {
-
-void appendField(std::string& text, std::string_view key, double value) {
-    text += ", \"";
-    text += key;
-    text += "\": ";
-    if (std::isfinite(value)) {
-        appendNumber(text, value);
-    } else {
-        text += "null";
-    }
-}
-
-}  // namespace
-
 JsonlOutput::JsonlOutput(PreparedOutput& target, const EventLog& events, const LiveStats& stats, ColumnSet columns)
     : file_(target, "the JSON lines output"), events_(events), stats_(stats), columns_(columns) {
     line_.reserve(1024);
@@ -46,10 +31,10 @@ void JsonlOutput::frame(const FrameRecord& record) {
     pending_.clear();
     pending_ += "{\"frame\": ";
     pending_ += std::to_string(record.index);
-    appendField(pending_, "time", record.seconds);
+    appendJsonField(pending_, "time", record.seconds);
     for (size_t c = 0; c < kIndicatorCount; ++c) {
         if (columns_[c]) {
-            appendField(pending_, kIndicators[c].key,
+            appendJsonField(pending_, kIndicators[c].key,
                         isMeasured(record, static_cast<Column>(c)) ? record.values[c] : std::nan(""));
         }
     }
@@ -87,12 +72,12 @@ void JsonlOutput::eventLine(const Event& e, bool open) {
     pending_ += open ? "\", \"state\": \"open\", \"severity\": \"" : "\", \"state\": \"closed\", \"severity\": \"";
     pending_ += severityName(e.severity);
     pending_ += "\", \"first\": " + std::to_string(e.first);
-    appendField(pending_, "start", e.start);
+    appendJsonField(pending_, "start", e.start);
     if (!open) {
         pending_ += ", \"last\": " + std::to_string(e.last);
-        appendField(pending_, "end", e.end);
-        appendField(pending_, "duration", e.end - e.start);
-        appendField(pending_, "peak", e.peak);
+        appendJsonField(pending_, "end", e.end);
+        appendJsonField(pending_, "duration", e.end - e.start);
+        appendJsonField(pending_, "peak", e.peak);
     }
     pending_ += ", \"rule\": " + nlohmann::json(events_.tracker().rules()[e.rule].text()).dump() + "}\n";
 }
@@ -101,7 +86,7 @@ void JsonlOutput::windowLine() {
     const WindowStats w = stats_.window();
     pending_ += "{\"window\": {\"from\": ";
     appendNumber(pending_, w.from);
-    appendField(pending_, "to", w.to);
+    appendJsonField(pending_, "to", w.to);
     pending_ += ", \"frames\": " + std::to_string(w.frames);
     for (const auto& [name, values] : {std::pair{"mean", &w.mean}, std::pair{"min", &w.min}, std::pair{"max", &w.max}}) {
         pending_ += ", \"";
@@ -111,7 +96,7 @@ void JsonlOutput::windowLine() {
         for (size_t c = 0; c < kIndicatorCount; ++c) {
             if (columns_[c]) {
                 std::string field;
-                appendField(field, kIndicators[c].key, (*values)[c]);
+                appendJsonField(field, kIndicators[c].key, (*values)[c]);
                 pending_.append(field, first ? 2 : 0);
                 first = false;
             }
@@ -140,12 +125,12 @@ void JsonlOutput::finish(const RunSummary&) {
 void JsonlOutput::signalChange(const SignalChange& change) {
     std::string text = change.lost ? "{\"event\": \"signal\", \"state\": \"lost\", \"severity\": \"warning\""
                                    : "{\"event\": \"signal\", \"state\": \"back\", \"severity\": \"warning\"";
-    appendField(text, "time", change.time);
+    appendJsonField(text, "time", change.time);
     if (change.lost) {
         text += ", \"reason\": " + nlohmann::json(change.reason).dump(-1, ' ', false,
                                                                       nlohmann::json::error_handler_t::replace);
     } else {
-        appendField(text, "duration", change.duration);
+        appendJsonField(text, "duration", change.duration);
     }
     text += "}\n";
     const std::lock_guard lock(mutex_);
