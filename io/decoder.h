@@ -36,10 +36,10 @@ struct DecoderOptions {
     int64_t maxSamples = kMaxDecodedSamples;
     // Options of the demuxer and the protocol (network inputs), as KEY=VALUE
     // pairs; one that none of them takes is an error.
-    std::vector<std::pair<std::string, std::string>> inputOptions;
+    std::vector<std::pair<std::string, std::string>> inputOptions{};
     // Asked again and again while a read or an opening waits; true ends it
     // (the read then fails). Set for network inputs, which can wait forever.
-    std::function<bool()> interrupted;
+    std::function<bool()> interrupted{};
 };
 
 
