@@ -90,6 +90,9 @@ public:
     const std::vector<EventRule>& rules() const { return rules_; }
     // Whether an event of a fatal rule has opened.
     bool fatalOpened() const { return fatal_; }
+    // Whether a rule's condition held on the last frame seen, whether or not
+    // it has lasted long enough to open an event yet.
+    bool holding(size_t rule) const { return runs_[rule].holding; }
 
 private:
     struct Run {

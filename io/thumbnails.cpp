@@ -151,11 +151,12 @@ void ThumbnailCollector::frame(const FrameRecord& record) {
             keep(p, record, v, column);
         }
     }
-    // Each rule's condition, followed as the tracker follows it (an
-    // unmeasured value keeps it), so that the first and the worst frame of
-    // a run are at hand when its event opens, after its minimum duration.
-    const std::vector<EventRule>& rules = events_.tracker().rules();
-    const std::vector<Event>& events = events_.tracker().eventsSoFar();
+    // Each rule's condition as the tracker (a sink before this one) found it
+    // on this frame, so that the first and the worst frame of a run are at
+    // hand when its event opens, after its minimum duration.
+    const EventTracker& tracker = events_.tracker();
+    const std::vector<EventRule>& rules = tracker.rules();
+    const std::vector<Event>& events = tracker.eventsSoFar();
     for (; seenEvents_ < events.size(); ++seenEvents_) {
         runs_[events[seenEvents_].rule].event = seenEvents_;
         slotOf_.push_back(SIZE_MAX);
@@ -165,8 +166,7 @@ void ThumbnailCollector::frame(const FrameRecord& record) {
         Run& run = runs_[i];
         const bool measured = isMeasured(record, r.column);
         const double v = record.values[r.column];
-        const bool holds = measured ? meets(r.op, v, r.threshold) : run.holding;
-        if (!holds) {
+        if (!tracker.holding(i)) {
             if (run.event != SIZE_MAX) {
                 store(run.event, run);
             }
