@@ -94,6 +94,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     app.add_option("--json", o.jsonPath, "Write every value, statistics and events as JSON to PATH (- for stdout)");
     app.add_option("--csv", o.csvPath, "Write one CSV row per frame to PATH (- for stdout)");
     app.add_option("--report", o.reportPath, "Write an HTML report with a chart per indicator to PATH");
+    app.add_option("--compare", o.compare,
+                   "Draw the charts of another input beside the main one's in the --report, aligned in time "
+                   "(encodes of one source, say); analysed with the same options, a raw one with the main "
+                   "input's size, rate and layout; repeatable, up to " + std::to_string(kMaxCompared))
+        ->allow_extra_args(false);
     app.add_flag("--summary", o.summary,
                  "Print pooled statistics, blackout and freezing spans and the events after the run");
     app.add_flag("--quiet", o.quiet, "No start-up lines, rows or timing report on the console");
@@ -176,6 +181,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         unmark(*text);
     }
     for (std::string& text : rules) {
+        unmark(text);
+    }
+    for (std::string& text : o.compare) {
         unmark(text);
     }
     for (std::string& text : positionals) {
@@ -349,6 +357,18 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (o.reportPath == "-" || o.logPath == "-") {
         return reject(o.reportPath == "-" ? "--report" : "--log", "-", "expected a file path, not standard output");
+    }
+    for (const std::string& path : o.compare) {
+        if (!o.reportGiven) {
+            return reject("--compare", path, "the comparison is drawn in the report; give --report too");
+        }
+        if (path.empty() || path == "-") {
+            return reject("--compare", path, "expected a file path or URL, not standard input");
+        }
+    }
+    if (o.compare.size() > kMaxCompared) {
+        return reject("--compare", o.compare[kMaxCompared],
+                      "expected at most " + std::to_string(kMaxCompared) + " inputs to compare");
     }
     if (!o.pixFmt.empty() && findLayout(o.pixFmt) == nullptr) {
         return reject("--pix-fmt", o.pixFmt, ("expected one of " + layoutNames()).c_str());

@@ -14,6 +14,8 @@
 
 namespace nrvq::cli {
 
+// Inputs of --compare at the most: the report tells eight lines apart by colour.
+inline constexpr size_t kMaxCompared = 7;
 
 struct Options {
     std::string input;  // path, or "-" for standard input
@@ -40,6 +42,9 @@ struct Options {
     std::string jsonPath;
     std::string csvPath;
     std::string reportPath;
+    // --compare: further inputs whose charts the report draws beside the
+    // main input's, analysed with the same options.
+    std::vector<std::string> compare;
     bool jsonGiven = false;
     bool csvGiven = false;
     bool reportGiven = false;

@@ -105,7 +105,9 @@ Outputs::Outputs(const Options& o)
         auto thumbnails = std::make_unique<ThumbnailCollector>(*events_, o.indicators);
         const ThumbnailCollector* pictures = thumbnails.get();
         sinks_.push_back(std::move(thumbnails));
-        sinks_.push_back(std::make_unique<HtmlReport>(*report, *table_, std::string(version()), pictures));
+        auto page = std::make_unique<HtmlReport>(*report, *table_, std::string(version()), pictures);
+        report_ = page.get();
+        sinks_.push_back(std::move(page));
     }
     if (PreparedOutput* eventsCsv = find("--events")) {
         sinks_.push_back(std::make_unique<EventsCsvOutput>(*eventsCsv, *events_));

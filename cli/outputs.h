@@ -16,6 +16,7 @@
 
 namespace nrvq {
 class EventLog;
+class HtmlReport;
 class JsonlOutput;
 class LiveStats;
 class MetricsServer;
@@ -53,6 +54,8 @@ public:
     // What --jsonl and --listen publish; null when neither is asked for.
     LiveStats* stats() { return stats_; }
     JsonlOutput* jsonl() { return jsonl_; }
+    // The report, which the inputs of --compare join; null without --report.
+    HtmlReport* report() { return report_; }
     ~Outputs();
 
 private:
@@ -65,6 +68,7 @@ private:
     EventLog* events_ = nullptr;    // owned by the sinks
     LiveStats* stats_ = nullptr;    // owned by the sinks
     JsonlOutput* jsonl_ = nullptr;  // owned by the sinks
+    HtmlReport* report_ = nullptr;  // owned by the sinks
     std::unique_ptr<MetricsServer> server_;  // stops before the sinks go
     std::unique_ptr<ProgressLine> progress_;
 };

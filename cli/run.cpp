@@ -12,6 +12,7 @@
 
 #include <signal.h>
 
+#include "cli/compare.h"
 #include "cli/options.h"
 #include "cli/outputs.h"
 #include "engine/analyzer.h"
@@ -172,6 +173,11 @@ int run(int argc, char** argv) {
     } catch (const OutputError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
+    }
+    // The inputs of --compare first: one that fails ends the run before the main one.
+    ComparedInputs compared;
+    if (!compared.analyse(o, outputs->report(), &stopRequested)) {
+        return stopSignal != 0 ? 128 + stopSignal : -1;
     }
     std::fputs(openingNotes(*source).c_str(), stderr);
     // A live source's thread tells the outputs of its signal, and the

@@ -31,6 +31,10 @@ constexpr size_t kEventRows = 1000;
 constexpr const char* kBlackoutFill = "#4b4b4b";
 constexpr const char* kFreezingFill = "#3f8fe0";
 constexpr std::array<const char*, 3> kSeverityFill = {"#9b7fd4", "#f0a000", "#8b0000"};
+// The line of each input, the main one first; more inputs take the colours again.
+constexpr std::array<const char*, 8> kLineColours = {"#c0392b", "#1f6fb4", "#2a9d3a", "#8e44ad",
+                                                     "#e67e22", "#16a0a8", "#7f5539", "#d63384"};
+const char* lineColour(size_t input) { return kLineColours[input % kLineColours.size()]; }
 
 struct Meaning {
     const char* text;
@@ -73,6 +77,22 @@ std::string escaped(const std::string& text) {
         }
     }
     return out;
+}
+
+// A JSON string that may stand inside a script element.
+std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == '<' || c == '>' || c == '&') {
+            out += format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
 }
 
 std::string number(const char* pattern, double value) {
@@ -118,20 +138,22 @@ struct Axis {
     double clampedX(double t) const { return std::clamp(x(t), kLeft, kLeft + kPlotW); }
 };
 
-Axis axisOf(const ResultTable& table) {
+// The span of every input's frames.
+Axis axisOf(const std::vector<const ResultTable*>& tables) {
     Axis a;
-    const int64_t n = table.frames();
-    if (n == 0) {
-        return a;
+    bool any = false;
+    for (const ResultTable* table : tables) {
+        const double period = table->info().fps > 0 ? 1.0 / table->info().fps : 0.0;
+        // Timestamps need not rise everywhere (a damaged stream): the axis spans them all.
+        for (int64_t row = 0; row < table->frames(); ++row) {
+            a.t0 = any ? std::min(a.t0, table->time(row)) : table->time(row);
+            a.t1 = any ? std::max(a.t1, table->time(row) + period) : table->time(row) + period;
+            any = true;
+        }
     }
-    const double period = table.info().fps > 0 ? 1.0 / table.info().fps : 0.0;
-    // Timestamps need not rise everywhere (a damaged stream): the axis spans them all.
-    a.t0 = a.t1 = table.time(0);
-    for (int64_t row = 1; row < n; ++row) {
-        a.t0 = std::min(a.t0, table.time(row));
-        a.t1 = std::max(a.t1, table.time(row));
+    if (!any) {
+        return Axis{};
     }
-    a.t1 += period;
     if (!(a.t1 > a.t0)) {
         a.t1 = a.t0 + 1;
     }
@@ -273,11 +295,29 @@ std::string eventBands(const Axis& a, const EventTracker& tracker, Filter which,
     return out;
 }
 
-void chart(std::string& out, const ResultTable& table, size_t column, const Axis& a,
+// The file names of the inputs in their colours, when there are several.
+std::string legend(const std::vector<const ResultTable*>& tables) {
+    std::string out;
+    for (size_t k = 0; k < tables.size() && tables.size() > 1; ++k) {
+        out += std::string("<span class=\"input\"><span style=\"background:") + lineColour(k) + "\"></span>" +
+               escaped(tables[k]->info().path) + "</span>";
+    }
+    return out;
+}
+
+// The chart of a column: a line per input, the main input's spans and events.
+void chart(std::string& out, const std::vector<const ResultTable*>& tables, size_t column, const Axis& a,
            const std::vector<FrameSpan>& blackout, const std::vector<FrameSpan>& freezing) {
-    const IndicatorStats s = table.stats(column);
-    double low = s.min, high = s.max;
-    const bool any = s.count > 0;
+    const ResultTable& table = *tables[0];
+    double low = INFINITY, high = -INFINITY;
+    for (const ResultTable* t : tables) {
+        const IndicatorStats s = t->stats(column);
+        if (s.count > 0) {
+            low = std::min(low, s.min);
+            high = std::max(high, s.max);
+        }
+    }
+    const bool any = low <= high;
     if (!any) {
         low = 0, high = 1;
     } else if (low == high) {
@@ -285,7 +325,7 @@ void chart(std::string& out, const ResultTable& table, size_t column, const Axis
     }
     const std::string key(kIndicators[column].key);
     out += "<figure><figcaption><b>" + key + "</b> &mdash; " + kMeanings[column].text + "; <i>" +
-           kMeanings[column].worse + "</i></figcaption>\n";
+           kMeanings[column].worse + "</i>" + legend(tables) + "</figcaption>\n";
     out += format("<svg class=\"chart\" data-key=\"%s\" data-lo=\"%.17g\" data-hi=\"%.17g\" viewBox=\"0 0 %g %g\" "
                   "role=\"img\" aria-label=\"%s over time\">\n",
                   key.c_str(), low, high, kWidth, kHeight, key.c_str());
@@ -310,11 +350,18 @@ void chart(std::string& out, const ResultTable& table, size_t column, const Axis
     out += format("\n<rect class=\"frame\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" "
                   "stroke=\"#999\"/>\n",
                   kLeft, kTop, kPlotW, kPlotH);
-    const auto [line, dots] = linePaths(table, column, a, low, high);
-    out += "<path class=\"line\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"1.6\" stroke-linejoin=\"round\" d=\"" +
-           line + "\"/>\n<path class=\"dots\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"5\" "
-                  "stroke-linecap=\"round\" d=\"" +
-           dots + "\"/>\n";
+    // The main input's line last, on top.
+    for (size_t k = tables.size(); k-- > 0;) {
+        const auto [line, dots] = linePaths(*tables[k], column, a, low, high);
+        out += format("<path class=\"line\" data-s=\"%zu\" fill=\"none\" stroke=\"%s\" stroke-width=\"%s\" "
+                      "stroke-linejoin=\"round\" d=\"",
+                      k, lineColour(k), k == 0 ? "1.6" : "1.3") +
+               line +
+               format("\"/>\n<path class=\"dots\" data-s=\"%zu\" fill=\"none\" stroke=\"%s\" stroke-width=\"5\" "
+                      "stroke-linecap=\"round\" d=\"",
+                      k, lineColour(k)) +
+               dots + "\"/>\n";
+    }
     if (any) {
         out += format("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">", kLeft - 6, kTop + 10) + number("%.4g", high) +
                "</text>" + format("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">", kLeft - 6, kTop + kPlotH) +
@@ -331,7 +378,7 @@ void chart(std::string& out, const ResultTable& table, size_t column, const Axis
 }
 
 // The events, one lane per indicator that has any.
-void timeline(std::string& out, const ResultTable& table, const Axis& a) {
+void timeline(std::string& out, const ResultTable& table, const Axis& a, const std::string& id) {
     const EventTracker& tracker = table.events()->tracker();
     const std::vector<Event>& events = tracker.eventsSoFar();
     std::array<int, kIndicatorCount> lane{};
@@ -341,9 +388,9 @@ void timeline(std::string& out, const ResultTable& table, const Axis& a) {
         lane[c] = has ? lanes++ : -1;
     }
     const double laneH = 16, height = kTop + lanes * laneH + 22;
-    out += format("<svg id=\"timeline\" class=\"chart timeline\" viewBox=\"0 0 %g %g\" role=\"img\" "
+    out += format("<svg id=\"%s\" class=\"chart timeline\" viewBox=\"0 0 %g %g\" role=\"img\" "
                   "aria-label=\"events over time\">\n",
-                  kWidth, height);
+                  id.c_str(), kWidth, height);
     for (size_t c = 0; c < kIndicatorCount; ++c) {
         if (lane[c] >= 0) {
             out += format("<text x=\"%g\" y=\"%g\" text-anchor=\"end\" class=\"lane\">", kLeft - 6,
@@ -463,17 +510,20 @@ void pictures(std::string& out, const ResultTable& table, const ThumbnailCollect
     out += "</div>\n";
 }
 
-// The values the script needs for the tooltip and for zooming: the frames
-// in at most kBuckets groups, each group's first frame, time, and every
+// The values of one input that the script needs for the tooltip and for
+// zooming: its name, the end of its last frame in seconds, the frames in at
+// most kBuckets groups, each group's first frame, time, and every
 // indicator's minimum and maximum over it.
-void data(std::string& out, const ResultTable& table, const Axis& a) {
+void series(std::string& out, const ResultTable& table) {
     const int64_t n = table.frames();
     const int64_t buckets = std::min(n, kBuckets);
     const auto rowOf = [&](int64_t k) { return k * n / buckets; };
-    out += "<script type=\"application/json\" id=\"nrvq-data\">{";
-    out += format("\"t0\":%.9g,\"t1\":%.9g,", a.t0, a.t1);
-    out += format("\"left\":%g,\"top\":%g,\"plotW\":%g,\"plotH\":%g,\"width\":%g,", kLeft, kTop, kPlotW, kPlotH,
-                  kWidth);
+    double last = -INFINITY;
+    for (int64_t row = 0; row < n; ++row) {
+        last = std::max(last, table.time(row));
+    }
+    out += "\"name\":" + jsonText(table.info().path) + ",";
+    out += "\"last\":" + jsonNumber("%.9g", last + (table.info().fps > 0 ? 1.0 / table.info().fps : 0.0)) + ",";
     out += format("\"end\":%lld,\"first\":[", static_cast<long long>(n > 0 ? table.indexOf(n - 1) + 1 : 0));
     for (int64_t k = 0; k < buckets; ++k) {
         out += (k ? "," : "") + std::to_string(table.indexOf(rowOf(k)));
@@ -505,7 +555,23 @@ void data(std::string& out, const ResultTable& table, const Axis& a) {
                "]" + (buckets < n ? ",\"hi\":[" + hi + "]" : "") + "}";
         firstColumn = false;
     }
-    out += "}}</script>\n";
+    out += "}";
+}
+
+// The main input's values at the top level, the compared ones' in "more".
+void data(std::string& out, const std::vector<const ResultTable*>& tables, const Axis& a) {
+    out += "<script type=\"application/json\" id=\"nrvq-data\">{";
+    out += format("\"t0\":%.9g,\"t1\":%.9g,", a.t0, a.t1);
+    out += format("\"left\":%g,\"top\":%g,\"plotW\":%g,\"plotH\":%g,\"width\":%g,", kLeft, kTop, kPlotW, kPlotH,
+                  kWidth);
+    series(out, *tables[0]);
+    out += ",\"more\":[";
+    for (size_t k = 1; k < tables.size(); ++k) {
+        out += k > 1 ? ",{" : "{";
+        series(out, *tables[k]);
+        out += "}";
+    }
+    out += "]}</script>\n";
 }
 
 constexpr const char* kStyle = R"(
@@ -533,7 +599,9 @@ svg.chart { cursor: crosshair; user-select: none; }
 .pic svg { position: absolute; left: 0; top: 0; width: 100%; height: 100%; }
 .key span { display: inline-block; width: 14px; height: 10px; margin: 0 4px 0 12px; opacity: 0.7; }
 #tip { position: absolute; display: none; background: #fff; border: 1px solid #888; padding: 3px 6px;
-  font-size: 12px; pointer-events: none; white-space: nowrap; box-shadow: 1px 1px 4px #0003; }
+  font-size: 12px; pointer-events: none; white-space: pre; box-shadow: 1px 1px 4px #0003; }
+.input { white-space: nowrap; margin-left: 12px; font-size: 12px; }
+.input span { display: inline-block; width: 14px; height: 3px; margin: 0 4px 3px 0; }
 #zoom { font-size: 12px; }
 @media print { body { max-width: none; padding: 0; font-size: 11px; } #tip, #zoom { display: none; }
   table { font-size: 10px; } }
@@ -546,19 +614,21 @@ constexpr const char* kScript = R"(
   const D = JSON.parse(document.getElementById('nrvq-data').textContent);
   const svgs = Array.from(document.querySelectorAll('svg.chart'));
   const tip = document.getElementById('tip'), zoomText = document.getElementById('zoom-range');
-  const full = svgs.map(s => s.querySelector('.line') ? [s.querySelector('.line').getAttribute('d'),
-    s.querySelector('.dots').getAttribute('d'), s.querySelector('.ticks').innerHTML] : null);
+  const series = [D].concat(D.more);
+  const paths_ = s => [0, 1].map(n => Array.from(s.querySelectorAll(n ? '.dots' : '.line'))
+    .sort((a, b) => a.dataset.s - b.dataset.s));
+  const full = svgs.map(s => [paths_(s).map(p => p.map(e => e.getAttribute('d'))), s.querySelector('.ticks').innerHTML]);
   let view = [D.t0, D.t1], zoomed = false;
-  for (const k in D.cols) { if (!D.cols[k].hi) D.cols[k].hi = D.cols[k].lo; }
+  for (const S of series) for (const k in S.cols) { if (!S.cols[k].hi) S.cols[k].hi = S.cols[k].lo; }
   const xOf = t => D.left + (t - view[0]) / (view[1] - view[0]) * D.plotW;
   const timeAt = x => view[0] + (x - D.left) / D.plotW * (view[1] - view[0]);
   const svgX = (svg, clientX) => {
     const r = svg.getBoundingClientRect();
     return (clientX - r.left) * D.width / r.width;
   };
-  function bucketAt(t) {
-    let lo = 0, hi = D.time.length - 1;
-    while (lo < hi) { const m = (lo + hi + 1) >> 1; if (D.time[m] <= t) lo = m; else hi = m - 1; }
+  function bucketAt(t, S = D) {
+    let lo = 0, hi = S.time.length - 1;
+    while (lo < hi) { const m = (lo + hi + 1) >> 1; if (S.time[m] <= t) lo = m; else hi = m - 1; }
     return lo;
   }
   const num = v => v === null ? 'no value' : String(+v.toPrecision(6));
@@ -582,14 +652,15 @@ constexpr const char* kScript = R"(
     }
     return s;
   }
-  function paths(c, lo, hi) {
+  function paths(S, c, lo, hi) {
     const y = v => (D.top + (hi - v) / (hi - lo) * D.plotH).toFixed(1);
-    const i0 = bucketAt(view[0]), i1 = bucketAt(view[1]);
+    if (S.time.length === 0) return ['', ''];
+    const i0 = bucketAt(view[0], S), i1 = bucketAt(view[1], S);
     let line = '', dots = '', drawing = false;
     if (i1 - i0 < D.plotW) {
       for (let i = i0; i <= i1; i++) {
         if (c.lo[i] === null) { drawing = false; continue; }
-        const x = xOf(D.time[i]).toFixed(1);
+        const x = xOf(S.time[i]).toFixed(1);
         const isolated = !drawing && (i + 1 > i1 || c.lo[i + 1] === null) && c.lo[i] === c.hi[i];
         if (isolated) dots += 'M' + x + ' ' + y(c.lo[i]) + 'h0.01';
         else line += (drawing ? 'L' : 'M') + x + ' ' + y(c.hi[i]) +
@@ -601,7 +672,7 @@ constexpr const char* kScript = R"(
     const W = Math.floor(D.plotW), mn = new Array(W).fill(Infinity), mx = new Array(W).fill(-Infinity);
     for (let i = i0; i <= i1; i++) {
       if (c.lo[i] === null) continue;
-      const k = Math.min(W - 1, Math.max(0, Math.floor((D.time[i] - view[0]) / (view[1] - view[0]) * W)));
+      const k = Math.min(W - 1, Math.max(0, Math.floor((S.time[i] - view[0]) / (view[1] - view[0]) * W)));
       mn[k] = Math.min(mn[k], c.lo[i]); mx[k] = Math.max(mx[k], c.hi[i]);
     }
     for (let k = 0; k < W; k++) {
@@ -620,15 +691,17 @@ constexpr const char* kScript = R"(
         b.setAttribute('x', a.toFixed(1)); b.setAttribute('width', Math.max(0.8, e - a).toFixed(1));
         b.setAttribute('visibility', e <= D.left || a >= D.left + D.plotW ? 'hidden' : 'visible');
       }
-      const t = s.querySelector('.ticks'), f = s.querySelector('.frame');
-      if (!zoomed && full[n]) {
-        s.querySelector('.line').setAttribute('d', full[n][0]); s.querySelector('.dots').setAttribute('d', full[n][1]);
-        t.innerHTML = full[n][2]; return;
+      const t = s.querySelector('.ticks'), f = s.querySelector('.frame'), p = paths_(s);
+      if (!zoomed) {
+        p.forEach((kind, j) => kind.forEach((e, k) => e.setAttribute('d', full[n][0][j][k])));
+        t.innerHTML = full[n][1]; return;
       }
       t.innerHTML = ticks(+f.getAttribute('y') + +f.getAttribute('height') + 4);
       if (s.dataset.key) {
-        const [line, dots] = paths(D.cols[s.dataset.key], +s.dataset.lo, +s.dataset.hi);
-        s.querySelector('.line').setAttribute('d', line); s.querySelector('.dots').setAttribute('d', dots);
+        series.forEach((S, k) => {
+          const d = paths(S, S.cols[s.dataset.key], +s.dataset.lo, +s.dataset.hi);
+          p[0][k].setAttribute('d', d[0]); p[1][k].setAttribute('d', d[1]);
+        });
       }
     });
     zoomText.textContent = zoomed ? timeText(view[0], false) + ' to ' + timeText(view[1], false) : 'everything';
@@ -640,17 +713,22 @@ constexpr const char* kScript = R"(
   }
   function reset() { view = [D.t0, D.t1]; zoomed = false; draw(); }
   let drag = null;
+  // The main input's value and frames at the pointer, then each compared
+  // input's on a line of its own.
   function describe(s, x) {
-    const t = timeAt(x), i = bucketAt(t);
-    const last = (i + 1 < D.first.length ? D.first[i + 1] : D.end) - 1;
-    const frames = last > D.first[i] ? 'frames ' + D.first[i] + '\u2013' + last : 'frame ' + D.first[i];
-    let text = frames + ' \u00b7 ' + timeText(D.time[i], false);
-    if (s.dataset.key) {
-      const c = D.cols[s.dataset.key];
-      text = s.dataset.key + ' ' + (c.lo[i] === c.hi[i] ? num(c.lo[i]) : num(c.lo[i]) + ' \u2026 ' + num(c.hi[i])) +
-             ' \u00b7 ' + text;
-    }
-    return text;
+    const t = timeAt(x), key = s.dataset.key;
+    return series.map((S, k) => {
+      const i = bucketAt(t, S);
+      if (S.time.length === 0 || (k > 0 && (t < S.time[0] || t >= S.last))) return S.name + ': no frame';
+      const last = (i + 1 < S.first.length ? S.first[i + 1] : S.end) - 1;
+      const frames = last > S.first[i] ? 'frames ' + S.first[i] + '\u2013' + last : 'frame ' + S.first[i];
+      let text = frames + ' \u00b7 ' + timeText(S.time[i], false);
+      if (key) {
+        const c = S.cols[key];
+        text = (c.lo[i] === c.hi[i] ? num(c.lo[i]) : num(c.lo[i]) + ' \u2026 ' + num(c.hi[i])) + ' \u00b7 ' + text;
+      }
+      return k > 0 ? S.name + ': ' + text : (key ? key + ' ' : '') + text + (series.length > 1 ? ' \u00b7 ' + S.name : '');
+    }).join('\n');
   }
   for (const s of svgs) {
     s.addEventListener('mousemove', ev => {
@@ -696,9 +774,15 @@ constexpr const char* kScript = R"(
 }  // namespace
 
 std::string htmlReport(const ResultTable& table, const std::string& version, const ThumbnailCollector* thumbnails,
-                       ThumbnailEncoder* encoder) {
+                       ThumbnailEncoder* encoder, const std::vector<const ResultTable*>& compared) {
     const SourceInfo& info = table.info();
-    const Axis axis = axisOf(table);
+    std::vector<const ResultTable*> tables = {&table};
+    tables.insert(tables.end(), compared.begin(), compared.end());
+    const Axis axis = axisOf(tables);
+    const auto duration = [](const ResultTable& t) {
+        const Axis own = axisOf({&t});
+        return t.frames() > 0 ? own.t1 - own.t0 : 0.0;
+    };
     const std::vector<FrameSpan> blackout = table.spans(kBlackout);
     const std::vector<FrameSpan> freezing = table.spans(kFreezing);
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>nrvq report: " +
@@ -706,21 +790,34 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
     out += "<h1>nrvq report: " + escaped(info.path) + "</h1>\n";
 
     // The verdict: the most severe event's severity, then the counts.
-    std::array<std::array<int64_t, 3>, kIndicatorCount> counts{};
-    std::array<int64_t, 3> totals{};
-    if (table.events() != nullptr) {
-        for (const Event& e : table.events()->tracker().eventsSoFar()) {
-            ++counts[e.column][static_cast<size_t>(e.severity)];
-            ++totals[static_cast<size_t>(e.severity)];
+    const auto countsOf = [](const ResultTable& t) {
+        std::array<std::array<int64_t, 3>, kIndicatorCount> counts{};
+        if (t.events() != nullptr) {
+            for (const Event& e : t.events()->tracker().eventsSoFar()) {
+                ++counts[e.column][static_cast<size_t>(e.severity)];
+            }
         }
-    }
-    const char* verdict = totals[2] > 0 ? "fail" : totals[1] > 0 ? "warning" : "pass";
-    out += format("<div class=\"verdict %s\" id=\"verdict\"><b>%s</b><span>", verdict,
+        return counts;
+    };
+    const auto totalsOf = [](const std::array<std::array<int64_t, 3>, kIndicatorCount>& counts) {
+        std::array<int64_t, 3> totals{};
+        for (const auto& c : counts) {
+            for (size_t s = 0; s < 3; ++s) {
+                totals[s] += c[s];
+            }
+        }
+        return totals;
+    };
+    const auto verdictOf = [](const std::array<int64_t, 3>& totals) {
+        return totals[2] > 0 ? "fail" : totals[1] > 0 ? "warning" : "pass";
+    };
+    const std::array<std::array<int64_t, 3>, kIndicatorCount> counts = countsOf(table);
+    const std::array<int64_t, 3> totals = totalsOf(counts);
+    out += format("<div class=\"verdict %s\" id=\"verdict\"><b>%s</b><span>", verdictOf(totals),
                   totals[2] > 0 ? "FAIL" : totals[1] > 0 ? "WARNING" : "PASS") +
            format("%lld fatal, %lld warning and %lld info events in %lld frames (%.3f s)",
                   static_cast<long long>(totals[2]), static_cast<long long>(totals[1]),
-                  static_cast<long long>(totals[0]), static_cast<long long>(table.frames()),
-                  table.frames() > 0 ? axis.t1 - axis.t0 : 0.0) +
+                  static_cast<long long>(totals[0]), static_cast<long long>(table.frames()), duration(table)) +
            (table.events() == nullptr ? " (events not followed)" : "") + "</span></div>\n";
 
     out += "<div class=\"top\"><div><h2>Events by kind</h2>\n<table>\n<tr><th>indicator</th><th>fatal</th>"
@@ -751,13 +848,36 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
     row("layout", escaped(info.layout));
     row("first frame", std::to_string(table.firstIndex()));
     row("frames examined", std::to_string(table.frames()));
-    row("duration", table.frames() > 0 ? format("%.3f s", axis.t1 - axis.t0) : "&ndash;");
+    row("duration", table.frames() > 0 ? format("%.3f s", duration(table)) : "&ndash;");
     row("nrvq version", escaped(version));
     out += "</table></div></div>\n";
 
-    if (table.frames() > 0 && table.events() != nullptr && anyEvent) {
-        out += "<h2>Timeline of the events</h2>\n";
-        timeline(out, table, axis);
+    if (!compared.empty()) {
+        out += "<h2>Compared inputs</h2>\n<table id=\"compared\">\n<tr><th>input</th><th>verdict</th><th>fatal</th>"
+               "<th>warning</th><th>info</th><th>frames</th><th>duration</th><th>size</th><th>frame rate</th></tr>\n";
+        for (size_t k = 0; k < tables.size(); ++k) {
+            const ResultTable& t = *tables[k];
+            const std::array<int64_t, 3> sums = totalsOf(countsOf(t));
+            out += std::string("<tr><td><span class=\"input\"><span style=\"background:") + lineColour(k) +
+                   "\"></span>" + escaped(t.info().path) + "</span></td>" +
+                   format("<td class=\"%s\">%s</td>", verdictOf(sums), verdictOf(sums));
+            for (const size_t sev : {2, 1, 0}) {
+                out += format("<td class=\"sev%zu\">%lld</td>", sev, static_cast<long long>(sums[sev]));
+            }
+            out += "<td>" + std::to_string(t.frames()) + "</td><td>" + format("%.3f s", duration(t)) + "</td><td>" +
+                   std::to_string(t.info().width) + " &times; " + std::to_string(t.info().height) + "</td><td>" +
+                   number("%.3f", t.info().fps) + "</td></tr>\n";
+        }
+        out += "</table>\n";
+    }
+    for (size_t k = 0; k < tables.size(); ++k) {
+        const ResultTable& t = *tables[k];
+        const bool has = t.events() != nullptr && !t.events()->tracker().eventsSoFar().empty();
+        if (t.frames() > 0 && has) {
+            out += "<h2>Timeline of the events" +
+                   (compared.empty() ? std::string() : ": " + escaped(t.info().path)) + "</h2>\n";
+            timeline(out, t, axis, k == 0 ? "timeline" : format("timeline-%zu", k));
+        }
     }
     if (thumbnails != nullptr && encoder != nullptr && table.frames() > 0) {
         pictures(out, table, *thumbnails, *encoder);
@@ -768,27 +888,34 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
            kBlackoutFill + "\"></span>blackout<span style=\"background:" + kFreezingFill +
            "\"></span>freezing<span style=\"background:" + kSeverityFill[0] + "\"></span>info event<span "
            "style=\"background:" + kSeverityFill[1] + "\"></span>warning event<span style=\"background:" +
-           kSeverityFill[2] + "\"></span>fatal event (the strip above each chart: every event)</p>\n"
+           kSeverityFill[2] + "\"></span>fatal event (the strip above each chart: every event)" +
+           (compared.empty() ? "" : "; spans and events of " + escaped(info.path)) + "</p>\n"
            "<p id=\"zoom\">Drag across a chart to zoom all of them; double-click or <button id=\"zoom-reset\">"
            "show everything</button>. Showing <span id=\"zoom-range\">everything</span>.</p>\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
         if (table.columns()[c]) {
-            chart(out, table, c, axis, blackout, freezing);
+            chart(out, tables, c, axis, blackout, freezing);
         }
     }
 
-    out += "<h2>Summary</h2>\n<table>\n<tr><th>indicator</th><th>count</th><th>mean</th><th>min</th>"
-           "<th>max</th><th>p5</th><th>p50</th><th>p95</th><th>stddev</th><th>left out</th></tr>\n";
+    out += std::string("<h2>Summary</h2>\n<table>\n<tr><th>indicator</th>") +
+           (compared.empty() ? "" : "<th>input</th>") +
+           "<th>count</th><th>mean</th><th>min</th><th>max</th><th>p5</th><th>p50</th><th>p95</th><th>stddev</th>"
+           "<th>left out</th></tr>\n";
     for (size_t c = 0; c < kIndicatorCount; ++c) {
         if (!table.columns()[c]) {
             continue;
         }
-        const IndicatorStats s = table.stats(c);
-        out += "<tr><td>" + std::string(kIndicators[c].key) + "</td><td>" + std::to_string(s.count) + "</td>";
-        for (const double v : {s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev}) {
-            out += "<td>" + number("%.6g", v) + "</td>";
+        for (size_t k = 0; k < tables.size(); ++k) {
+            const IndicatorStats s = tables[k]->stats(c);
+            out += "<tr><td>" + std::string(kIndicators[c].key) + "</td>" +
+                   (compared.empty() ? "" : "<td>" + escaped(tables[k]->info().path) + "</td>") + "<td>" +
+                   std::to_string(s.count) + "</td>";
+            for (const double v : {s.mean, s.min, s.max, s.p5, s.p50, s.p95, s.stddev}) {
+                out += "<td>" + number("%.6g", v) + "</td>";
+            }
+            out += "<td>" + std::to_string(s.leftOut) + "</td></tr>\n";
         }
-        out += "<td>" + std::to_string(s.leftOut) + "</td></tr>\n";
     }
     out += "</table>\n";
     if (table.events() != nullptr && anyEvent) {
@@ -812,7 +939,7 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
         }
     }
     out += "<div id=\"tip\"></div>\n";
-    data(out, table, axis);
+    data(out, tables, axis);
     out += std::string("<script>") + kScript + "</script>\n</body></html>\n";
     return out;
 }
@@ -823,7 +950,7 @@ HtmlReport::HtmlReport(PreparedOutput& target, const ResultTable& table, std::st
 
 void HtmlReport::finish(const RunSummary&) {
     std::unique_ptr<ThumbnailEncoder> encoder = thumbnails_ != nullptr ? makePngEncoder() : nullptr;
-    file_.write(htmlReport(table_, version_, thumbnails_, encoder.get()));
+    file_.write(htmlReport(table_, version_, thumbnails_, encoder.get(), compared_));
     file_.close();
 }
 

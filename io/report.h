@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "io/data_output.h"
 #include "io/results.h"
@@ -17,9 +18,12 @@
 
 namespace nrvq {
 
-// thumbnails and encoder may be null: a page without pictures.
+// thumbnails and encoder may be null: a page without pictures. compared:
+// further inputs (--compare), whose lines each chart draws beside the main
+// input's, on one time axis, each with its verdict and timeline of events.
 std::string htmlReport(const ResultTable& table, const std::string& version,
-                       const ThumbnailCollector* thumbnails = nullptr, ThumbnailEncoder* encoder = nullptr);
+                       const ThumbnailCollector* thumbnails = nullptr, ThumbnailEncoder* encoder = nullptr,
+                       const std::vector<const ResultTable*>& compared = {});
 
 // Writes the page once the run is over.
 class HtmlReport : public FrameSink {
@@ -28,12 +32,15 @@ public:
                const ThumbnailCollector* thumbnails = nullptr);
     void frame(const FrameRecord&) override {}
     void finish(const RunSummary& summary) override;
+    // Adds a compared input's values and events; the table must last until finish.
+    void compare(const ResultTable& table) { compared_.push_back(&table); }
 
 private:
     OutputFile file_;
     const ResultTable& table_;
     std::string version_;
     const ThumbnailCollector* thumbnails_;
+    std::vector<const ResultTable*> compared_;
 };
 
 }  // namespace nrvq
