@@ -42,7 +42,7 @@ std::unique_ptr<FrameSource> openCompared(const Options& o, const std::string& p
 ComparedInputs::ComparedInputs() = default;
 ComparedInputs::~ComparedInputs() = default;
 
-bool ComparedInputs::analyse(const Options& o, HtmlReport* report, const std::atomic<bool>* stop) {
+bool ComparedInputs::analyse(const Options& o, const std::atomic<bool>* stop) {
     for (const std::string& path : o.compare) {
         const auto failed = [&path](const std::string& why) {
             std::fflush(stdout);
@@ -81,12 +81,20 @@ bool ComparedInputs::analyse(const Options& o, HtmlReport* report, const std::at
                               : "cannot read frame " + std::to_string(info.startFrame + outcome.examined) + ": " +
                                     std::strerror(outcome.end.error));
         }
-        if (report != nullptr) {
-            report->compare(*run.table);
-        }
+        // What the main input's run would say of its opening and end, on
+        // standard error.
+        std::fputs((openingNotes(*source) + endOfInputNotes(*source)).c_str(), stderr);
         runs_.push_back(std::move(run));
     }
     return true;
+}
+
+void ComparedInputs::addTo(HtmlReport* report) const {
+    for (const Run& run : runs_) {
+        if (report != nullptr) {
+            report->compare(*run.table);
+        }
+    }
 }
 
 }  // namespace nrvq::cli

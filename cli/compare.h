@@ -21,12 +21,15 @@ class ComparedInputs {
 public:
     ComparedInputs();
     ~ComparedInputs();
-    // Analyses every input of --compare in order and hands it to the report.
-    // A self-describing input (YUV4MPEG2, a container) says its own size and
-    // rate; a raw one takes the main input's. Returns false, having said on
-    // standard error which input failed and why, when one cannot be opened
-    // or read, or when the stop flag ended the run.
-    bool analyse(const Options& options, HtmlReport* report, const std::atomic<bool>* stop);
+    // Analyses every input of --compare in order. A self-describing input
+    // (YUV4MPEG2, a container) says its own size and rate; a raw one takes
+    // the main input's. Returns false, having said on standard error which
+    // input failed and why, when one cannot be opened or read, or when the
+    // stop flag ended the run.
+    bool analyse(const Options& options, const std::atomic<bool>* stop);
+    // Hands their values and events to the report (null: none); they last
+    // as long as this object.
+    void addTo(HtmlReport* report) const;
 
 private:
     struct Run {

@@ -165,6 +165,12 @@ int run(int argc, char** argv) {
         return -1;
     }
     const SourceInfo info = source->info();  // outlives the source, closed before the end
+    // The inputs of --compare, before any output is opened: one that fails
+    // ends the run with every file as it was.
+    ComparedInputs compared;
+    if (!compared.analyse(o, &stopRequested)) {
+        return stopSignal != 0 ? 128 + stopSignal : -1;
+    }
     // Every output is checked, and only then created, now that the input is
     // known to be usable.
     std::unique_ptr<Outputs> outputs;
@@ -174,11 +180,7 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return -1;
     }
-    // The inputs of --compare first: one that fails ends the run before the main one.
-    ComparedInputs compared;
-    if (!compared.analyse(o, outputs->report(), &stopRequested)) {
-        return stopSignal != 0 ? 128 + stopSignal : -1;
-    }
+    compared.addTo(outputs->report());
     std::fputs(openingNotes(*source).c_str(), stderr);
     // A live source's thread tells the outputs of its signal, and the
     // metrics endpoint reads its counters: it is closed before they go,
