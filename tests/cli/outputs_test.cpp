@@ -1,7 +1,8 @@
 // The machine-readable and human-readable outputs: JSON (against its schema
 // and the log), CSV, the summary table, --quiet, standard output as a data
 // channel, refused outputs and write failures, the progress line under a
-// terminal, and the HTML report as headless Chromium draws it.
+// terminal, and the HTML report, with a compared input, as headless Chromium
+// draws it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,29 +38,40 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
 }
 
 // Demonstration frames 110 ... 179 (bars, black, frozen, flickering), of
-// which the runs examine the 68 from the third on.
+// which the runs examine the 68 from the third on; the report compares them
+// with frames 70 ... 139 as YUV4MPEG2.
 class Outputs : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const clips::DemoClip demo = clips::demoClip();
-        clips::ClipWriter writer((dir_ / "clip.yuv").string());
-        for (int32_t t = 110; t < 180; ++t) writer.write(clips::demoFrame(demo, t));
+        clips::ClipWriter writer((dir_ / "clip.yuv").string()), other((dir_ / "other.y4m").string());
+        const std::string header = "YUV4MPEG2 W512 H288 F25:1\n", frame = "FRAME\n";
+        other.writeRaw(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+        for (int32_t t = 110; t < 180; ++t) {
+            writer.write(clips::demoFrame(demo, t));
+            other.writeRaw(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+            other.write(clips::demoFrame(demo, t - 40));
+        }
         writer.close();
+        other.close();
         const std::vector<std::string> args = {"clip.yuv", "512", "288", "--start", "2", "--frames", "68"};
         plain_ = runTool(dir_.path(), args);
         plainLog_ = readFile(dir_ / "metricsResultsCSV.csv");
         std::vector<std::string> more = args;
-        more.insert(more.end(), {"--json", "out.json", "--csv", "out.csv", "--report", "report.html", "--summary"});
+        more.insert(more.end(), {"--json", "out.json", "--csv", "out.csv", "--report", "report.html", "--summary",
+                                 "--compare", "other.y4m"});
         full_ = runTool(dir_.path(), more);
         fullLog_ = readFile(dir_ / "metricsResultsCSV.csv");
         doc_ = json::parse(readFile(dir_ / "out.json"));
+        runTool(dir_.path(), {"other.y4m", "--start", "2", "--frames", "68", "--no-log", "--json", "other.json"});
+        other_ = json::parse(readFile(dir_ / "other.json"));
         const std::vector<std::string> lines = splitLines(fullLog_);
         logLines_.assign(lines.begin() + 1, lines.end());
     }
     static inline TempDir dir_;
     static inline RunResult plain_, full_;
     static inline std::string plainLog_, fullLog_;
-    static inline json doc_;
+    static inline json doc_, other_;
     static inline std::vector<std::string> logLines_;
 };
 
@@ -209,8 +221,8 @@ TEST_F(Outputs, ReportIsSelfContainedAndChromiumShowsItsPicturesAndValues) {
     // read each other under --allow-file-access-from-files), then writes
     // what it found into itself for --dump-dom: whether the report's script
     // ran to its end, the images and how many decoded, the width drawn of
-    // every chart's line, the tooltip with the pointer on frame 40 of the
-    // blur chart, and the range after a drag across it.
+    // every input's line on every chart, the tooltip with the pointer on
+    // frame 40 of the blur chart, and the range after a drag across it.
     std::ofstream(dir_ / "probe.html") << R"(<!DOCTYPE html><body><pre id="out"></pre>
 <iframe id="f" width="1280" height="3000" src="report.html"></iframe><script>
 const f = document.getElementById('f');
@@ -218,8 +230,9 @@ f.onload = () => {
   const w = f.contentWindow, d = f.contentDocument, out = [];
   const images = Array.from(d.images);
   out.push(d.body.dataset.ready, images.length, images.filter(i => i.naturalWidth > 0).length);
-  out.push(Math.min(...Array.from(d.querySelectorAll('svg[data-key]')).map(c =>
-    Math.max(c.querySelector('.line').getBBox().width, c.querySelector('.dots').getBBox().width))));
+  out.push(Math.min(...Array.from(d.querySelectorAll('svg[data-key]')).flatMap(c => ['0', '1'].map(k =>
+    Math.max(c.querySelector('.line[data-s="' + k + '"]').getBBox().width,
+             c.querySelector('.dots[data-s="' + k + '"]').getBBox().width)))));
   const D = JSON.parse(d.getElementById('nrvq-data').textContent), s = d.querySelector('svg[data-key="blur"]');
   const r = s.getBoundingClientRect(), i = D.first.indexOf(40);
   const at = t => r.left + (D.left + (t - D.t0) / (D.t1 - D.t0) * D.plotW) * r.width / D.width;
@@ -248,14 +261,20 @@ f.onload = () => {
     EXPECT_EQ(found[0], "yes");  // the script ran to its end
     EXPECT_GT(std::stoi(found[1]), 10);
     EXPECT_EQ(found[2], found[1]);  // every thumbnail decoded
-    EXPECT_GT(std::stod(found[3]), 500);  // every chart drawn across its width
-    // "blur 4.29073 · frame 40 · 1.6 s": the value the JSON holds for frame 40.
-    const double blur = doc_["frames"][38]["blur"].get<double>();
-    const std::vector<std::string> tip = split(found[4], " ");
-    ASSERT_GE(tip.size(), 5u) << found[4];
-    EXPECT_EQ(tip[0], "blur");
-    EXPECT_NEAR(std::stod(tip[1]), blur, 1e-5 * std::max(1.0, std::fabs(blur))) << found[4];
-    EXPECT_NE(found[4].find("frame 40 "), std::string::npos) << found[4];
+    EXPECT_GT(std::stod(found[3]), 500);  // every input's line drawn across the chart's width
+    // "blur 4.29073 · frame 40 · 1.6 s · clip.yuv", then "other.y4m: 3.1 ·
+    // frame 40 · 1.6 s": the values each input's JSON holds for frame 40.
+    const std::vector<std::string> lines = split(found[4], "\n");
+    ASSERT_EQ(lines.size(), 2u) << found[4];
+    for (const auto& [line, doc, name] : {std::tuple{lines[0], &doc_, "blur"}, std::tuple{lines[1], &other_, "other.y4m:"}}) {
+        const double blur = (*doc)["frames"][38]["blur"].get<double>();
+        const std::vector<std::string> tip = split(line, " ");
+        ASSERT_GE(tip.size(), 5u) << line;
+        EXPECT_EQ(tip[0], name);
+        EXPECT_NEAR(std::stod(tip[1]), blur, 1e-5 * std::max(1.0, std::fabs(blur))) << line;
+        EXPECT_NE(line.find("frame 40 "), std::string::npos) << line;
+    }
+    EXPECT_NE(doc_["frames"][38]["blur"], other_["frames"][38]["blur"]);
     // Frames 12 to 22 at 25 frames a second, give or take a pixel.
     const std::vector<std::string> range = split(found[5], " ");
     ASSERT_EQ(range.size(), 5u) << found[5];
@@ -274,6 +293,20 @@ protected:
     }
     TempDir dir_;
 };
+
+// A compared input needs the report, and one that cannot be read ends the
+// run with its name before any output is written.
+TEST_F(Streams, ComparedInputsThatFailAreErrors) {
+    RunResult r = run({"--compare", "clip.yuv"});
+    EXPECT_EQ(r.err.rfind("Invalid --compare \"clip.yuv\": the comparison is drawn in the report", 0), 0u) << r.err;
+    writeFile(dir_ / "bad.y4m", "YUV4MPEG2 W32 H16\nFRAME\n");
+    for (const char* path : {"missing.y4m", "bad.y4m"}) {
+        r = run({"--report", "r.html", "--compare", "clip.yuv", "--compare", path});
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err.rfind(std::string("--compare ") + path + ": ", 0), 0u) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "r.html"));
+    }
+}
 
 TEST_F(Streams, QuietAndStandardOutputCarryOnlyWhatWasAskedFor) {
     RunResult r = run({"--quiet"});
