@@ -415,7 +415,27 @@ void timeline(std::string& out, const ResultTable& table, const Axis& a, const s
     out += "</svg>\n";
 }
 
-// A thumbnail with what its indicator located drawn over it: the bars.
+// The marked pixels of a picture as one path: a rectangle per run along a row.
+std::string markPath(const std::vector<bool>& marks, int w, int h) {
+    std::string d;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w;) {
+            if (!marks[static_cast<size_t>(y * w + x)]) {
+                ++x;
+                continue;
+            }
+            const int x0 = x;
+            while (x < w && marks[static_cast<size_t>(y * w + x)]) {
+                ++x;
+            }
+            d += format("M%d %dh%dv1h-%dz", x0, y, x - x0, x - x0);
+        }
+    }
+    return d;
+}
+
+// A thumbnail with what its indicator located drawn over it: the bars, the
+// regions, the band, the edges or the grid.
 void picture(std::string& out, const Picture& p, Column column, const ThumbnailCollector& thumbs,
              ThumbnailEncoder& encoder, const std::string& caption, double a0, double a1) {
     const int w = thumbs.width(), h = thumbs.height();
@@ -445,6 +465,12 @@ void picture(std::string& out, const Picture& p, Column column, const ThumbnailC
                                 256.0 * static_cast<double>(i % cols) * scale,
                                 256.0 * static_cast<double>(i / cols) * scale, 256 * scale, 256 * scale, mark);
             }
+        }
+    }
+    if (column == kBlur || column == kBlockiness) {
+        if (const std::string d = markPath(p.marks, w, h); !d.empty()) {
+            marks = "<path fill=\"#ff00ff\" fill-opacity=\"0.55\" stroke=\"#ff00ff\" stroke-width=\"0.6\" d=\"" +
+                    d + "\"/>";
         }
     }
     if (!marks.empty()) {
@@ -617,7 +643,8 @@ constexpr const char* kScript = R"(
   const series = [D].concat(D.more);
   const paths_ = s => [0, 1].map(n => Array.from(s.querySelectorAll(n ? '.dots' : '.line'))
     .sort((a, b) => a.dataset.s - b.dataset.s));
-  const full = svgs.map(s => [paths_(s).map(p => p.map(e => e.getAttribute('d'))), s.querySelector('.ticks').innerHTML]);
+  const full = svgs.map(s => [paths_(s).map(p => p.map(e => e.getAttribute('d'))),
+    s.querySelector('.ticks').innerHTML]);
   let view = [D.t0, D.t1], zoomed = false;
   for (const S of series) for (const k in S.cols) { if (!S.cols[k].hi) S.cols[k].hi = S.cols[k].lo; }
   const xOf = t => D.left + (t - view[0]) / (view[1] - view[0]) * D.plotW;
@@ -727,7 +754,8 @@ constexpr const char* kScript = R"(
         const c = S.cols[key];
         text = (c.lo[i] === c.hi[i] ? num(c.lo[i]) : num(c.lo[i]) + ' \u2026 ' + num(c.hi[i])) + ' \u00b7 ' + text;
       }
-      return k > 0 ? S.name + ': ' + text : (key ? key + ' ' : '') + text + (series.length > 1 ? ' \u00b7 ' + S.name : '');
+      return k > 0 ? S.name + ': ' + text
+                   : (key ? key + ' ' : '') + text + (series.length > 1 ? ' \u00b7 ' + S.name : '');
     }).join('\n');
   }
   for (const s of svgs) {

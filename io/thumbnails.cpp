@@ -7,6 +7,8 @@
 #include "engine/events.h"
 #include "io/events_output.h"
 #include "metrics/blockLoss.h"
+#include "metrics/blockiness.h"
+#include "metrics/blur.h"
 #include "metrics/slice.h"
 
 namespace nrvq {
@@ -18,6 +20,7 @@ void copyPicture(Picture& into, const Picture& from) {
     into.seconds = from.seconds;
     into.value = from.value;
     into.band = from.band;
+    std::copy(from.marks.begin(), from.marks.end(), into.marks.begin());
     std::copy(from.pixels.begin(), from.pixels.end(), into.pixels.begin());
     std::copy(from.regions.begin(), from.regions.end(), into.regions.begin());
 }
@@ -58,11 +61,13 @@ void ThumbnailCollector::begin(const SourceInfo& info) {
                                ? static_cast<size_t>(info.width / 256) * static_cast<size_t>(info.height / 256)
                                : 0;
     scratch_.assign(size, 0);
-    scratchFrame_ = regionsFrame_ = bandFrame_ = -1;
+    scratchFrame_ = regionsFrame_ = bandFrame_ = marksFrame_ = -1;
+    marks_.assign(size, false);
     const auto make = [&](Picture& p) {
         p = Picture{};
         p.pixels.assign(size, 0);
         p.regions.assign(regions, 0);
+        p.marks.assign(size, false);
     };
     for (Picture& p : extremes_) {
         make(p);
@@ -109,8 +114,47 @@ const uint8_t* ThumbnailCollector::scaled(const FrameRecord& record) {
     return scratch_.data();
 }
 
-// Block loss and slice are run again, the literal versions, on the frames
-// whose pictures they keep: not on every frame, only when a picture changes.
+// Blur's edges or blockiness's showing grid on a frame, scaled to the
+// picture: every picture pixel that a marked sample falls in.
+void ThumbnailCollector::locate(const Image& frame, Column column) {
+    std::fill(marks_.begin(), marks_.end(), false);
+    const int64_t W = sourceWidth_, H = sourceHeight_;
+    // The samples of row y from x0 to x1, both included.
+    const auto mark = [&](int64_t y, int64_t x0, int64_t x1) {
+        const int64_t row = y * height_ / H;
+        for (int64_t x = x0 * width_ / W; x <= x1 * width_ / W; ++x) {
+            marks_[static_cast<size_t>(row * width_ + x)] = true;
+        }
+    };
+    if (column == kBlur) {
+        for (const BlurEdge& e : blurEdges(&frame)) {
+            mark(e.y, e.left, e.right);
+        }
+        return;
+    }
+    const std::vector<uint8_t> grid = blockinessGrid(&frame);
+    const int64_t block = BLOCKSIZE, across = (W + block - 1) / block, down = (H + block - 1) / block;
+    const int64_t rowBorders = H >= 2 * block ? H / block - 1 : 0;
+    for (size_t i = 0; i < grid.size(); ++i) {
+        if (grid[i] == 0) {
+            continue;
+        }
+        const auto k = static_cast<int64_t>(i);
+        if (k < rowBorders * across) {  // along the top row of block row k / across + 1
+            const int64_t x = k % across * block;
+            mark((k / across + 1) * block, x, std::min(x + block, W) - 1);
+        } else {  // down the left column of block column k' / down + 1
+            const int64_t at = k - rowBorders * across, x = (at / down + 1) * block;
+            for (int64_t y = at % down * block; y < std::min(at % down * block + block, H); ++y) {
+                mark(y, x, x);
+            }
+        }
+    }
+}
+
+// Block loss, slice, blur and blockiness are run again, the literal
+// versions, on the frames whose pictures they keep: not on every frame,
+// only when a picture changes.
 void ThumbnailCollector::keep(Picture& into, const FrameRecord& record, double value, Column column) {
     const uint8_t* pixels = scaled(record);
     std::copy(pixels, pixels + scratch_.size(), into.pixels.begin());
@@ -119,6 +163,7 @@ void ThumbnailCollector::keep(Picture& into, const FrameRecord& record, double v
     into.value = value;
     into.band = -1;
     std::fill(into.regions.begin(), into.regions.end(), 0);
+    std::fill(into.marks.begin(), into.marks.end(), false);
     const Image frame{static_cast<uint64_t>(sourceWidth_), static_cast<uint64_t>(sourceHeight_),
                       const_cast<uint8_t*>(record.luma)};
     if (column == kBlockLoss && !into.regions.empty()) {
@@ -133,6 +178,13 @@ void ThumbnailCollector::keep(Picture& into, const FrameRecord& record, double v
             bandFrame_ = record.index;
         }
         into.band = band_;
+    } else if (column == kBlur || column == kBlockiness) {
+        if (marksFrame_ != record.index || marksColumn_ != column) {
+            locate(frame, column);
+            marksFrame_ = record.index;
+            marksColumn_ = column;
+        }
+        std::copy(marks_.begin(), marks_.end(), into.marks.begin());
     }
 }
 

@@ -14,6 +14,8 @@
 #include "engine/registry.h"
 #include "io/sink.h"
 
+struct Image;
+
 namespace nrvq {
 
 class EventLog;
@@ -29,6 +31,10 @@ struct Picture {
     // regionColumns wide), the slice band (rows 16 * band ... + 31), or -1.
     std::vector<int32_t> regions;
     int32_t band = -1;
+    // For a picture of blur or blockiness, a flag per picture pixel, row
+    // after row: whether blur's measured edges or blockiness's showing grid
+    // pass through it.
+    std::vector<bool> marks;
     bool kept() const { return frame >= 0; }
 };
 
@@ -83,10 +89,11 @@ private:
         Picture worst;
     };
     const uint8_t* scaled(const FrameRecord& record);
-    // Takes the frame's picture, and where block loss or slice found their
-    // fault when the picture is one of theirs.
+    // Takes the frame's picture, and where block loss, slice, blur or
+    // blockiness found their fault when the picture is one of theirs.
     void keep(Picture& into, const FrameRecord& record, double value, Column column);
     void store(size_t event, const Run& run);
+    void locate(const Image& frame, Column column);
 
     const EventLog& events_;
     ColumnSet columns_;
@@ -98,6 +105,9 @@ private:
     std::vector<int32_t> regions_;  // of the frame located last
     int32_t band_ = -1;
     int64_t regionsFrame_ = -1, bandFrame_ = -1;
+    std::vector<bool> marks_;  // of the frame and column located last
+    int64_t marksFrame_ = -1;
+    Column marksColumn_ = kBlur;
     std::array<Picture, kIndicatorCount> extremes_;
     std::vector<Run> runs_;          // one per rule
     std::vector<Slot> slots_;        // eventLimit

@@ -1,5 +1,7 @@
 #include "metrics/blockiness.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -67,6 +69,44 @@ double blockiness(const Image* frame) {
         return 1.0;  // no step anywhere: neither inside nor across
     }
     return value;
+}
+
+std::vector<uint8_t> blockinessGrid(const Image* frame) {
+    const uint64_t w = frame->w, h = frame->h, block = BLOCKSIZE;
+    const uint64_t across = (w + block - 1) / block, down = (h + block - 1) / block;
+    const uint64_t rowBorders = h >= 2 * block ? h / block - 1 : 0;
+    const uint64_t columnBorders = w >= 2 * block ? w / block - 1 : 0;
+    std::vector<uint8_t> grid(rowBorders * across + columnBorders * down, 0);
+    const uint8_t* p = frame->data;
+    // sample(i): the samples at the border's two sides and just inside it.
+    const auto shows = [](uint64_t count, const auto& sample) {
+        int64_t inside = 0, step = 0;
+        for (uint64_t i = 0; i < count; ++i) {
+            const auto [before2, before1, after] = sample(i);
+            inside += absDiff(before1, before2);
+            step += absDiff(before1, after);
+        }
+        return step > 2 * inside && step >= 2 * static_cast<int64_t>(count);
+    };
+    for (uint64_t k = 0; k < rowBorders; ++k) {
+        const uint64_t b = (k + 1) * block;
+        for (uint64_t j = 0; j < across; ++j) {
+            grid[k * across + j] = shows(std::min(block, w - j * block), [&](uint64_t i) {
+                const uint64_t c = j * block + i;
+                return std::array<uint8_t, 3>{p[(b - 2) * w + c], p[(b - 1) * w + c], p[b * w + c]};
+            });
+        }
+    }
+    for (uint64_t k = 0; k < columnBorders; ++k) {
+        const uint64_t b = (k + 1) * block;
+        for (uint64_t j = 0; j < down; ++j) {
+            grid[rowBorders * across + k * down + j] = shows(std::min(block, h - j * block), [&](uint64_t i) {
+                const uint8_t* row = p + (j * block + i) * w;
+                return std::array<uint8_t, 3>{row[b - 2], row[b - 1], row[b]};
+            });
+        }
+    }
+    return grid;
 }
 
 double blockToMOS(double value) {

@@ -7,9 +7,8 @@ namespace {
 
 inline int32_t absValue(int32_t v) { return v < 0 ? -v : v; }
 
-}  // namespace
-
-double blur(const Image* frame) {
+// The mean edge width, and each edge's span when edges is not null.
+double measure(const Image* frame, std::vector<BlurEdge>* edges) {
     const uint32_t w = static_cast<uint32_t>(frame->w);
     const uint32_t h = static_cast<uint32_t>(frame->h);
     const uint32_t block = static_cast<uint32_t>(BLUR_BLOCKSIZE);
@@ -90,6 +89,9 @@ double blur(const Image* frame) {
 
             edgePixels = wrapAdd(edgePixels, 1);
             widthSum = wrapAdd(widthSum, right - left);
+            if (edges != nullptr) {
+                edges->push_back({y, left, right});
+            }
         }
     }
 
@@ -97,6 +99,16 @@ double blur(const Image* frame) {
         return 0.0;
     }
     return static_cast<double>(widthSum) / static_cast<double>(edgePixels);
+}
+
+}  // namespace
+
+double blur(const Image* frame) { return measure(frame, nullptr); }
+
+std::vector<BlurEdge> blurEdges(const Image* frame) {
+    std::vector<BlurEdge> edges;
+    measure(frame, &edges);
+    return edges;
 }
 
 double blurToMOS(double value) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "tools/definitions.h"
 
@@ -10,5 +11,12 @@ inline constexpr int32_t BLUR_BLOCKSIZE = 16;
 
 // Mean edge width in pixels; 0.0 when no edge pixel is found.
 double blur(const Image* frame);
+
+// Where: every edge pixel blur() measures, as the span on its row whose
+// width (right - left) enters the mean.
+struct BlurEdge {
+    int64_t y, left, right;
+};
+std::vector<BlurEdge> blurEdges(const Image* frame);
 // Maps a blur value to a score in 0 ... 5.
 double blurToMOS(double value);

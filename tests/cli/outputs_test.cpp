@@ -266,7 +266,8 @@ f.onload = () => {
     // frame 40 · 1.6 s": the values each input's JSON holds for frame 40.
     const std::vector<std::string> lines = split(found[4], "\n");
     ASSERT_EQ(lines.size(), 2u) << found[4];
-    for (const auto& [line, doc, name] : {std::tuple{lines[0], &doc_, "blur"}, std::tuple{lines[1], &other_, "other.y4m:"}}) {
+    for (const auto& [line, doc, name] :
+         {std::tuple{lines[0], &doc_, "blur"}, std::tuple{lines[1], &other_, "other.y4m:"}}) {
         const double blur = (*doc)["frames"][38]["blur"].get<double>();
         const std::vector<std::string> tip = split(line, " ");
         ASSERT_GE(tip.size(), 5u) << line;

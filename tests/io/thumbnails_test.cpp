@@ -3,15 +3,18 @@
 // its first frame and its worst, also when it opens after its minimum
 // duration or is still open at the end; a full store gives way to a more
 // severe event, or to a kind of event that has no picture; each indicator keeps its most extreme frame; the PNG
-// encoder writes a PNG.
+// encoder writes a PNG; blockiness's picture marks the grid where it shows,
+// blur's the edges it measures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "engine/events.h"
 #include "io/events_output.h"
 #include "io/thumbnails.h"
+#include "metrics/blur.h"
 
 namespace {
 
@@ -109,6 +112,45 @@ TEST(Thumbnails, IndicatorsKeepTheirExtremeFrameAndPicturesBecomePng) {
     EXPECT_EQ(thumbs->extreme(kBlockiness).frame, 1);  // lower is worse
     const std::string png = makePngEncoder()->png(thumbs->extreme(kBlur).pixels.data(), 4, 2);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// Pictures kept at full size. A checkerboard of 8 x 8 blocks: the grid
+// shows on every border and nowhere else. A step: blur's marked spans are
+// the edges whose mean width it gives.
+TEST(Thumbnails, BlockinessAndBlurPicturesMarkWhereTheyFoundIt) {
+    const auto marks = [](int32_t w, const std::vector<uint8_t>& luma, Column column) {
+        EventLog events({});
+        ThumbnailCollector thumbs(events, ColumnSet(kAllColumns), 4, w);
+        SourceInfo info;
+        info.width = w, info.height = 16, info.fps = 25;
+        events.begin(info);
+        thumbs.begin(info);
+        FrameRecord record;
+        record.values[column] = 1;
+        record.luma = luma.data();
+        events.frame(record);
+        thumbs.frame(record);
+        return thumbs.extreme(column).marks;
+    };
+    std::vector<uint8_t> board(32 * 16), step(64 * 16);
+    for (size_t i = 0; i < board.size(); ++i) board[i] = (i % 32 / 8 + i / 32 / 8) % 2 ? 200 : 20;
+    for (size_t i = 0; i < step.size(); ++i) step[i] = i % 64 < 32 ? 20 : 200;
+    const std::vector<bool> grid = marks(32, board, kBlockiness);
+    ASSERT_EQ(grid.size(), board.size());
+    for (size_t i = 0; i < grid.size(); ++i) {
+        EXPECT_EQ(grid[i], i / 32 == 8 || (i % 32 != 0 && i % 8 == 0)) << i % 32 << "," << i / 32;
+    }
+    Image frame{64, 16, step.data()};
+    const std::vector<BlurEdge> edges = blurEdges(&frame);
+    const std::vector<bool> marked = marks(64, step, kBlur);
+    ASSERT_FALSE(edges.empty());
+    double width = 0;
+    for (const BlurEdge& e : edges) {
+        width += static_cast<double>(e.right - e.left);
+        for (int64_t x = e.left; x <= e.right; ++x) EXPECT_TRUE(marked[static_cast<size_t>(e.y * 64 + x)]);
+    }
+    EXPECT_EQ(width / static_cast<double>(edges.size()), blur(&frame));
+    EXPECT_EQ(std::count(marked.begin(), marked.end(), true), 14 * 2);  // rows 1 ... 14, columns 31 and 32
 }
 
 }  // namespace
