@@ -15,13 +15,10 @@ namespace nrvq::cli {
 namespace {
 
 std::unique_ptr<FrameSource> openCompared(const Options& o, const std::string& path) {
-    InputRequest request;
-    request.path = path;
-    request.start = o.start;
-    request.frames = o.frames;
-    request.stream = o.stream;
-    request.inputOptions = o.inputOptions;
-    request.once = true;  // a stream that ends or fails ends its part of the comparison
+    // No size, rate or layout: the input says them. A stream that ends or
+    // fails ends its part of the comparison.
+    InputRequest request{.path = path, .width = {}, .height = {}, .fps = {}, .start = o.start, .frames = o.frames,
+                         .pixFmt = {}, .stream = o.stream, .inputOptions = o.inputOptions, .once = true};
     try {
         return openInput(request);
     } catch (const InputError& e) {
