@@ -350,12 +350,13 @@ void chart(std::string& out, const std::vector<const ResultTable*>& tables, size
     out += format("\n<rect class=\"frame\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" "
                   "stroke=\"#999\"/>\n",
                   kLeft, kTop, kPlotW, kPlotH);
-    // The main input's line last, on top.
+    // The main input's line last, on top; lines that cover one another (the
+    // minima and maxima of long inputs) show through.
     for (size_t k = tables.size(); k-- > 0;) {
         const auto [line, dots] = linePaths(*tables[k], column, a, low, high);
         out += format("<path class=\"line\" data-s=\"%zu\" fill=\"none\" stroke=\"%s\" stroke-width=\"%s\" "
-                      "stroke-linejoin=\"round\" d=\"",
-                      k, lineColour(k), k == 0 ? "1.6" : "1.3") +
+                      "stroke-opacity=\"%s\" stroke-linejoin=\"round\" d=\"",
+                      k, lineColour(k), k == 0 ? "1.6" : "1.3", tables.size() > 1 ? "0.7" : "1") +
                line +
                format("\"/>\n<path class=\"dots\" data-s=\"%zu\" fill=\"none\" stroke=\"%s\" stroke-width=\"5\" "
                       "stroke-linecap=\"round\" d=\"",
