@@ -22,15 +22,13 @@ std::string htmlReport(const ResultTable& table, const std::string& version,
                        const ThumbnailCollector* thumbnails = nullptr, ThumbnailEncoder* encoder = nullptr);
 
 // Writes the page once the run is over.
-class HtmlReport : public FrameSink {
+class HtmlReport : public WholeFileOutput {
 public:
     HtmlReport(PreparedOutput& target, const ResultTable& table, std::string version,
                const ThumbnailCollector* thumbnails = nullptr);
-    void frame(const FrameRecord&) override {}
-    void finish(const RunSummary& summary) override;
 
 private:
-    OutputFile file_;
+    void write(OutputFile& file) override;
     const ResultTable& table_;
     std::string version_;
     const ThumbnailCollector* thumbnails_;
