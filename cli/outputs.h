@@ -1,7 +1,6 @@
-// The outputs asked for on the command line besides the console rows: the
-// plan of files checked before anything is written (the results log, JSON,
-// CSV, the HTML report, the events), the summary table, the events and the
-// progress line.
+// The outputs asked for on the command line: the console, the plan of files
+// checked before anything is written (the results log, JSON, CSV, the HTML
+// report, the events), the summary table, the events and the progress line.
 #pragma once
 
 #include <memory>
