@@ -1,5 +1,6 @@
-// The tool's fixed text face: the console header and rows, the tab-separated
-// results log, and the timing report, all generated from the indicator table.
+// The tool's fixed text face, generated from the indicator table: the
+// console (start-up lines, header, rows, timing report, closing line) and the
+// tab-separated results log.
 #pragma once
 
 #include <cstdint>
