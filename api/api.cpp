@@ -18,7 +18,6 @@
 #include "engine/registry.h"
 #include "engine/rules.h"
 #include "io/input.h"
-#include "io/layout.h"
 #include "io/results.h"
 #include "kernels/dispatch.h"
 #include "metrics/blockiness.h"
@@ -48,18 +47,27 @@ const std::array<std::string_view, kIndicatorCount>& keys() {
     return table;
 }
 
-bool validFps(double fps) { return fps >= kMinFrameRate && fps <= kMaxFrameRate; }
+// Refuses what no reader or analysis can take, before anything is allocated.
+void checkRequest(const InputRequest& request) {
+    if (const std::optional<std::string> problem = requestProblem(request)) {
+        throw std::invalid_argument(*problem);
+    }
+}
 
-// The sizes the command line takes, refused before anything is allocated.
-void checkFrameSize(int64_t width, int64_t height) {
-    if (width <= 0 || height <= 0) {
-        throw std::invalid_argument("the frame size must be positive, not " + std::to_string(width) + " x " +
-                                    std::to_string(height));
+// The rule and selection parsers name the command line's options in their
+// messages ("Invalid --rule ..."); the library names its own fields.
+std::invalid_argument inLibraryWords(const std::invalid_argument& error) {
+    static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+        {"Invalid --rules ", "Invalid rules file "}, {"Invalid --rule ", "Invalid rule "},
+        {"Invalid --fail-on ", "Invalid fail-on kinds "}, {"Invalid --only ", "Invalid only "},
+        {"Invalid --skip ", "Invalid skip "}};
+    std::string text = error.what();
+    for (const auto& [option, field] : kNames) {
+        for (size_t at = text.find(option); at != std::string::npos; at = text.find(option, at + field.size())) {
+            text.replace(at, option.size(), field);
+        }
     }
-    if (!frameSizeFits(width, height)) {
-        throw std::invalid_argument("the frame size " + std::to_string(width) + " x " + std::to_string(height) +
-                                    " is too large: a 4:2:0 frame of it is over 2^31 - 1 bytes");
-    }
+    return std::invalid_argument(text);
 }
 
 // Text that is entirely a decimal number: digits with at most one point
@@ -153,7 +161,11 @@ size_t indicatorIndex(std::string_view key) {
 std::string_view version() { return NRVQ_VERSION_TEXT; }
 
 std::uint32_t selectIndicators(std::string_view only, std::string_view skip) {
-    return static_cast<std::uint32_t>(selectedColumns(std::string(only), std::string(skip)).to_ulong());
+    try {
+        return static_cast<std::uint32_t>(selectedColumns(std::string(only), std::string(skip)).to_ulong());
+    } catch (const std::invalid_argument& e) {
+        throw inLibraryWords(e);
+    }
 }
 
 double blockinessMos(double blockiness) { return std::isfinite(blockiness) ? blockToMOS(blockiness) : blockiness; }
@@ -188,10 +200,11 @@ struct Analysis::Impl {
 };
 
 Analysis::Analysis(int32_t width, int32_t height, double fps, const Options& options) {
-    checkFrameSize(width, height);
-    if (!validFps(fps)) {
-        throw std::invalid_argument("the frame rate must be from 0.001 to 100000");
-    }
+    InputRequest request;
+    request.width = width;
+    request.height = height;
+    request.fps = fps;
+    checkRequest(request);
     impl_ = std::make_unique<Impl>(width, height, fps, options);
 }
 
@@ -272,40 +285,22 @@ const std::vector<EventResult>& FileResults::events() const { return impl_->even
 bool FileResults::fatal() const { return impl_->fatal; }
 
 FileResults analyzeFile(const std::string& path, const FileOptions& options) {
-    // The same checks as the command line's, so that the reader is never
-    // asked for what it cannot deliver.
-    if (options.width || options.height) {
-        checkFrameSize(options.width.value_or(1), options.height.value_or(1));
-    }
-    if (options.fps && !validFps(*options.fps)) {
-        throw std::invalid_argument("the frame rate must be from 0.001 to 100000");
-    }
-    if (options.start < 0) {
-        throw std::invalid_argument("the start frame must be a whole number that is not negative");
-    }
-    if (!options.pixFmt.empty() && findLayout(options.pixFmt) == nullptr) {
-        throw std::invalid_argument("unknown pixel format \"" + options.pixFmt + "\": expected one of " +
-                                    layoutNames());
-    }
-    if (options.stream && *options.stream < 0) {
-        throw std::invalid_argument("the stream index must not be negative");
-    }
+    // The request and its checks are the command line's, so that the reader
+    // is never asked for what it cannot deliver.
+    const InputRequest request = makeInputRequest(path, options, kLibraryNames);
+    checkRequest(request);
     const ColumnSet columns(options.indicators & kAllColumns);
     if (columns.none()) {
         throw std::invalid_argument("no indicator is selected");
     }
-    std::vector<EventRule> rules = runRules(options.rules, options.rulesFile, options.failOn, columns);
+    std::vector<EventRule> rules;
+    try {
+        rules = runRules(options.rules, options.rulesFile, options.failOn, columns);
+    } catch (const std::invalid_argument& e) {
+        throw inLibraryWords(e);
+    }
     selectSimdLevel(options.simd);
 
-    InputRequest request;
-    request.path = path;
-    request.width = options.width;
-    request.height = options.height;
-    request.fps = options.fps;
-    request.start = options.start;
-    request.frames = options.frames;
-    request.pixFmt = options.pixFmt;
-    request.stream = options.stream;
     std::unique_ptr<FrameSource> source;
     try {
         source = openInput(request);

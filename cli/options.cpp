@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "engine/rules.h"
+#include "io/input.h"
 #include "io/layout.h"
 #include "nrvq/nrvq.h"
 
@@ -370,8 +371,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         return reject("--compare", o.compare[kMaxCompared],
                       "expected at most " + std::to_string(kMaxCompared) + " inputs to compare");
     }
-    if (!o.pixFmt.empty() && findLayout(o.pixFmt) == nullptr) {
-        return reject("--pix-fmt", o.pixFmt, ("expected one of " + layoutNames()).c_str());
+    // What no reader can take (an unknown --pix-fmt), refused as the
+    // library refuses it; the checks above already refused the rest.
+    if (const std::optional<std::string> problem = requestProblem(makeInputRequest(o.input, o, kCommandLineNames))) {
+        result.status = ParseResult::Invalid;
+        result.message = *problem;
     }
     return result;
 }

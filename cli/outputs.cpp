@@ -1,6 +1,5 @@
 #include "cli/outputs.h"
 
-#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,7 +54,9 @@ Outputs::Outputs(const Options& o)
       summaryToStderr_(anyOnStandardOutput(o)) {
     const bool console = consoleShown(o);
     if (console) {
-        sinks_.push_back(std::make_unique<ConsoleRows>(stdout));
+        auto rows = std::make_unique<ConsoleOutput>(stdout, o.input, o.frames);
+        console_ = rows.get();
+        sinks_.push_back(std::move(rows));
     }
     auto events = std::make_unique<EventLog>(o.rules);
     events_ = events.get();
@@ -87,12 +88,7 @@ Outputs::Outputs(const Options& o)
         sinks_.push_back(std::make_unique<CsvOutput>(*csv, o.indicators));
     }
     if (PreparedOutput* log = find("--log")) {
-        std::FILE* file = ::fdopen(log->fd(), "w");
-        if (file == nullptr) {
-            throw OutputError("Cannot write the log " + log->path() + ": " + std::strerror(errno), errno);
-        }
-        log->release();
-        sinks_.push_back(std::make_unique<TabLog>(file, log->path()));
+        sinks_.push_back(std::make_unique<TabLog>(*log));
     }
     if (PreparedOutput* json = find("--json")) {
         sinks_.push_back(std::make_unique<JsonOutput>(*json, *table_, std::string(version())));
@@ -149,11 +145,18 @@ void Outputs::commit() {
     }
 }
 
-void Outputs::printSummary() {
+void Outputs::close() {
+    if (console_ != nullptr) {
+        console_->close();
+    }
     if (summary_ && table_ != nullptr) {
         std::FILE* out = summaryToStderr_ ? stderr : stdout;
         std::fputs(summaryTable(*table_).c_str(), out);
         std::fflush(out);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
     }
 }
 

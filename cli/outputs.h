@@ -1,7 +1,6 @@
-// The outputs asked for on the command line besides the console rows: the
-// plan of files checked before anything is written (the results log, JSON,
-// CSV, the HTML report, the events), the summary table, the events and the
-// progress line.
+// The outputs asked for on the command line: the console, the plan of files
+// checked before anything is written (the results log, JSON, CSV, the HTML
+// report, the events), the summary table, the events and the progress line.
 #pragma once
 
 #include <memory>
@@ -15,6 +14,7 @@
 #include "io/sink.h"
 
 namespace nrvq {
+class ConsoleOutput;
 class EventLog;
 class HtmlReport;
 class JsonlOutput;
@@ -36,8 +36,8 @@ std::vector<PlannedOutput> plannedOutputs(const Options& options);
 class Outputs {
 public:
     // Checks and opens the planned outputs (throws OutputError, leaving
-    // every file as it was), then builds the sinks: the console rows first
-    // when shown, then whatever writes to standard output, the log, the
+    // every file as it was), then builds the sinks: the console first when
+    // shown, then whatever writes to standard output, the log, the
     // files and the progress line.
     explicit Outputs(const Options& options);
 
@@ -47,8 +47,10 @@ public:
     void runEnded();
     // Puts every whole file in place; after every sink has finished.
     void commit();
-    // After the run: the summary table, if asked for.
-    void printSummary();
+    // After a run that no read failure or closed reader cut short, once
+    // every file is in place: the console's closing line, the summary table
+    // if asked for, and the check that standard output took everything.
+    void close();
     // Whether an event of a fatal rule opened.
     bool fatalEvent() const;
     // What --jsonl and --listen publish; null when neither is asked for.
@@ -64,6 +66,7 @@ private:
     std::vector<std::unique_ptr<FrameSink>> sinks_;
     bool summary_;
     bool summaryToStderr_;
+    ConsoleOutput* console_ = nullptr;  // owned by the sinks
     ResultTable* table_ = nullptr;  // owned by the sinks
     EventLog* events_ = nullptr;    // owned by the sinks
     LiveStats* stats_ = nullptr;    // owned by the sinks

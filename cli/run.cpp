@@ -22,7 +22,6 @@
 #include "io/live_source.h"
 #include "io/live_stats.h"
 #include "io/sink.h"
-#include "io/text_output.h"
 #include "kernels/dispatch.h"
 
 namespace nrvq::cli {
@@ -114,6 +113,49 @@ private:
     bool readerGone_ = false;
 };
 
+// A live source's losses and returns of its signal: told to the outputs
+// that publish them and on standard error.
+void followSignal(FrameSource& source, Outputs& outputs) {
+    auto* live = dynamic_cast<LiveSource*>(&source);
+    if (live == nullptr) {
+        return;
+    }
+    LiveStats* stats = outputs.stats();
+    JsonlOutput* jsonl = outputs.jsonl();
+    if (stats != nullptr) {
+        stats->watch(live);
+    }
+    live->onSignalChange([stats, jsonl](const SignalChange& change) {
+        if (stats != nullptr) {
+            stats->signalChange(change);
+        }
+        if (jsonl != nullptr) {
+            jsonl->signalChange(change);
+        }
+        if (change.lost) {
+            std::fprintf(stderr, "Signal lost at %.3f s: %s; opening it again\n", change.time, change.reason.c_str());
+        } else {
+            std::fprintf(stderr, "Signal back at %.3f s after %.3f s\n", change.time, change.duration);
+        }
+    });
+}
+
+// A read that failed: what the reader said, or the frame, the bytes read and
+// the system's error.
+void reportReadFailure(const ReadResult& end, const SourceInfo& info, int64_t examined) {
+    std::fflush(stdout);
+    if (!end.message.empty()) {
+        std::fprintf(stderr, "%s\n", end.message.c_str());
+        return;
+    }
+    const int64_t frame = info.startFrame + examined;
+    std::fprintf(stderr, "Some error occurred when reading the %d frame\n", static_cast<int>(frame));
+    std::fprintf(stderr, "Byte read = %d, Frame size = %d\n\n", static_cast<int>(end.bytesRead),
+                 info.width * info.height);
+    std::fprintf(stderr, "Error code: %d \n", end.error);
+    std::fprintf(stderr, "Error description: %s \n", std::strerror(end.error));
+}
+
 int run(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "nrvq";
     const ParseResult parsed = parseCommandLine(argc, argv);
@@ -139,15 +181,7 @@ int run(int argc, char** argv) {
         return -1;
     }
 
-    InputRequest request;
-    request.path = o.input;
-    request.width = o.width;
-    request.height = o.height;
-    request.fps = o.fps;
-    request.start = o.start;
-    request.frames = o.frames;
-    request.pixFmt = o.pixFmt;
-    request.stream = o.stream;
+    InputRequest request = makeInputRequest(o.input, o, kCommandLineNames);
     request.inputOptions = o.inputOptions;
     request.once = o.once;
     std::unique_ptr<FrameSource> source;
@@ -196,39 +230,7 @@ int run(int argc, char** argv) {
         }
         ~SourceCloser() { close(); }
     } closer{source, outputs->stats()};
-    if (auto* live = dynamic_cast<LiveSource*>(source.get())) {
-        LiveStats* stats = outputs->stats();
-        JsonlOutput* jsonl = outputs->jsonl();
-        if (stats != nullptr) {
-            stats->watch(live);
-        }
-        live->onSignalChange([stats, jsonl](const SignalChange& change) {
-            if (stats != nullptr) {
-                stats->signalChange(change);
-            }
-            if (jsonl != nullptr) {
-                jsonl->signalChange(change);
-            }
-            if (change.lost) {
-                std::fprintf(stderr, "Signal lost at %.3f s: %s; opening it again\n", change.time,
-                             change.reason.c_str());
-            } else {
-                std::fprintf(stderr, "Signal back at %.3f s after %.3f s\n", change.time, change.duration);
-            }
-        });
-    }
-
-    const bool console = consoleShown(o);
-    if (console) {
-        std::printf("Video file %s opened successfully!\n\n", o.input.c_str());
-        // The count as given (0 or less examines none), or as the input says.
-        const std::string count = o.frames ? std::to_string(*o.frames)
-                                  : info.frameCount >= 0 ? std::to_string(info.frameCount) : "all";
-        std::printf("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %s, Start Frame = %d\n\n",
-                    info.width, info.height, info.fps, count.c_str(), static_cast<int>(info.startFrame));
-        std::printf("%s\n", consoleHeader().c_str());
-        std::fflush(stdout);
-    }
+    followSignal(*source, *outputs);
 
     Feed feed(outputs->sinks());
     for (auto& sink : outputs->sinks()) {
@@ -244,55 +246,31 @@ int run(int argc, char** argv) {
 
     // A read that a signal ended is a stop, not a failure.
     const bool readFailed = outcome.end.status == ReadStatus::Error && !(stopSignal != 0 && outcome.end.error == EINTR);
-    const bool complete = !readFailed && !feed.readerGone();
-    if (complete) {
-        if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
-            std::fflush(stdout);
-            std::fputs(notes.c_str(), stderr);
-        }
-        // A run cut short by the end of the input or a signal reports per
-        // examined frame.
-        const int64_t divisor = info.frameCount < 0 || info.frameCount > outcome.examined || outcome.stopped
-                                    ? outcome.examined
-                                    : info.frameCount;
-        if (console) {
-            printTimingReport(stdout, outcome.timings, outcome.processSeconds, static_cast<double>(divisor));
-        }
-    }
     // What was measured is kept, also when the input failed or the reader
     // of standard output went away.
     RunSummary summary;
     summary.examined = outcome.examined;
     summary.timings = outcome.timings;
     summary.processSeconds = outcome.processSeconds;
+    summary.stopped = outcome.stopped;
+    summary.complete = !readFailed && !feed.readerGone();
+    if (summary.complete) {
+        if (const std::string notes = endOfInputNotes(*source); !notes.empty()) {
+            std::fflush(stdout);
+            std::fputs(notes.c_str(), stderr);
+        }
+    }
     feed.finish(summary);
     outputs->commit();
     closer.close();
     if (readFailed) {
-        std::fflush(stdout);
-        if (!outcome.end.message.empty()) {
-            std::fprintf(stderr, "%s\n", outcome.end.message.c_str());
-        } else {
-            const int64_t frame = info.startFrame + outcome.examined;
-            std::fprintf(stderr, "Some error occurred when reading the %d frame\n", static_cast<int>(frame));
-            std::fprintf(stderr, "Byte read = %d, Frame size = %d\n\n", static_cast<int>(outcome.end.bytesRead),
-                         info.width * info.height);
-            std::fprintf(stderr, "Error code: %d \n", outcome.end.error);
-            std::fprintf(stderr, "Error description: %s \n", std::strerror(outcome.end.error));
-        }
+        reportReadFailure(outcome.end, info, outcome.examined);
         return -1;
     }
     if (feed.readerGone()) {
         return 128 + SIGPIPE;
     }
-    if (console) {
-        std::puts("\nFile stream closed\n");
-    }
-    outputs->printSummary();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const int error = errno;
-        throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
-    }
+    outputs->close();
     if (stopSignal != 0) {
         return 128 + stopSignal;
     }

@@ -17,53 +17,6 @@ namespace nrvq {
 
 using ordered_json = nlohmann::ordered_json;
 
-// ---- OutputFile -------------------------------------------------------------------
-
-OutputFile::OutputFile(PreparedOutput& target, const std::string& what) : what_(what + " " + target.path()) {
-    if (target.toStandardOutput()) {
-        file_ = stdout;
-        what_ = what + " on standard output";
-        return;
-    }
-    file_ = ::fdopen(target.fd(), "w");
-    if (file_ == nullptr) {
-        throw OutputError("Cannot write " + what_ + ": " + std::strerror(errno), errno);
-    }
-    target.release();
-    owned_ = true;
-}
-
-OutputFile::~OutputFile() {
-    if (owned_ && file_ != nullptr) {
-        std::fclose(file_);
-    }
-}
-
-void OutputFile::fail(int error) { throw OutputError("Cannot write " + what_ + ": " + std::strerror(error), error); }
-
-void OutputFile::write(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
-        fail(errno);
-    }
-}
-
-void OutputFile::flush() {
-    if (std::fflush(file_) != 0) {
-        fail(errno);
-    }
-}
-
-void OutputFile::close() {
-    flush();
-    if (owned_) {
-        std::FILE* file = std::exchange(file_, nullptr);
-        owned_ = false;
-        if (std::fclose(file) != 0) {
-            fail(errno);
-        }
-    }
-}
-
 void appendNumber(std::string& out, double value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -112,9 +65,9 @@ void appendJsonField(std::string& text, std::string_view key, double value) {
 }
 
 JsonOutput::JsonOutput(PreparedOutput& target, const ResultTable& table, std::string version)
-    : file_(target, "the JSON output"), table_(table), version_(std::move(version)) {}
+    : WholeFileOutput(target, "the JSON output"), table_(table), version_(std::move(version)) {}
 
-void JsonOutput::finish(const RunSummary&) {
+void JsonOutput::write(OutputFile& file) {
     const SourceInfo& info = table_.info();
     ordered_json input = {{"path", info.path},          {"kind", info.kind},
                           {"width", info.width},        {"height", info.height},
@@ -156,13 +109,12 @@ void JsonOutput::finish(const RunSummary&) {
         }
         text += '}';
         if (text.size() > (1 << 16)) {
-            file_.write(text);
+            file.write(text);
             text.clear();
         }
     }
     text += "\n]\n}\n";
-    file_.write(text);
-    file_.close();
+    file.write(text);
 }
 
 // ---- CSV --------------------------------------------------------------------------

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <cstdio>
 #include <string_view>
 #include <string>
 
@@ -13,29 +12,6 @@
 #include "io/sink.h"
 
 namespace nrvq {
-
-// An output of the plan (io/output_plan.h): a file, or standard output for
-// the path "-". Every failed write throws OutputError naming the path.
-class OutputFile {
-public:
-    // target stays with the caller, who puts it in place (commit) once
-    // every output is complete.
-    OutputFile(PreparedOutput& target, const std::string& what);
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    void write(const std::string& text);
-    void flush();
-    // Flushes and closes (standard output is only flushed).
-    void close();
-
-private:
-    [[noreturn]] void fail(int error);
-    std::FILE* file_ = nullptr;
-    bool owned_ = false;
-    std::string what_;
-};
 
 // Appends the shortest text that reads back as exactly value (JSON and CSV
 // both accept it); value must be finite.
@@ -52,14 +28,12 @@ inline constexpr std::array<Column, 2> kOpinionColumns = {kBlockiness, kBlur};
 std::array<double, 2> opinionScores(double blockiness, double blur);
 
 // The JSON document, written once the run is over from the collected values.
-class JsonOutput : public FrameSink {
+class JsonOutput : public WholeFileOutput {
 public:
     JsonOutput(PreparedOutput& target, const ResultTable& table, std::string version);
-    void frame(const FrameRecord&) override {}
-    void finish(const RunSummary& summary) override;
 
 private:
-    OutputFile file_;
+    void write(OutputFile& file) override;
     const ResultTable& table_;
     std::string version_;
 };

@@ -54,11 +54,8 @@ std::string eventsText(const EventTracker& tracker) {
 }
 
 EventsCsvOutput::EventsCsvOutput(PreparedOutput& target, const EventLog& log)
-    : file_(target, "the events output"), log_(log) {}
+    : WholeFileOutput(target, "the events output"), log_(log) {}
 
-void EventsCsvOutput::finish(const RunSummary&) {
-    file_.write(eventsCsv(log_.tracker()));
-    file_.close();
-}
+void EventsCsvOutput::write(OutputFile& file) { file.write(eventsCsv(log_.tracker())); }
 
 }  // namespace nrvq

@@ -7,6 +7,7 @@
 
 #include "engine/events.h"
 #include "io/data_output.h"
+#include "io/output_plan.h"
 #include "io/sink.h"
 
 namespace nrvq {
@@ -31,14 +32,12 @@ std::string eventsCsv(const EventTracker& tracker);
 std::string eventsText(const EventTracker& tracker);
 
 // The CSV of --events, written once the run is over.
-class EventsCsvOutput : public FrameSink {
+class EventsCsvOutput : public WholeFileOutput {
 public:
     EventsCsvOutput(PreparedOutput& target, const EventLog& log);
-    void frame(const FrameRecord&) override {}
-    void finish(const RunSummary& summary) override;
 
 private:
-    OutputFile file_;
+    void write(OutputFile& file) override;
     const EventLog& log_;
 };
 

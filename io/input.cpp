@@ -11,6 +11,7 @@
 #include "io/live_source.h"
 #include "io/raw_source.h"
 #include "io/y4m.h"
+#include "nrvq/nrvq.h"
 
 namespace nrvq {
 
@@ -101,7 +102,7 @@ std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, c
     }
     stream.reset();
     if (!request.pixFmt.empty()) {
-        throw InputError("--pix-fmt applies to raw video, and " + path + " is decoded");
+        throw InputError(std::string(request.names.pixFmt) + " applies to raw video, and " + path + " is decoded");
     }
     DecoderOptions options;
     options.stream = request.stream.value_or(-1);
@@ -125,10 +126,12 @@ std::unique_ptr<FrameSource> openContainer(std::unique_ptr<ByteStream> stream, c
 
 std::unique_ptr<FrameSource> openLive(const InputRequest& request) {
     if (!request.pixFmt.empty()) {
-        throw InputError("--pix-fmt applies to raw video, and " + request.path + " is decoded");
+        throw InputError(std::string(request.names.pixFmt) + " applies to raw video, and " + request.path +
+                         " is decoded");
     }
     if (request.start != 0) {
-        throw InputError("--start applies to files, and " + request.path + " is a live stream");
+        throw InputError(std::string(request.names.start) + " applies to files, and " + request.path +
+                         " is a live stream");
     }
     LiveOptions options;
     options.stream = request.stream.value_or(-1);
@@ -250,16 +253,45 @@ std::string_view formatName(InputFormat format) {
     return "unknown";
 }
 
-std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
-    const PixelLayout* layout = nullptr;
-    if (!request.pixFmt.empty() && (layout = findLayout(request.pixFmt)) == nullptr) {
-        throw InputError("Invalid --pix-fmt \"" + request.pixFmt + "\": expected one of " + layoutNames());
+std::optional<std::string> requestProblem(const InputRequest& request) {
+    if (request.width || request.height) {
+        const int64_t width = request.width.value_or(1);
+        const int64_t height = request.height.value_or(1);
+        if (width <= 0 || height <= 0) {
+            return "the frame size must be positive, not " + std::to_string(width) + " x " + std::to_string(height);
+        }
+        if (!frameSizeFits(width, height)) {
+            return "the frame size " + std::to_string(width) + " x " + std::to_string(height) +
+                   " is too large: a 4:2:0 frame of it is over 2^31 - 1 bytes";
+        }
     }
+    if (request.fps && !(*request.fps >= kMinFrameRate && *request.fps <= kMaxFrameRate)) {
+        return "the frame rate must be from 0.001 to 100000";
+    }
+    if (request.start < 0) {
+        return "the start frame must be a whole number that is not negative";
+    }
+    if (!request.pixFmt.empty() && findLayout(request.pixFmt) == nullptr) {
+        return "Invalid " + std::string(request.names.pixFmt) + " \"" + request.pixFmt + "\": expected one of " +
+               layoutNames();
+    }
+    if (request.stream && *request.stream < 0) {
+        return "the stream index must not be negative";
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
+    if (const std::optional<std::string> problem = requestProblem(request)) {
+        throw InputError(*problem);
+    }
+    const PixelLayout* layout = request.pixFmt.empty() ? nullptr : findLayout(request.pixFmt);
     if (isNetworkInput(request.path)) {
         return openLive(request);
     }
     if (!request.inputOptions.empty()) {
-        throw InputError("--input-option applies to network inputs, and " + request.path + " is not one");
+        throw InputError(std::string(request.names.inputOptions) + " applies to network inputs, and " +
+                         request.path + " is not one");
     }
     auto stream = std::make_unique<ByteStream>(request.path);
     const InputFormat format = detectInputFormat(stream->peek(1024));
@@ -283,10 +315,11 @@ std::unique_ptr<FrameSource> openInput(const InputRequest& request) {
         return openContainer(std::move(stream), request);
     }
     if (request.stream) {
-        throw InputError("--stream applies to container files, and " + request.path + " is not one");
+        throw InputError(std::string(request.names.stream) + " applies to container files, and " + request.path +
+                         " is not one");
     }
     if (!request.width || !request.height) {
-        throw InputError("raw video needs WIDTH and HEIGHT", InputError::NeedsSize);
+        throw InputError(std::string("raw video needs ") + request.names.size, InputError::NeedsSize);
     }
     RawOptions raw;
     raw.width = *request.width;

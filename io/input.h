@@ -18,6 +18,20 @@ namespace nrvq {
 
 struct PixelLayout;
 
+// How the messages about a request name what the caller gave: the command
+// line names its options, the library the fields of its options.
+struct RequestNames {
+    const char* pixFmt;
+    const char* stream;
+    const char* start;
+    const char* inputOptions;
+    const char* size;
+};
+inline constexpr RequestNames kLibraryNames{"pixel format", "stream", "start frame", "input options",
+                                            "width and height"};
+inline constexpr RequestNames kCommandLineNames{"--pix-fmt", "--stream", "--start", "--input-option",
+                                                "WIDTH and HEIGHT"};
+
 // What the caller asks of an input; unset fields come from the input where
 // it says them.
 struct InputRequest {
@@ -35,7 +49,35 @@ struct InputRequest {
     // whether an end or a failure of the stream ends the run.
     std::vector<std::pair<std::string, std::string>> inputOptions;
     bool once = false;
+    RequestNames names = kLibraryNames;
 };
+
+// The request for the input at path from a caller's options, which name the
+// fields they share with the request as it does (the command line's
+// Options, the library's FileOptions): one place decides what of them
+// reaches the reader.
+template <typename Fields>
+InputRequest makeInputRequest(const std::string& path, const Fields& fields, const RequestNames& names) {
+    InputRequest request;
+    request.path = path;
+    request.width = fields.width;
+    request.height = fields.height;
+    request.fps = fields.fps;
+    request.start = fields.start;
+    request.frames = fields.frames;
+    request.pixFmt = fields.pixFmt;
+    request.stream = fields.stream;
+    request.names = names;
+    return request;
+}
+
+// What no reader can take, found before anything is opened or allocated: a
+// size given that is not positive or whose 4:2:0 frame is over 2^31 - 1
+// bytes, a rate outside kMinFrameRate ... kMaxFrameRate, a negative start or
+// stream, an unknown pixel format. The message for the user, in the
+// request's names; nothing when the request is sound. openInput checks it
+// first.
+std::optional<std::string> requestProblem(const InputRequest& request);
 
 // The input cannot be used. message is the complete text for the user.
 class InputError : public std::runtime_error {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -263,6 +264,60 @@ std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<Pl
         p->created_ = false;
     }
     return prepared;
+}
+
+// ---- OutputFile ----------------------------------------------------------------
+
+OutputFile::OutputFile(PreparedOutput& target, const std::string& what) : what_(what + " " + target.path()) {
+    if (target.toStandardOutput()) {
+        file_ = stdout;
+        what_ = what + " on standard output";
+        return;
+    }
+    file_ = ::fdopen(target.fd(), "w");
+    if (file_ == nullptr) {
+        throw OutputError("Cannot write " + what_ + ": " + std::strerror(errno), errno);
+    }
+    target.release();
+    owned_ = true;
+}
+
+OutputFile::~OutputFile() {
+    if (owned_ && file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+void OutputFile::fail(int error) { throw OutputError("Cannot write " + what_ + ": " + std::strerror(error), error); }
+
+void OutputFile::write(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+        fail(errno);
+    }
+}
+
+void OutputFile::flush() {
+    if (std::fflush(file_) != 0) {
+        fail(errno);
+    }
+}
+
+void OutputFile::close() {
+    flush();
+    if (owned_) {
+        std::FILE* file = std::exchange(file_, nullptr);
+        owned_ = false;
+        if (std::fclose(file) != 0) {
+            fail(errno);
+        }
+    }
+}
+
+// ---- WholeFileOutput -----------------------------------------------------------
+
+void WholeFileOutput::finish(const RunSummary&) {
+    write(file_);
+    file_.close();
 }
 
 }  // namespace nrvq

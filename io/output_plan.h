@@ -4,9 +4,12 @@
 // that a refused run leaves every existing file as it was.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "io/sink.h"
 
 namespace nrvq {
 
@@ -68,5 +71,44 @@ private:
 // check or opening fails; nothing existing has then been changed.
 std::vector<std::unique_ptr<PreparedOutput>> prepareOutputs(const std::vector<PlannedOutput>& outputs,
                                                             const std::string& inputPath);
+
+// The one writer of every output file: an output of the plan, or standard
+// output for the path "-". Every failed write throws OutputError naming the
+// output ("Cannot write the JSON output out.json: ...").
+class OutputFile {
+public:
+    // target stays with the caller, who puts it in place (commit) once
+    // every output is complete.
+    OutputFile(PreparedOutput& target, const std::string& what);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void write(const std::string& text);
+    void flush();
+    // Flushes and closes (standard output is only flushed).
+    void close();
+
+private:
+    [[noreturn]] void fail(int error);
+    std::FILE* file_ = nullptr;
+    bool owned_ = false;
+    std::string what_;
+};
+
+// An output written whole once the run is over (the JSON document, the HTML
+// report, the events CSV): the text goes to the plan's temporary file, which
+// commit() renames into place when every output is complete.
+class WholeFileOutput : public FrameSink {
+public:
+    WholeFileOutput(PreparedOutput& target, const std::string& what) : file_(target, what) {}
+    void frame(const FrameRecord&) override {}
+    void finish(const RunSummary& summary) final;
+
+private:
+    // Writes the whole text (in pieces where it is long).
+    virtual void write(OutputFile& file) = 0;
+    OutputFile file_;
+};
 
 }  // namespace nrvq

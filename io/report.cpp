@@ -975,12 +975,11 @@ std::string htmlReport(const ResultTable& table, const std::string& version, con
 
 HtmlReport::HtmlReport(PreparedOutput& target, const ResultTable& table, std::string version,
                        const ThumbnailCollector* thumbnails)
-    : file_(target, "the report"), table_(table), version_(std::move(version)), thumbnails_(thumbnails) {}
+    : WholeFileOutput(target, "the report"), table_(table), version_(std::move(version)), thumbnails_(thumbnails) {}
 
-void HtmlReport::finish(const RunSummary&) {
+void HtmlReport::write(OutputFile& file) {
     std::unique_ptr<ThumbnailEncoder> encoder = thumbnails_ != nullptr ? makePngEncoder() : nullptr;
-    file_.write(htmlReport(table_, version_, thumbnails_, encoder.get(), compared_));
-    file_.close();
+    file.write(htmlReport(table_, version_, thumbnails_, encoder.get(), compared_));
 }
 
 }  // namespace nrvq

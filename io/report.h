@@ -26,17 +26,15 @@ std::string htmlReport(const ResultTable& table, const std::string& version,
                        const std::vector<const ResultTable*>& compared = {});
 
 // Writes the page once the run is over.
-class HtmlReport : public FrameSink {
+class HtmlReport : public WholeFileOutput {
 public:
     HtmlReport(PreparedOutput& target, const ResultTable& table, std::string version,
                const ThumbnailCollector* thumbnails = nullptr);
-    void frame(const FrameRecord&) override {}
-    void finish(const RunSummary& summary) override;
     // Adds a compared input's values and events; the table must last until finish.
     void compare(const ResultTable& table) { compared_.push_back(&table); }
 
 private:
-    OutputFile file_;
+    void write(OutputFile& file) override;
     const ResultTable& table_;
     std::string version_;
     const ThumbnailCollector* thumbnails_;

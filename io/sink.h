@@ -27,6 +27,10 @@ struct RunSummary {
     int64_t examined = 0;       // frames analysed
     Timings timings;            // processor seconds per indicator
     double processSeconds = 0;  // processor seconds of the whole run
+    bool stopped = false;       // ended before the input did (a signal, a reader gone)
+    // No read failed and every reader took every frame; a run stopped by a
+    // signal is complete up to where it stopped.
+    bool complete = true;
 };
 
 class FrameSink {

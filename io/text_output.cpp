@@ -59,13 +59,6 @@ void appendRow(const FrameRecord& record, std::string& out, std::string_view Ind
     out += '\n';
 }
 
-void writeOrThrow(std::FILE* out, const std::string& text, const std::string& what) {
-    if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
-        const int error = errno;
-        throw OutputError("Cannot write " + what + ": " + std::strerror(error), error);
-    }
-}
-
 }  // namespace
 
 std::string consoleHeader() {
@@ -102,46 +95,66 @@ void printTimingReport(std::FILE* out, const Timings& timings, double processSec
     }
 }
 
-// ---- ConsoleRows ------------------------------------------------------------------
+// ---- ConsoleOutput ----------------------------------------------------------------
 
-ConsoleRows::ConsoleRows(std::FILE* out) : out_(out), what_("to standard output") { row_.reserve(512); }
-
-void ConsoleRows::frame(const FrameRecord& record) {
-    row_.clear();
-    appendConsoleRow(record, row_);
-    writeOrThrow(out_, row_, what_);
-}
-
-// ---- TabLog -----------------------------------------------------------------------
-
-TabLog::TabLog(std::FILE* file, std::string path)
-    : file_(file), path_(std::move(path)), what_("the log " + path_) {
+ConsoleOutput::ConsoleOutput(std::FILE* out, std::string inputPath, std::optional<int32_t> framesAsked)
+    : out_(out), inputPath_(std::move(inputPath)), framesAsked_(framesAsked) {
     row_.reserve(512);
 }
 
-TabLog::~TabLog() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
+void ConsoleOutput::begin(const SourceInfo& info) {
+    frameCount_ = info.frameCount;
+    // A failed write shows at the first row (a closed pipe stops the run
+    // there) or in the check of standard output at the end.
+    std::fprintf(out_, "Video file %s opened successfully!\n\n", inputPath_.c_str());
+    // The count as given (0 or less examines none), or as the input says.
+    const std::string count = framesAsked_            ? std::to_string(*framesAsked_)
+                              : info.frameCount >= 0 ? std::to_string(info.frameCount)
+                                                     : "all";
+    std::fprintf(out_, "Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %s, Start Frame = %d\n\n",
+                 info.width, info.height, info.fps, count.c_str(), static_cast<int>(info.startFrame));
+    std::fprintf(out_, "%s\n", consoleHeader().c_str());
+    std::fflush(out_);
+}
+
+void ConsoleOutput::frame(const FrameRecord& record) {
+    row_.clear();
+    appendConsoleRow(record, row_);
+    if (std::fwrite(row_.data(), 1, row_.size(), out_) != row_.size() || std::fflush(out_) != 0) {
+        const int error = errno;
+        throw OutputError(std::string("Cannot write to standard output: ") + std::strerror(error), error);
     }
 }
 
-void TabLog::write(const std::string& text) { writeOrThrow(file_, text, what_); }
+void ConsoleOutput::finish(const RunSummary& summary) {
+    if (!summary.complete) {
+        return;
+    }
+    // A run cut short by the end of the input or a signal reports per
+    // examined frame.
+    const int64_t divisor = frameCount_ < 0 || frameCount_ > summary.examined || summary.stopped ? summary.examined
+                                                                                                  : frameCount_;
+    printTimingReport(out_, summary.timings, summary.processSeconds, static_cast<double>(divisor));
+}
 
-void TabLog::begin(const SourceInfo&) { write(logHeader()); }
+void ConsoleOutput::close() { std::fputs("\nFile stream closed\n\n", out_); }
+
+// ---- TabLog -----------------------------------------------------------------------
+
+TabLog::TabLog(PreparedOutput& target) : file_(target, "the log") { row_.reserve(512); }
+
+void TabLog::begin(const SourceInfo&) {
+    file_.write(logHeader());
+    file_.flush();
+}
 
 void TabLog::frame(const FrameRecord& record) {
     row_.clear();
     appendLogRow(record, row_);
-    write(row_);
+    file_.write(row_);
+    file_.flush();
 }
 
-void TabLog::finish(const RunSummary&) {
-    std::FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) {
-        const int error = errno;
-        throw OutputError("Cannot write the log " + path_ + ": " + std::strerror(error), error);
-    }
-}
+void TabLog::finish(const RunSummary&) { file_.close(); }
 
 }  // namespace nrvq

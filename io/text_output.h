@@ -1,11 +1,15 @@
-// The tool's fixed text face: the console header and rows, the tab-separated
-// results log, and the timing report, all generated from the indicator table.
+// The tool's fixed text face, generated from the indicator table: the
+// console (start-up lines, header, rows, timing report, closing line) and the
+// tab-separated results log.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "engine/frame.h"
+#include "io/output_plan.h"
 #include "io/sink.h"
 
 namespace nrvq {
@@ -25,15 +29,24 @@ void appendLogRow(const FrameRecord& record, std::string& out);
 // milliseconds per frame of each indicator over frames.
 void printTimingReport(std::FILE* out, const Timings& timings, double processSeconds, double frames);
 
-// Rows on a stream (standard output), written through frame by frame.
-class ConsoleRows : public FrameSink {
+// The console on standard output: the start-up lines and the header before
+// the first frame, a row per frame written through, the timing report at the
+// end of a complete run, and the closing line.
+class ConsoleOutput : public FrameSink {
 public:
-    explicit ConsoleRows(std::FILE* out);
+    // inputPath and framesAsked as the command line gave them.
+    ConsoleOutput(std::FILE* out, std::string inputPath, std::optional<int32_t> framesAsked);
+    void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
+    void finish(const RunSummary& summary) override;
+    // After every output is in place.
+    void close();
 
 private:
     std::FILE* out_;
-    std::string what_;
+    std::string inputPath_;
+    std::optional<int32_t> framesAsked_;
+    int64_t frameCount_ = -1;  // as the input says; -1: unknown
     std::string row_;
 };
 
@@ -41,18 +54,13 @@ private:
 // written so that a run that stops early leaves whole rows behind.
 class TabLog : public FrameSink {
 public:
-    // Takes ownership of an open stream.
-    explicit TabLog(std::FILE* file, std::string path);
-    ~TabLog() override;
+    explicit TabLog(PreparedOutput& target);
     void begin(const SourceInfo& info) override;
     void frame(const FrameRecord& record) override;
     void finish(const RunSummary& summary) override;
 
 private:
-    void write(const std::string& text);
-    std::FILE* file_;
-    std::string path_;
-    std::string what_;
+    OutputFile file_;
     std::string row_;
 };
 

@@ -112,11 +112,30 @@ TEST(Api, BadRequestsThrow) {
           nrvq::FileOptions{.width = 8, .height = 8, .rules = {"blur >> 1"}},
           nrvq::FileOptions{.width = 8, .height = 8, .indicators = 1, .rules = {"blur > 1"}},
           nrvq::FileOptions{.width = 8, .height = 8, .rulesFile = missing},
-          nrvq::FileOptions{.width = 8, .height = 8, .failOn = "blur,nope"}}) {
+          nrvq::FileOptions{.width = 8, .height = 8, .failOn = "blur,nope"},
+          nrvq::FileOptions{.width = 8, .height = 8, .pixFmt = "nv12"},
+          nrvq::FileOptions{.width = 8, .height = 8, .stream = -1}}) {
         EXPECT_THROW(nrvq::analyzeFile(clip, bad), std::invalid_argument);
+    }
+    // The library's messages name its own fields, never a command-line option.
+    const auto inLibraryWords = [](const auto& call) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()).find("--"), std::string::npos) << e.what();
+        }
+    };
+    for (const nrvq::FileOptions& bad : {nrvq::FileOptions{.width = 8, .height = 8, .pixFmt = "nv12"},
+                                         nrvq::FileOptions{.width = 8, .height = 8, .stream = 0},
+                                         nrvq::FileOptions{.width = 8, .height = 8, .rules = {"blur >> 1"}},
+                                         nrvq::FileOptions{.width = 8, .height = 8, .rulesFile = missing},
+                                         nrvq::FileOptions{.width = 8, .height = 8, .failOn = "blur,nope"}}) {
+        inLibraryWords([&] { nrvq::analyzeFile(clip, bad); });
     }
     for (const auto& [only, skip] : {std::pair{"nope", ""}, std::pair{"", "blur,nope"}, std::pair{"blur", "blur"}}) {
         EXPECT_THROW(nrvq::selectIndicators(only, skip), std::invalid_argument) << only << " / " << skip;
+        inLibraryWords([&] { nrvq::selectIndicators(only, skip); });
     }
     // Rules, a selection and a fatal verdict, as on the command line.
     EXPECT_EQ(nrvq::selectIndicators("blur,noise", "noise"), 1u << nrvq::kBlur);
