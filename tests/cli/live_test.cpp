@@ -105,7 +105,8 @@ TEST_F(Live, FramesOverUdpAndTcpEqualTheFile) {
 
 // The sender stops and starts again: the run goes on with the signal lost
 // and back between, /metrics answers while it plays, and SIGINT ends it
-// with status 130 and whole lines.
+// with status 130 and whole lines. A loaded machine may open the port
+// late, so the request is tried again for up to 10 s.
 TEST_F(Live, RunSurvivesTheSenderAndStopsOnSigint) {
     const std::string port = std::to_string(freePort(SOCK_DGRAM));
     const std::string http = std::to_string(freePort(SOCK_STREAM));
@@ -113,8 +114,9 @@ TEST_F(Live, RunSurvivesTheSenderAndStopsOnSigint) {
     const std::string script =
         "timeout -s KILL 60 " NRVQ_BINARY " udp://127.0.0.1:" + port + " --listen 127.0.0.1:" + http +
         " --window 1s --no-log --quiet --jsonl live.jsonl 2>err.txt & pid=$!; sleep 0.5; " + send(url) +
-        " & sender=$!; sleep 1; exec 3<>/dev/tcp/127.0.0.1/" + http +
-        " && printf 'GET /metrics HTTP/1.0\\r\\n\\r\\n' >&3 && timeout 5 cat <&3 >metrics.txt; wait $sender; "
+        " & sender=$!; sleep 1; for try in $(seq 40); do (exec 3<>/dev/tcp/127.0.0.1/" + http +
+        " && printf 'GET /metrics HTTP/1.0\\r\\n\\r\\n' >&3 && timeout 5 cat <&3 >metrics.txt) 2>/dev/null && break; "
+        "sleep 0.25; done; wait $sender; "
         "sleep 3; " + send(url) + "; sleep 0.5; kill -INT $pid; wait $pid";
     EXPECT_EQ(shell(dir.path(), script), 130) << readFile(dir / "err.txt");
 
