@@ -167,28 +167,42 @@ uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32
 #endif
 }
 
+#if HWY_TARGET != HWY_SCALAR
+// The n 32-bit words at p, p + 16, ..., p + 16 (n - 1), for the n lanes of
+// d32: four contiguous vectors hold them at every fourth lane, which two
+// rounds of taking the even lanes of a pair bring together in order. Reads
+// p[0 ... 16 n - 1].
+template <class D>
+HWY_INLINE hn::Vec<D> GridWords(D d32, const uint8_t* p) {
+    const hn::Repartition<uint8_t, D> d8;
+    const size_t bytes = hn::Lanes(d8);
+    const auto a = hn::BitCast(d32, hn::LoadU(d8, p));
+    const auto b = hn::BitCast(d32, hn::LoadU(d8, p + bytes));
+    const auto c = hn::BitCast(d32, hn::LoadU(d8, p + 2 * bytes));
+    const auto e = hn::BitCast(d32, hn::LoadU(d8, p + 3 * bytes));
+    return hn::ConcatEven(d32, hn::ConcatEven(d32, e, c), hn::ConcatEven(d32, b, a));
+}
+#endif
+
 // One row of the vertical grid lines: the row at offset above + w against
 // the row at offset above. The run of every grid column x >= 1 grows with a
 // strong sample and restarts with a weak one; hits[x] counts the runs that
-// reach kMinRun. With gathers, several columns at a time, their samples
-// gathered four bytes from column 16 x - 1 on (the low two are columns
-// 16 x - 1 and 16 x), at 32-bit offsets (the frame has fewer than 2^31
-// samples).
-void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, bool gathers,
-                    int32_t* runs, int32_t* hits) {
+// reach kMinRun. Several columns at a time: the four bytes from column
+// 16 x - 1 on of each row (the low two are columns 16 x - 1 and 16 x).
+void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, int32_t* runs,
+                    int32_t* hits) {
+    size_t x = 1;
+#if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<int32_t> d32;
     const size_t n = hn::Lanes(d32);
-    const auto* base = reinterpret_cast<const int32_t*>(p);
     const auto byteMask = hn::Set(d32, 0xFF);
     const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
     const auto one = hn::Set(d32, 1);
     const auto counting = hn::Set(d32, static_cast<int32_t>(kMinRun));
-    const auto columnStep = hn::Mul(hn::Iota(d32, 0), hn::Set(d32, static_cast<int32_t>(kGrid)));
-    size_t x = 1;
-    for (; gathers && x + n <= lineCols; x += n) {
-        const auto at = hn::Add(columnStep, hn::Set(d32, static_cast<int32_t>(above + x * kGrid - 1)));
-        const auto upWord = hn::GatherOffset(d32, base, at);
-        const auto curWord = hn::GatherOffset(d32, base, hn::Add(at, hn::Set(d32, static_cast<int32_t>(w))));
+    for (; x + n <= lineCols; x += n) {
+        const uint8_t* at = p + above + x * kGrid - 1;
+        const auto upWord = GridWords(d32, at);
+        const auto curWord = GridWords(d32, at + w);
         const auto upLeft = hn::And(upWord, byteMask);
         const auto upHere = hn::And(hn::ShiftRight<8>(upWord), byteMask);
         const auto curLeft = hn::And(curWord, byteMask);
@@ -200,6 +214,7 @@ void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, u
         hn::StoreU(run, d32, runs + x);
         hn::StoreU(hn::Add(hn::LoadU(d32, hits + x), hn::IfThenElseZero(hn::Eq(run, counting), one)), d32, hits + x);
     }
+#endif
     const uint8_t* up = p + above;
     const uint8_t* cur = up + w;
     for (; x < lineCols; ++x) {
@@ -242,7 +257,6 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t lineCols = regionCols * (kRegion / kGrid);  // grid columns that count
     int32_t* columnRun = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
     int32_t* columnHits = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 3), lineCols);
-    const bool gathers = w * h < (size_t{1} << 31);
 
     for (size_t by = 0; by < regionRows; ++by) {
         // Along the horizontal grid lines 16 * gr of this region row (grid
@@ -269,7 +283,7 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
         }
         for (size_t s = by * kRegion; s < (by + 1) * kRegion; ++s) {
             if (s != 0) {
-                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, gathers, columnRun, columnHits);
+                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, columnRun, columnHits);
             }
         }
         int32_t* counts = colRuns + by * regionCols;
