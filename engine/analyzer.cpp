@@ -92,8 +92,7 @@ void FrameWorker::analyzeTemporal(const Image* frame, const Image* previous, Tem
     } else if (columns_[kTemporalActivity]) {
         inputs.activity = timed(timings.seconds[kTemporalActivity],
                                 [&] { return kernels::temporalActivity(frame, previous, scratch_); });
-    }
-    if (columns_[kFlickering]) {
+    } else if (columns_[kFlickering]) {
         timed(timings.seconds[kFlickering], [&] {
             kernels::changedBlocks(frame, previous, frame->w / 8, frame->h / 8, inputs.changed.data());
             return 0;
