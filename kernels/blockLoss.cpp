@@ -1,5 +1,5 @@
-// Fast block loss: one walk over the rows for the Roberts energy of the whole
-// frame, then the runs along the grid lines, with the Roberts energy of each
+// Fast block loss: the Roberts energy of the whole frame from the frame sums
+// (kernels/frameSums.h), then the runs along the grid lines, with the Roberts energy of each
 // grid sample computed where it is needed, several at a time: along the
 // horizontal lines into bits whose runs are found with bit scans, down the
 // vertical lines with run counters for several columns per vector; no
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
 #include "kernels/slots.h"
@@ -39,61 +40,6 @@ inline uint32_t robertsEnergy(const uint8_t* up, const uint8_t* cur, size_t t) {
     const int32_t d1 = int32_t{up[t - 1]} - int32_t{cur[t]};
     const int32_t d2 = int32_t{up[t]} - int32_t{cur[t - 1]};
     return static_cast<uint32_t>(d1 * d1 + d2 * d2);
-}
-
-// Sum of the Roberts energies of columns 1 ... w - 1 of row cur. A 32-bit
-// lane gains at most 4 * 255^2 per step; emptying the lanes every 4096 steps
-// keeps them below 2^31.
-uint64_t rowEnergy(const uint8_t* up, const uint8_t* cur, size_t w) {
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);
-    HWY_ALIGN int32_t lanes[hn::MaxLanes(d32)];
-    uint64_t total = 0;
-    size_t x = 1;
-    while (x + n <= w) {
-        auto sum0 = hn::Zero(d32);
-        auto sum1 = hn::Zero(d32);
-        for (size_t steps = 0; x + n <= w && steps < 4096; x += n, ++steps) {
-            const auto upLeft = hn::PromoteTo(d16, hn::LoadU(d8, up + x - 1));
-            const auto upHere = hn::PromoteTo(d16, hn::LoadU(d8, up + x));
-            const auto left = hn::PromoteTo(d16, hn::LoadU(d8, cur + x - 1));
-            const auto here = hn::PromoteTo(d16, hn::LoadU(d8, cur + x));
-            const auto d1 = hn::Sub(upLeft, here);
-            const auto d2 = hn::Sub(upHere, left);
-            sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, sum0, sum1);
-            sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
-        }
-        for (const auto& sum : {sum0, sum1}) {
-            hn::Store(sum, d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-                total += static_cast<uint32_t>(lanes[i]);
-            }
-        }
-    }
-    // The last columns by one more step ending at column w - 1, its lanes
-    // before column x (counted already) set to 0.
-    if (x < w && w >= n + 1) {
-        const size_t at = w - n;
-        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
-        const auto d1 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at - 1)),
-                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at))));
-        const auto d2 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at)),
-                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at - 1))));
-        auto sum1 = hn::Zero(d32);
-        auto sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, hn::Zero(d32), sum1);
-        sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
-        hn::Store(hn::Add(sum0, sum1), d32, lanes);
-        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-            total += static_cast<uint32_t>(lanes[i]);
-        }
-        x = w;
-    }
-    for (; x < w; ++x) {
-        total += robertsEnergy(up, cur, x);
-    }
-    return total;
 }
 
 // The first column from `from` on (at most kRegion) whose bit in the
@@ -239,10 +185,7 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t regionRows = h / kRegion;
     const size_t regions = regionCols * regionRows;
 
-    uint64_t energy = 0;
-    for (size_t y = 1; y < h; ++y) {
-        energy += rowEnergy(p + (y - 1) * w, p + y * w, w);
-    }
+    const uint64_t energy = frameSums(frame, scratch).roberts;
     // Six times the mean Roberts energy of the whole frame.
     const double threshold = static_cast<double>(static_cast<int64_t>(energy)) /
                              static_cast<double>(static_cast<uint32_t>(w * h)) * 6.0;

@@ -73,19 +73,15 @@ namespace nrvq::kernels {
 HWY_EXPORT(BlockRowStats);
 
 BlockStats blockStats(const Image* frame, Scratch& scratch) {
-    Scratch::SharedStats& shared = scratch.sharedStats();
     const size_t bw = static_cast<size_t>(frame->w / 8);
     const size_t bh = static_cast<size_t>(frame->h / 8);
     int32_t* sums = scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh);
     int32_t* squares = scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh);
-    const bool fresh = scratch.frameNumber() != 0 && shared.frame == scratch.frameNumber() &&
-                       shared.data == frame->data && shared.w == frame->w && shared.h == frame->h;
-    if (!fresh) {
+    if (!scratch.holds(scratch.sharedStats(), frame)) {
         const auto rowStats = HWY_DYNAMIC_DISPATCH(BlockRowStats);
         for (size_t by = 0; by < bh; ++by) {
             rowStats(frame->data + by * 8 * frame->w, frame->w, bw, sums + by * bw, squares + by * bw);
         }
-        shared = {scratch.frameNumber(), frame->data, frame->w, frame->h};
     }
     return BlockStats{bw, bh, sums, squares};
 }

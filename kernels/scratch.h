@@ -43,15 +43,28 @@ public:
     // is shared.
     void beginFrame() { ++frameNumber_; }
     uint64_t frameNumber() const { return frameNumber_; }
-    // Which frame the shared statistics (kernels/blockStats.h) were
-    // computed for.
+    // Which frame a result shared between kernels was computed for.
     struct SharedStats {
         uint64_t frame = 0;
         const uint8_t* data = nullptr;
         uint64_t w = 0;
         uint64_t h = 0;
     };
+    // True when shared was computed for frame in this frame of the
+    // analysis; else false, and shared now names frame (whose result the
+    // caller computes).
+    bool holds(SharedStats& shared, const Image* frame) {
+        if (frameNumber_ != 0 && shared.frame == frameNumber_ && shared.data == frame->data && shared.w == frame->w &&
+            shared.h == frame->h) {
+            return true;
+        }
+        shared = {frameNumber_, frame->data, frame->w, frame->h};
+        return false;
+    }
+    // The block statistics (kernels/blockStats.h) and the frame sums
+    // (kernels/frameSums.h).
     SharedStats& sharedStats() { return sharedStats_; }
+    SharedStats& sharedSums() { return sharedSums_; }
 
     // How many times memory was taken from the system: constant once every
     // buffer has its size. Large buffers of a scratch that has ended wait
@@ -75,6 +88,7 @@ private:
     uint64_t systemAllocations_ = 0;
     uint64_t frameNumber_ = 0;
     SharedStats sharedStats_;
+    SharedStats sharedSums_;
 };
 
 // Installs a scratch for the calling thread for the life of the scope: the
