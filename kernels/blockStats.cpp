@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "kernels/blockStats.h"
+#include "kernels/frameSums.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -72,15 +73,22 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(BlockRowStats);
 
+void blockRowsStats(const Image* frame, size_t from, size_t to, int32_t* sums, int32_t* squares) {
+    const size_t bw = static_cast<size_t>(frame->w / 8);
+    const auto rowStats = HWY_DYNAMIC_DISPATCH(BlockRowStats);
+    for (size_t by = from; by < to; ++by) {
+        rowStats(frame->data + by * 8 * frame->w, frame->w, bw, sums + by * bw, squares + by * bw);
+    }
+}
+
 BlockStats blockStats(const Image* frame, Scratch& scratch) {
     const size_t bw = static_cast<size_t>(frame->w / 8);
     const size_t bh = static_cast<size_t>(frame->h / 8);
     int32_t* sums = scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh);
     int32_t* squares = scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh);
     if (!scratch.holds(scratch.sharedStats(), frame)) {
-        const auto rowStats = HWY_DYNAMIC_DISPATCH(BlockRowStats);
-        for (size_t by = 0; by < bh; ++by) {
-            rowStats(frame->data + by * 8 * frame->w, frame->w, bw, sums + by * bw, squares + by * bw);
+        if (!walkJointly(frame, scratch, sums, squares)) {
+            blockRowsStats(frame, 0, bh, sums, squares);
         }
     }
     return BlockStats{bw, bh, sums, squares};

@@ -25,4 +25,8 @@ struct BlockStats {
 // frame take them as they are; outside one, every call computes them.
 BlockStats blockStats(const Image* frame, Scratch& scratch);
 
+// The statistics of the block rows from ... to - 1 of frame into sums and
+// squares (bw entries per block row, from block row 0 on).
+void blockRowsStats(const Image* frame, size_t from, size_t to, int32_t* sums, int32_t* squares);
+
 }  // namespace nrvq::kernels

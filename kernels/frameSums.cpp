@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/blockStats.h"
 #include "kernels/frameSums.h"
+#include "kernels/limits.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -58,16 +60,23 @@ FrameSums SumsBySample(const uint8_t* p, size_t w, size_t h) {
     return sums;
 }
 
-FrameSums SumFrame(const uint8_t* p, size_t w, size_t h) {
+// The sums of the frame. After each band of rows, read(context, rows) is
+// told how many rows from the top the walk has read in full, so that other
+// work on them finds them in the caches.
+FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, size_t), void* context) {
 #if HWY_TARGET == HWY_SCALAR
-    return SumsBySample(p, w, h);
+    const FrameSums sums = SumsBySample(p, w, h);
+    read(context, h);
+    return sums;
 #else
     const hn::ScalableTag<int16_t> d16;
     const hn::Rebind<uint8_t, decltype(d16)> d8;
     const hn::Repartition<int32_t, decltype(d16)> d32;
     const size_t n = hn::Lanes(d16);
     if (w < n + 2) {
-        return SumsBySample(p, w, h);
+        const FrameSums sums = SumsBySample(p, w, h);
+        read(context, h);
+        return sums;
     }
     constexpr size_t kBand = 16;
     // Per row, a 32-bit lane gains at most 4 squares of at most 1 040 400
@@ -172,6 +181,7 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h) {
         for (size_t y = first ? 1 : y0 + 1; y <= y1; ++y) {
             AddTerms(p + (y - 1) * w, p + y * w, w - 1, sums);
         }
+        read(context, y1 + 1 < h ? y1 + 1 : h);
     }
     return sums;
 #endif
@@ -185,12 +195,54 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(SumFrame);
 
+namespace {
+
+// The block statistics of the block rows whose rows the walk has read.
+struct StatsByBand {
+    const Image* frame;
+    int32_t* sums;
+    int32_t* squares;
+    size_t done = 0;  // block rows computed
+
+    static void read(void* context, size_t rows) {
+        auto& band = *static_cast<StatsByBand*>(context);
+        const size_t ready = rows / 8 < band.frame->h / 8 ? rows / 8 : band.frame->h / 8;
+        if (ready > band.done) {
+            blockRowsStats(band.frame, band.done, ready, band.sums, band.squares);
+            band.done = ready;
+        }
+    }
+};
+
+void ignoreRows(void*, size_t) {}
+
+FrameSums* keptSums(Scratch& scratch) { return scratch.get<FrameSums>(slot(KernelSlots::shared, 2), 1); }
+
+}  // namespace
+
 FrameSums frameSums(const Image* frame, Scratch& scratch) {
-    auto* kept = scratch.get<FrameSums>(slot(KernelSlots::shared, 2), 1);
+    FrameSums* kept = keptSums(scratch);
     if (!scratch.holds(scratch.sharedSums(), frame)) {
-        *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h);
+        if (scratch.jointWalk() && !scratch.holds(scratch.sharedStats(), frame)) {
+            const size_t blocks = static_cast<size_t>(frame->w / 8) * static_cast<size_t>(frame->h / 8);
+            StatsByBand band{frame, scratch.get<int32_t>(slot(KernelSlots::shared, 0), blocks),
+                             scratch.get<int32_t>(slot(KernelSlots::shared, 1), blocks)};
+            *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &StatsByBand::read, &band);
+        } else {
+            *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &ignoreRows, nullptr);
+        }
     }
     return *kept;
+}
+
+bool walkJointly(const Image* frame, Scratch& scratch, int32_t* sums, int32_t* squares) {
+    if (!scratch.jointWalk() || frame->w < 3 || frame->h < 3 || !indexFits32(frame) ||
+        scratch.holds(scratch.sharedSums(), frame)) {
+        return false;
+    }
+    StatsByBand band{frame, sums, squares};
+    *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &StatsByBand::read, &band);
+    return true;
 }
 
 }  // namespace nrvq::kernels

@@ -27,4 +27,11 @@ struct FrameSums {
 // take them as they are; outside one, every call computes them.
 FrameSums frameSums(const Image* frame, Scratch& scratch);
 
+// With scratch.jointWalk(), for a frame that takes frame sums, whose sums
+// are not yet shared for this frame: computes them and marks them shared,
+// and in the same walk computes the block statistics into sums and squares
+// (see kernels/blockStats.h), and returns true. Otherwise false, with
+// nothing done.
+bool walkJointly(const Image* frame, Scratch& scratch, int32_t* sums, int32_t* squares);
+
 }  // namespace nrvq::kernels

@@ -41,7 +41,10 @@ public:
     // between the kernels of one frame are computed again. Frame numbers
     // count from 1; 0 means that no analysis marks its frames, and nothing
     // is shared.
-    void beginFrame() { ++frameNumber_; }
+    void beginFrame() {
+        jointWalk_ = frameNumber_ != 0 && sharedStats_.frame == frameNumber_ && sharedSums_.frame == frameNumber_;
+        ++frameNumber_;
+    }
     uint64_t frameNumber() const { return frameNumber_; }
     // Which frame a result shared between kernels was computed for.
     struct SharedStats {
@@ -65,6 +68,10 @@ public:
     // (kernels/frameSums.h).
     SharedStats& sharedStats() { return sharedStats_; }
     SharedStats& sharedSums() { return sharedSums_; }
+    // Whether the block statistics and the frame sums are computed together,
+    // in one walk over the frame, when one of them is asked for: when the
+    // frame before asked for both.
+    bool jointWalk() const { return jointWalk_; }
 
     // How many times memory was taken from the system: constant once every
     // buffer has its size. Large buffers of a scratch that has ended wait
@@ -89,6 +96,7 @@ private:
     uint64_t frameNumber_ = 0;
     SharedStats sharedStats_;
     SharedStats sharedSums_;
+    bool jointWalk_ = false;
 };
 
 // Installs a scratch for the calling thread for the life of the scope: the
