@@ -81,17 +81,20 @@ void blockRowsStats(const Image* frame, size_t from, size_t to, int32_t* sums, i
     }
 }
 
-BlockStats blockStats(const Image* frame, Scratch& scratch) {
+BlockStats blockStatsBuffers(const Image* frame, Scratch& scratch) {
     const size_t bw = static_cast<size_t>(frame->w / 8);
     const size_t bh = static_cast<size_t>(frame->h / 8);
-    int32_t* sums = scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh);
-    int32_t* squares = scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh);
-    if (!scratch.holds(scratch.sharedStats(), frame)) {
-        if (!walkJointly(frame, scratch, sums, squares)) {
-            blockRowsStats(frame, 0, bh, sums, squares);
-        }
+    return BlockStats{bw, bh, scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh),
+                      scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh)};
+}
+
+BlockStats blockStats(const Image* frame, Scratch& scratch) {
+    const BlockStats stats = blockStatsBuffers(frame, scratch);
+    if (!scratch.holds(Scratch::Shared::blockStats, frame) &&
+        !walkJointly(frame, scratch, Scratch::Shared::blockStats)) {
+        blockRowsStats(frame, 0, stats.bh, const_cast<int32_t*>(stats.sums), const_cast<int32_t*>(stats.squares));
     }
-    return BlockStats{bw, bh, sums, squares};
+    return stats;
 }
 
 }  // namespace nrvq::kernels

@@ -18,6 +18,7 @@
 #include "kernels/blockStats.h"
 #include "kernels/frameSums.h"
 #include "kernels/limits.h"
+#include "kernels/slice.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -197,19 +198,34 @@ HWY_EXPORT(SumFrame);
 
 namespace {
 
-// The block statistics of the block rows whose rows the walk has read.
-struct StatsByBand {
+using Shared = Scratch::Shared;
+
+// The work on the rows the walk has read: the block statistics (when sums is
+// not null) and slice's band matches (when matches is not null).
+struct Joint {
     const Image* frame;
-    int32_t* sums;
-    int32_t* squares;
-    size_t done = 0;  // block rows computed
+    int32_t* sums = nullptr;
+    int32_t* squares = nullptr;
+    size_t blockRows = 0;  // block rows computed
+    uint64_t* matches = nullptr;
+    size_t bands = 0;  // bands computed
 
     static void read(void* context, size_t rows) {
-        auto& band = *static_cast<StatsByBand*>(context);
-        const size_t ready = rows / 8 < band.frame->h / 8 ? rows / 8 : band.frame->h / 8;
-        if (ready > band.done) {
-            blockRowsStats(band.frame, band.done, ready, band.sums, band.squares);
-            band.done = ready;
+        auto& joint = *static_cast<Joint*>(context);
+        const size_t bh = joint.frame->h / 8;
+        if (joint.sums != nullptr && rows / 8 > joint.blockRows) {
+            const size_t ready = rows / 8 < bh ? rows / 8 : bh;
+            blockRowsStats(joint.frame, joint.blockRows, ready, joint.sums, joint.squares);
+            joint.blockRows = ready;
+        }
+        // Band k compares rows 16 k ... 16 k + 31.
+        if (joint.matches != nullptr && rows >= 32) {
+            const size_t all = sliceBands(joint.frame);
+            const size_t ready = (rows - 16) / 16 < all ? (rows - 16) / 16 : all;
+            if (ready > joint.bands) {
+                sliceBandMatches(joint.frame, joint.bands, ready, joint.matches);
+                joint.bands = ready;
+            }
         }
     }
 };
@@ -222,26 +238,36 @@ FrameSums* keptSums(Scratch& scratch) { return scratch.get<FrameSums>(slot(Kerne
 
 FrameSums frameSums(const Image* frame, Scratch& scratch) {
     FrameSums* kept = keptSums(scratch);
-    if (!scratch.holds(scratch.sharedSums(), frame)) {
-        if (scratch.jointWalk() && !scratch.holds(scratch.sharedStats(), frame)) {
-            const size_t blocks = static_cast<size_t>(frame->w / 8) * static_cast<size_t>(frame->h / 8);
-            StatsByBand band{frame, scratch.get<int32_t>(slot(KernelSlots::shared, 0), blocks),
-                             scratch.get<int32_t>(slot(KernelSlots::shared, 1), blocks)};
-            *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &StatsByBand::read, &band);
-        } else {
-            *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &ignoreRows, nullptr);
-        }
+    if (!scratch.holds(Shared::frameSums, frame) && !walkJointly(frame, scratch, Shared::frameSums)) {
+        *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &ignoreRows, nullptr);
     }
     return *kept;
 }
 
-bool walkJointly(const Image* frame, Scratch& scratch, int32_t* sums, int32_t* squares) {
-    if (!scratch.jointWalk() || frame->w < 3 || frame->h < 3 || !indexFits32(frame) ||
-        scratch.holds(scratch.sharedSums(), frame)) {
+bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
+    if (!scratch.joint(asker) || !scratch.joint(Shared::frameSums) || frame->w < 3 || frame->h < 3 ||
+        !indexFits32(frame)) {
         return false;
     }
-    StatsByBand band{frame, sums, squares};
-    *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &StatsByBand::read, &band);
+    // The frame sums drive the walk: none without them to compute.
+    if (asker != Shared::frameSums && scratch.holds(Shared::frameSums, frame)) {
+        return false;
+    }
+    // The asker's result is now this frame's; the other joint ones are
+    // taken when no kernel has computed them yet.
+    const auto take = [&](Shared result) {
+        return result == asker || (scratch.joint(result) && !scratch.holds(result, frame));
+    };
+    Joint joint{frame};
+    if (take(Shared::blockStats)) {
+        const BlockStats stats = blockStatsBuffers(frame, scratch);
+        joint.sums = const_cast<int32_t*>(stats.sums);
+        joint.squares = const_cast<int32_t*>(stats.squares);
+    }
+    if (sliceApplies(frame) && take(Shared::sliceMatches)) {
+        joint.matches = sliceMatchBuffer(frame, scratch);
+    }
+    *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
     return true;
 }
 

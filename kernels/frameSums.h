@@ -27,11 +27,12 @@ struct FrameSums {
 // take them as they are; outside one, every call computes them.
 FrameSums frameSums(const Image* frame, Scratch& scratch);
 
-// With scratch.jointWalk(), for a frame that takes frame sums, whose sums
-// are not yet shared for this frame: computes them and marks them shared,
-// and in the same walk computes the block statistics into sums and squares
-// (see kernels/blockStats.h), and returns true. Otherwise false, with
-// nothing done.
-bool walkJointly(const Image* frame, Scratch& scratch, int32_t* sums, int32_t* squares);
+// The joint walk: when the result asker has just been found not computed
+// for this frame and belongs with the frame sums to the scratch's joint
+// results (Scratch::joint), and the frame takes frame sums, computes in one
+// walk over the frame the sums and every joint result not computed yet for
+// it (the asker's included), each into its place in scratch, and returns
+// true. Otherwise false, with nothing computed.
+bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker);
 
 }  // namespace nrvq::kernels

@@ -37,41 +37,47 @@ public:
     // False when ptr is not one of this scratch's buffers.
     bool release(void* ptr) override;
 
-    // Marks the start of the next frame of an analysis: results shared
-    // between the kernels of one frame are computed again. Frame numbers
-    // count from 1; 0 means that no analysis marks its frames, and nothing
-    // is shared.
+    // Results shared between the kernels of one frame.
+    enum class Shared : uint32_t {
+        blockStats,    // kernels/blockStats.h
+        frameSums,     // kernels/frameSums.h
+        sliceMatches,  // slice's band matches (kernels/kernels.h)
+        count,
+    };
+
+    // Marks the start of the next frame of an analysis: shared results are
+    // computed again. Frame numbers count from 1; 0 means that no analysis
+    // marks its frames, and nothing is shared. The results the frame before
+    // asked for, when more than one, are computed together from now on (see
+    // joint()).
     void beginFrame() {
-        jointWalk_ = frameNumber_ != 0 && sharedStats_.frame == frameNumber_ && sharedSums_.frame == frameNumber_;
+        uint32_t asked = 0;
+        uint32_t count = 0;
+        for (uint32_t k = 0; k < kShared; ++k) {
+            if (frameNumber_ != 0 && shared_[k].frame == frameNumber_) {
+                asked |= 1u << k;
+                ++count;
+            }
+        }
+        joint_ = count > 1 ? asked : 0;
         ++frameNumber_;
     }
     uint64_t frameNumber() const { return frameNumber_; }
-    // Which frame a result shared between kernels was computed for.
-    struct SharedStats {
-        uint64_t frame = 0;
-        const uint8_t* data = nullptr;
-        uint64_t w = 0;
-        uint64_t h = 0;
-    };
-    // True when shared was computed for frame in this frame of the
-    // analysis; else false, and shared now names frame (whose result the
-    // caller computes).
-    bool holds(SharedStats& shared, const Image* frame) {
-        if (frameNumber_ != 0 && shared.frame == frameNumber_ && shared.data == frame->data && shared.w == frame->w &&
-            shared.h == frame->h) {
+    // True when the result was computed for frame in this frame of the
+    // analysis; else false, and the result now belongs to frame (the caller
+    // computes it).
+    bool holds(Shared result, const Image* frame) {
+        Owner& owner = shared_[static_cast<uint32_t>(result)];
+        if (frameNumber_ != 0 && owner.frame == frameNumber_ && owner.data == frame->data && owner.w == frame->w &&
+            owner.h == frame->h) {
             return true;
         }
-        shared = {frameNumber_, frame->data, frame->w, frame->h};
+        owner = {frameNumber_, frame->data, frame->w, frame->h};
         return false;
     }
-    // The block statistics (kernels/blockStats.h) and the frame sums
-    // (kernels/frameSums.h).
-    SharedStats& sharedStats() { return sharedStats_; }
-    SharedStats& sharedSums() { return sharedSums_; }
-    // Whether the block statistics and the frame sums are computed together,
-    // in one walk over the frame, when one of them is asked for: when the
-    // frame before asked for both.
-    bool jointWalk() const { return jointWalk_; }
+    // Whether the result is computed together with the other joint ones, in
+    // one walk over the frame (kernels/frameSums.h), when one is asked for.
+    bool joint(Shared result) const { return (joint_ >> static_cast<uint32_t>(result) & 1u) != 0; }
 
     // How many times memory was taken from the system: constant once every
     // buffer has its size. Large buffers of a scratch that has ended wait
@@ -94,9 +100,16 @@ private:
     std::vector<Pooled> pool_;
     uint64_t systemAllocations_ = 0;
     uint64_t frameNumber_ = 0;
-    SharedStats sharedStats_;
-    SharedStats sharedSums_;
-    bool jointWalk_ = false;
+    // Which frame each shared result was computed for.
+    struct Owner {
+        uint64_t frame = 0;
+        const uint8_t* data = nullptr;
+        uint64_t w = 0;
+        uint64_t h = 0;
+    };
+    static constexpr uint32_t kShared = static_cast<uint32_t>(Shared::count);
+    Owner shared_[kShared];
+    uint32_t joint_ = 0;
 };
 
 // Installs a scratch for the calling thread for the life of the scope: the
