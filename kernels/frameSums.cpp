@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "kernels/blockStats.h"
+#include "kernels/blockiness.h"
 #include "kernels/frameSums.h"
 #include "kernels/limits.h"
 #include "kernels/slice.h"
@@ -201,7 +202,8 @@ namespace {
 using Shared = Scratch::Shared;
 
 // The work on the rows the walk has read: the block statistics (when sums is
-// not null) and slice's band matches (when matches is not null).
+// not null), slice's band matches (when matches is not null) and
+// blockiness's walk (when blockiness).
 struct Joint {
     const Image* frame;
     int32_t* sums = nullptr;
@@ -209,6 +211,9 @@ struct Joint {
     size_t blockRows = 0;  // block rows computed
     uint64_t* matches = nullptr;
     size_t bands = 0;  // bands computed
+    bool blockiness = false;
+    BlockinessWalk steps{};
+    size_t rowsWalked = 0;  // rows of blockiness's walk
 
     static void read(void* context, size_t rows) {
         auto& joint = *static_cast<Joint*>(context);
@@ -226,6 +231,10 @@ struct Joint {
                 sliceBandMatches(joint.frame, joint.bands, ready, joint.matches);
                 joint.bands = ready;
             }
+        }
+        if (joint.blockiness && rows > joint.rowsWalked) {
+            blockinessRows(joint.frame, joint.rowsWalked, rows, joint.steps);
+            joint.rowsWalked = rows;
         }
     }
 };
@@ -266,6 +275,10 @@ bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
     }
     if (sliceApplies(frame) && take(Shared::sliceMatches)) {
         joint.matches = sliceMatchBuffer(frame, scratch);
+    }
+    if (take(Shared::blockinessRows)) {
+        joint.blockiness = true;
+        joint.steps = blockinessWalk(frame, scratch);
     }
     *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
     return true;

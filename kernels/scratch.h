@@ -39,9 +39,10 @@ public:
 
     // Results shared between the kernels of one frame.
     enum class Shared : uint32_t {
-        blockStats,    // kernels/blockStats.h
-        frameSums,     // kernels/frameSums.h
-        sliceMatches,  // slice's band matches (kernels/kernels.h)
+        blockStats,      // kernels/blockStats.h
+        frameSums,       // kernels/frameSums.h
+        sliceMatches,    // slice's band matches (kernels/slice.h)
+        blockinessRows,  // blockiness's walk over the rows (kernels/blockiness.h)
         count,
     };
 
