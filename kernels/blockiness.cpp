@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels/blockiness.h"
+#include "kernels/bands.h"
 #include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"

@@ -15,11 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/bands.h"
 #include "kernels/blockStats.h"
-#include "kernels/blockiness.h"
 #include "kernels/frameSums.h"
 #include "kernels/limits.h"
-#include "kernels/slice.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -202,8 +201,9 @@ namespace {
 using Shared = Scratch::Shared;
 
 // The work on the rows the walk has read: the block statistics (when sums is
-// not null), slice's band matches (when matches is not null) and
-// blockiness's walk (when blockiness).
+// not null), slice's band matches (when matches is not null),
+// blockiness's walk (when blockiness) and interlace's combed blocks (when
+// combed is not null).
 struct Joint {
     const Image* frame;
     int32_t* sums = nullptr;
@@ -214,6 +214,8 @@ struct Joint {
     bool blockiness = false;
     BlockinessWalk steps{};
     size_t rowsWalked = 0;  // rows of blockiness's walk
+    uint32_t* combed = nullptr;
+    size_t combRows = 0;  // block rows of interlace counted
 
     static void read(void* context, size_t rows) {
         auto& joint = *static_cast<Joint*>(context);
@@ -235,6 +237,10 @@ struct Joint {
         if (joint.blockiness && rows > joint.rowsWalked) {
             blockinessRows(joint.frame, joint.rowsWalked, rows, joint.steps);
             joint.rowsWalked = rows;
+        }
+        if (joint.combed != nullptr && rows / 4 > joint.combRows) {
+            combedBlocks(joint.frame, joint.combRows, rows / 4, joint.combed);
+            joint.combRows = rows / 4;
         }
     }
 };
@@ -279,6 +285,10 @@ bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
     if (take(Shared::blockinessRows)) {
         joint.blockiness = true;
         joint.steps = blockinessWalk(frame, scratch);
+    }
+    if (take(Shared::combedBlocks)) {
+        joint.combed = combedCount(scratch);
+        *joint.combed = 0;
     }
     *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
     return true;

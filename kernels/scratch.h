@@ -41,8 +41,9 @@ public:
     enum class Shared : uint32_t {
         blockStats,      // kernels/blockStats.h
         frameSums,       // kernels/frameSums.h
-        sliceMatches,    // slice's band matches (kernels/slice.h)
-        blockinessRows,  // blockiness's walk over the rows (kernels/blockiness.h)
+        sliceMatches,    // slice's band matches (kernels/bands.h)
+        blockinessRows,  // blockiness's walk over the rows (kernels/bands.h)
+        combedBlocks,    // interlace's combed blocks (kernels/bands.h)
         count,
     };
 

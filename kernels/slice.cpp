@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "kernels/bands.h"
 #include "kernels/frameSums.h"
 #include "kernels/kernels.h"
-#include "kernels/slice.h"
 #include "kernels/slots.h"
 #include "metrics/slice.h"
 
