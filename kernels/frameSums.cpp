@@ -42,8 +42,21 @@ FrameSums SumsBySample(const uint8_t* p, size_t w, size_t h) {
     for (size_t y = 1; y < h; ++y) {
         const uint8_t* above = p + (y - 1) * w;
         const uint8_t* row = above + w;
-        for (size_t x = 1; x < w; ++x) {
-            AddTerms(above, row, x, sums);
+        // 32-bit sums over chunks of 2^15 samples, whose terms (at most
+        // 130 050 each) cannot overflow them.
+        for (size_t start = 1; start < w; start += size_t{1} << 15) {
+            const size_t end = w - start > (size_t{1} << 15) ? start + (size_t{1} << 15) : w;
+            uint32_t horizontal = 0;
+            uint32_t roberts = 0;
+            for (size_t x = start; x < end; ++x) {
+                const int32_t g = int32_t{row[x]} - int32_t{row[x - 1]};
+                const int32_t d1 = int32_t{above[x - 1]} - int32_t{row[x]};
+                const int32_t d2 = int32_t{above[x]} - int32_t{row[x - 1]};
+                horizontal += static_cast<uint32_t>(g * g);
+                roberts += static_cast<uint32_t>(d1 * d1 + d2 * d2);
+            }
+            sums.horizontal += horizontal;
+            sums.roberts += roberts;
         }
         if (y + 1 == h) {
             break;
