@@ -11,6 +11,7 @@
 #include "engine/analyzer.h"
 #include "kernels/blockStats.h"
 #include "kernels/dispatch.h"
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "metrics/blackout.h"
 #include "metrics/blockLoss.h"
@@ -154,23 +155,31 @@ void registerAll() {
             return k::flickering(run.period, &f.current, &f.previous, run.counts.get(), run.states.get(), s);
         });
 
-    // The block statistics that noise, exposure, blackout and contrast share
-    // (computed once per frame in a run; each indicator's figure above
-    // includes them, as it computes them on its own outside a run).
-    for (const SimdLevel level : k::availableSimdLevels()) {
-        const std::string name = "sharedBlockStats/fast/" + std::string(k::simdLevelName(level));
-        benchmark::RegisterBenchmark(name.c_str(), [level](benchmark::State& state) {
-            nrvq::kernels::setSimdLevel(level);
-            Frames& f = frames();
-            Scratch scratch;
-            const LoopClock clock;
-            for (auto _ : state) {
-                benchmark::DoNotOptimize(k::blockStats(&f.current, scratch).sums);
-            }
-            setCounters(state, clock);
-            nrvq::kernels::setSimdLevel(SimdLevel::best);
-        })->Unit(benchmark::kMillisecond);
-    }
+    // The results several indicators share (computed once per frame in a
+    // run, together in one banded walk; each indicator's figure above
+    // includes them, as it computes them on its own outside a run): the
+    // block statistics of noise, exposure, blackout and contrast, and the
+    // frame sums of spatial activity, blur and block loss.
+    const auto registerShared = [](const std::string& name, double (*fn)(const Image*, Scratch&)) {
+        for (const SimdLevel level : k::availableSimdLevels()) {
+            const std::string full = name + "/fast/" + std::string(k::simdLevelName(level));
+            benchmark::RegisterBenchmark(full.c_str(), [level, fn](benchmark::State& state) {
+                nrvq::kernels::setSimdLevel(level);
+                Frames& f = frames();
+                Scratch scratch;
+                const LoopClock clock;
+                for (auto _ : state) {
+                    benchmark::DoNotOptimize(fn(&f.current, scratch));
+                }
+                setCounters(state, clock);
+                nrvq::kernels::setSimdLevel(SimdLevel::best);
+            })->Unit(benchmark::kMillisecond);
+        }
+    };
+    registerShared("sharedBlockStats",
+                   [](const Image* frame, Scratch& s) { return static_cast<double>(k::blockStats(frame, s).sums[0]); });
+    registerShared("sharedFrameSums",
+                   [](const Image* frame, Scratch& s) { return static_cast<double>(k::frameSums(frame, s).sobel); });
 
     benchmark::RegisterBenchmark("wholeFrame/reference", [](benchmark::State& state) { wholeFrame(state, true); })
         ->Unit(benchmark::kMillisecond);

@@ -81,12 +81,18 @@ void FrameWorker::analyzeTemporal(const Image* frame, const Image* previous, Tem
         return;
     }
     const ScratchScope scope(&scratch_);
-    // Only what the selection computes.
-    if (columns_[kTemporalActivity]) {
+    // Only what the selection computes; both from one walk over the two
+    // frames when both are selected, its time shared evenly between them.
+    if (columns_[kTemporalActivity] && columns_[kFlickering]) {
+        double seconds = 0.0;
+        inputs.activity =
+            timed(seconds, [&] { return kernels::changedBlocksAndActivity(frame, previous, inputs.changed.data()); });
+        timings.seconds[kTemporalActivity] += seconds / 2;
+        timings.seconds[kFlickering] += seconds / 2;
+    } else if (columns_[kTemporalActivity]) {
         inputs.activity = timed(timings.seconds[kTemporalActivity],
                                 [&] { return kernels::temporalActivity(frame, previous, scratch_); });
-    }
-    if (columns_[kFlickering]) {
+    } else if (columns_[kFlickering]) {
         timed(timings.seconds[kFlickering], [&] {
             kernels::changedBlocks(frame, previous, frame->w / 8, frame->h / 8, inputs.changed.data());
             return 0;

@@ -230,6 +230,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     OwnedImage<Image> previous(callocImage(w, h));
     FrameWorker worker(info.width, info.height, options.reference, options.indicators);
     TemporalState temporal(info.width, info.height, info.fps, options.reference, options.indicators);
+    TemporalInputs inputs(info.width, info.height);
     RunOutcome outcome;
     FrameRecord record;
     for (int64_t n = 0;; ++n) {
@@ -242,7 +243,9 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
         record.seconds = frameTime(result.seconds, record.index, info.fps);
         Timings timings;
         worker.analyze(current.get(), record, timings);
-        temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings);
+        // The temporal columns' work on the two frames as the workers do it.
+        worker.analyzeTemporal(current.get(), n > 0 ? previous.get() : nullptr, inputs, timings);
+        temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings, &inputs);
         outcome.timings += timings;
         ++outcome.examined;
         std::swap(current->data, previous->data);

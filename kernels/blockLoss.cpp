@@ -1,5 +1,5 @@
-// Fast block loss: one walk over the rows for the Roberts energy of the whole
-// frame, then the runs along the grid lines, with the Roberts energy of each
+// Fast block loss: the Roberts energy of the whole frame from the frame sums
+// (kernels/frameSums.h), then the runs along the grid lines, with the Roberts energy of each
 // grid sample computed where it is needed, several at a time: along the
 // horizontal lines into bits whose runs are found with bit scans, down the
 // vertical lines with run counters for several columns per vector; no
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
 #include "kernels/slots.h"
@@ -39,61 +40,6 @@ inline uint32_t robertsEnergy(const uint8_t* up, const uint8_t* cur, size_t t) {
     const int32_t d1 = int32_t{up[t - 1]} - int32_t{cur[t]};
     const int32_t d2 = int32_t{up[t]} - int32_t{cur[t - 1]};
     return static_cast<uint32_t>(d1 * d1 + d2 * d2);
-}
-
-// Sum of the Roberts energies of columns 1 ... w - 1 of row cur. A 32-bit
-// lane gains at most 4 * 255^2 per step; emptying the lanes every 4096 steps
-// keeps them below 2^31.
-uint64_t rowEnergy(const uint8_t* up, const uint8_t* cur, size_t w) {
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);
-    HWY_ALIGN int32_t lanes[hn::MaxLanes(d32)];
-    uint64_t total = 0;
-    size_t x = 1;
-    while (x + n <= w) {
-        auto sum0 = hn::Zero(d32);
-        auto sum1 = hn::Zero(d32);
-        for (size_t steps = 0; x + n <= w && steps < 4096; x += n, ++steps) {
-            const auto upLeft = hn::PromoteTo(d16, hn::LoadU(d8, up + x - 1));
-            const auto upHere = hn::PromoteTo(d16, hn::LoadU(d8, up + x));
-            const auto left = hn::PromoteTo(d16, hn::LoadU(d8, cur + x - 1));
-            const auto here = hn::PromoteTo(d16, hn::LoadU(d8, cur + x));
-            const auto d1 = hn::Sub(upLeft, here);
-            const auto d2 = hn::Sub(upHere, left);
-            sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, sum0, sum1);
-            sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
-        }
-        for (const auto& sum : {sum0, sum1}) {
-            hn::Store(sum, d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-                total += static_cast<uint32_t>(lanes[i]);
-            }
-        }
-    }
-    // The last columns by one more step ending at column w - 1, its lanes
-    // before column x (counted already) set to 0.
-    if (x < w && w >= n + 1) {
-        const size_t at = w - n;
-        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
-        const auto d1 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at - 1)),
-                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at))));
-        const auto d2 = hn::IfThenElseZero(fresh, hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, up + at)),
-                                                          hn::PromoteTo(d16, hn::LoadU(d8, cur + at - 1))));
-        auto sum1 = hn::Zero(d32);
-        auto sum0 = hn::ReorderWidenMulAccumulate(d32, d1, d1, hn::Zero(d32), sum1);
-        sum0 = hn::ReorderWidenMulAccumulate(d32, d2, d2, sum0, sum1);
-        hn::Store(hn::Add(sum0, sum1), d32, lanes);
-        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-            total += static_cast<uint32_t>(lanes[i]);
-        }
-        x = w;
-    }
-    for (; x < w; ++x) {
-        total += robertsEnergy(up, cur, x);
-    }
-    return total;
 }
 
 // The first column from `from` on (at most kRegion) whose bit in the
@@ -167,28 +113,42 @@ uint32_t segmentRuns(const uint8_t* up, const uint8_t* cur, size_t begin, uint32
 #endif
 }
 
+#if HWY_TARGET != HWY_SCALAR
+// The n 32-bit words at p, p + 16, ..., p + 16 (n - 1), for the n lanes of
+// d32: four contiguous vectors hold them at every fourth lane, which two
+// rounds of taking the even lanes of a pair bring together in order. Reads
+// p[0 ... 16 n - 1].
+template <class D>
+HWY_INLINE hn::Vec<D> GridWords(D d32, const uint8_t* p) {
+    const hn::Repartition<uint8_t, D> d8;
+    const size_t bytes = hn::Lanes(d8);
+    const auto a = hn::BitCast(d32, hn::LoadU(d8, p));
+    const auto b = hn::BitCast(d32, hn::LoadU(d8, p + bytes));
+    const auto c = hn::BitCast(d32, hn::LoadU(d8, p + 2 * bytes));
+    const auto e = hn::BitCast(d32, hn::LoadU(d8, p + 3 * bytes));
+    return hn::ConcatEven(d32, hn::ConcatEven(d32, e, c), hn::ConcatEven(d32, b, a));
+}
+#endif
+
 // One row of the vertical grid lines: the row at offset above + w against
 // the row at offset above. The run of every grid column x >= 1 grows with a
 // strong sample and restarts with a weak one; hits[x] counts the runs that
-// reach kMinRun. With gathers, several columns at a time, their samples
-// gathered four bytes from column 16 x - 1 on (the low two are columns
-// 16 x - 1 and 16 x), at 32-bit offsets (the frame has fewer than 2^31
-// samples).
-void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, bool gathers,
-                    int32_t* runs, int32_t* hits) {
+// reach kMinRun. Several columns at a time: the four bytes from column
+// 16 x - 1 on of each row (the low two are columns 16 x - 1 and 16 x).
+void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, uint32_t cut, int32_t* runs,
+                    int32_t* hits) {
+    size_t x = 1;
+#if HWY_TARGET != HWY_SCALAR
     const hn::ScalableTag<int32_t> d32;
     const size_t n = hn::Lanes(d32);
-    const auto* base = reinterpret_cast<const int32_t*>(p);
     const auto byteMask = hn::Set(d32, 0xFF);
     const auto below = hn::Set(d32, static_cast<int32_t>(cut - 1));
     const auto one = hn::Set(d32, 1);
     const auto counting = hn::Set(d32, static_cast<int32_t>(kMinRun));
-    const auto columnStep = hn::Mul(hn::Iota(d32, 0), hn::Set(d32, static_cast<int32_t>(kGrid)));
-    size_t x = 1;
-    for (; gathers && x + n <= lineCols; x += n) {
-        const auto at = hn::Add(columnStep, hn::Set(d32, static_cast<int32_t>(above + x * kGrid - 1)));
-        const auto upWord = hn::GatherOffset(d32, base, at);
-        const auto curWord = hn::GatherOffset(d32, base, hn::Add(at, hn::Set(d32, static_cast<int32_t>(w))));
+    for (; x + n <= lineCols; x += n) {
+        const uint8_t* at = p + above + x * kGrid - 1;
+        const auto upWord = GridWords(d32, at);
+        const auto curWord = GridWords(d32, at + w);
         const auto upLeft = hn::And(upWord, byteMask);
         const auto upHere = hn::And(hn::ShiftRight<8>(upWord), byteMask);
         const auto curLeft = hn::And(curWord, byteMask);
@@ -200,6 +160,7 @@ void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, u
         hn::StoreU(run, d32, runs + x);
         hn::StoreU(hn::Add(hn::LoadU(d32, hits + x), hn::IfThenElseZero(hn::Eq(run, counting), one)), d32, hits + x);
     }
+#endif
     const uint8_t* up = p + above;
     const uint8_t* cur = up + w;
     for (; x < lineCols; ++x) {
@@ -224,10 +185,7 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t regionRows = h / kRegion;
     const size_t regions = regionCols * regionRows;
 
-    uint64_t energy = 0;
-    for (size_t y = 1; y < h; ++y) {
-        energy += rowEnergy(p + (y - 1) * w, p + y * w, w);
-    }
+    const uint64_t energy = frameSums(frame, scratch).roberts;
     // Six times the mean Roberts energy of the whole frame.
     const double threshold = static_cast<double>(static_cast<int64_t>(energy)) /
                              static_cast<double>(static_cast<uint32_t>(w * h)) * 6.0;
@@ -242,7 +200,6 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t lineCols = regionCols * (kRegion / kGrid);  // grid columns that count
     int32_t* columnRun = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
     int32_t* columnHits = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 3), lineCols);
-    const bool gathers = w * h < (size_t{1} << 31);
 
     for (size_t by = 0; by < regionRows; ++by) {
         // Along the horizontal grid lines 16 * gr of this region row (grid
@@ -269,7 +226,7 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
         }
         for (size_t s = by * kRegion; s < (by + 1) * kRegion; ++s) {
             if (s != 0) {
-                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, gathers, columnRun, columnHits);
+                gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, columnRun, columnHits);
             }
         }
         int32_t* counts = colRuns + by * regionCols;

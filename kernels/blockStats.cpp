@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "kernels/blockStats.h"
+#include "kernels/frameSums.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -72,22 +73,28 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(BlockRowStats);
 
-BlockStats blockStats(const Image* frame, Scratch& scratch) {
-    Scratch::SharedStats& shared = scratch.sharedStats();
+void blockRowsStats(const Image* frame, size_t from, size_t to, int32_t* sums, int32_t* squares) {
+    const size_t bw = static_cast<size_t>(frame->w / 8);
+    const auto rowStats = HWY_DYNAMIC_DISPATCH(BlockRowStats);
+    for (size_t by = from; by < to; ++by) {
+        rowStats(frame->data + by * 8 * frame->w, frame->w, bw, sums + by * bw, squares + by * bw);
+    }
+}
+
+BlockStats blockStatsBuffers(const Image* frame, Scratch& scratch) {
     const size_t bw = static_cast<size_t>(frame->w / 8);
     const size_t bh = static_cast<size_t>(frame->h / 8);
-    int32_t* sums = scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh);
-    int32_t* squares = scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh);
-    const bool fresh = scratch.frameNumber() != 0 && shared.frame == scratch.frameNumber() &&
-                       shared.data == frame->data && shared.w == frame->w && shared.h == frame->h;
-    if (!fresh) {
-        const auto rowStats = HWY_DYNAMIC_DISPATCH(BlockRowStats);
-        for (size_t by = 0; by < bh; ++by) {
-            rowStats(frame->data + by * 8 * frame->w, frame->w, bw, sums + by * bw, squares + by * bw);
-        }
-        shared = {scratch.frameNumber(), frame->data, frame->w, frame->h};
+    return BlockStats{bw, bh, scratch.get<int32_t>(slot(KernelSlots::shared, 0), bw * bh),
+                      scratch.get<int32_t>(slot(KernelSlots::shared, 1), bw * bh)};
+}
+
+BlockStats blockStats(const Image* frame, Scratch& scratch) {
+    const BlockStats stats = blockStatsBuffers(frame, scratch);
+    if (!scratch.holds(Scratch::Shared::blockStats, frame) &&
+        !walkJointly(frame, scratch, Scratch::Shared::blockStats)) {
+        blockRowsStats(frame, 0, stats.bh, const_cast<int32_t*>(stats.sums), const_cast<int32_t*>(stats.squares));
     }
-    return BlockStats{bw, bh, sums, squares};
+    return stats;
 }
 
 }  // namespace nrvq::kernels

@@ -24,5 +24,12 @@ struct BlockStats {
 // the first call for a frame computes them and later calls for the same
 // frame take them as they are; outside one, every call computes them.
 BlockStats blockStats(const Image* frame, Scratch& scratch);
+// Where blockStats() keeps the statistics of frame in scratch, whatever they
+// hold.
+BlockStats blockStatsBuffers(const Image* frame, Scratch& scratch);
+
+// The statistics of the block rows from ... to - 1 of frame into sums and
+// squares (bw entries per block row, from block row 0 on).
+void blockRowsStats(const Image* frame, size_t from, size_t to, int32_t* sums, int32_t* squares);
 
 }  // namespace nrvq::kernels

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/bands.h"
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
 #include "kernels/simd-inl.h"
@@ -59,21 +61,27 @@ HWY_INLINE uint64_t AddRunning(uint64_t total, uint32_t running) {
     return total + static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(running)));
 }
 
-// The inside and across totals of a w x h frame; inside and across hold one
-// entry per vertical border.
-void BlockinessTotals(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* inside, uint64_t* across,
-                      uint64_t* totals) {
+// Rows from ... to - 1 of a w x h frame into the walk's state: inside and
+// across hold one entry per vertical border, state the inside and across
+// totals and running sums (all set to 0 when from is 0).
+void BlockinessRows(const uint8_t* p, uint32_t w, uint32_t h, uint32_t from, uint32_t to, uint64_t* inside,
+                    uint64_t* across, uint64_t* state) {
     const size_t verticalBorders = w >= 8 ? w / 8 - 1 : 0;
     const uint32_t horizontalBorders = h >= 8 ? h / 8 - 1 : 0;
-    for (size_t k = 0; k < verticalBorders; ++k) {
-        inside[k] = 0;
-        across[k] = 0;
+    if (from == 0) {
+        for (size_t k = 0; k < verticalBorders; ++k) {
+            inside[k] = 0;
+            across[k] = 0;
+        }
+        for (size_t i = 0; i < 4; ++i) {
+            state[i] = 0;
+        }
     }
-    uint64_t insideTotal = 0;
-    uint64_t acrossTotal = 0;
-    uint32_t insideRunning = 0;
-    uint32_t acrossRunning = 0;
-    for (uint32_t r = 0; r < h; ++r) {
+    uint64_t insideTotal = state[0];
+    uint64_t acrossTotal = state[1];
+    uint32_t insideRunning = static_cast<uint32_t>(state[2]);
+    uint32_t acrossRunning = static_cast<uint32_t>(state[3]);
+    for (uint32_t r = from; r < to; ++r) {
         const uint8_t* row = p + static_cast<size_t>(r) * w;
 #if HWY_TARGET != HWY_SCALAR
         if (verticalBorders != 0) {
@@ -89,6 +97,19 @@ void BlockinessTotals(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* inside
             acrossTotal = AddRunning(acrossTotal, acrossRunning);
         }
     }
+    state[0] = insideTotal;
+    state[1] = acrossTotal;
+    state[2] = insideRunning;
+    state[3] = acrossRunning;
+}
+
+// The inside and across totals of a w x h frame from the state after all
+// its rows.
+void BlockinessTotals(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* inside, uint64_t* across,
+                      const uint64_t* state, uint64_t* totals) {
+    const size_t verticalBorders = w >= 8 ? w / 8 - 1 : 0;
+    uint64_t insideTotal = state[0];
+    uint64_t acrossTotal = state[1];
 #if HWY_TARGET == HWY_SCALAR
     // Without vectors a border column at a time is faster than the
     // scattered per-row updates.
@@ -103,9 +124,12 @@ void BlockinessTotals(const uint8_t* p, uint32_t w, uint32_t h, uint64_t* inside
         inside[k] = in;
         across[k] = out;
     }
+#else
+    (void)p;
+    (void)h;
 #endif
-    insideRunning = 0;
-    acrossRunning = 0;
+    uint32_t insideRunning = 0;
+    uint32_t acrossRunning = 0;
     for (size_t k = 0; k < verticalBorders; ++k) {
         insideRunning += static_cast<uint32_t>(inside[k]);
         acrossRunning += static_cast<uint32_t>(across[k]);
@@ -122,19 +146,35 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace nrvq::kernels {
 
+HWY_EXPORT(BlockinessRows);
 HWY_EXPORT(BlockinessTotals);
+
+BlockinessWalk blockinessWalk(const Image* frame, Scratch& scratch) {
+    const size_t borders = frame->w / 8 + 1;
+    return BlockinessWalk{scratch.get<uint64_t>(slot(KernelSlots::blockiness, 0), borders),
+                          scratch.get<uint64_t>(slot(KernelSlots::blockiness, 1), borders),
+                          scratch.get<uint64_t>(slot(KernelSlots::blockiness, 2), 4)};
+}
+
+void blockinessRows(const Image* frame, size_t from, size_t to, const BlockinessWalk& walk) {
+    HWY_DYNAMIC_DISPATCH(BlockinessRows)(frame->data, static_cast<uint32_t>(frame->w), static_cast<uint32_t>(frame->h),
+                                         static_cast<uint32_t>(from), static_cast<uint32_t>(to), walk.inside,
+                                         walk.across, walk.state);
+}
 
 double blockiness(const Image* frame, Scratch& scratch) {
     if (!indexFits32(frame)) {
         return ::blockiness(frame);
     }
-    const uint32_t w = static_cast<uint32_t>(frame->w);
-    const uint32_t h = static_cast<uint32_t>(frame->h);
-    const size_t borders = w / 8 + 1;
-    uint64_t* inside = scratch.get<uint64_t>(slot(KernelSlots::blockiness, 0), borders);
-    uint64_t* across = scratch.get<uint64_t>(slot(KernelSlots::blockiness, 1), borders);
+    const BlockinessWalk walk = blockinessWalk(frame, scratch);
+    if (!scratch.holds(Scratch::Shared::blockinessRows, frame) &&
+        !walkJointly(frame, scratch, Scratch::Shared::blockinessRows)) {
+        blockinessRows(frame, 0, frame->h, walk);
+    }
     uint64_t totals[2] = {0, 0};
-    HWY_DYNAMIC_DISPATCH(BlockinessTotals)(frame->data, w, h, inside, across, totals);
+    HWY_DYNAMIC_DISPATCH(BlockinessTotals)(frame->data, static_cast<uint32_t>(frame->w),
+                                           static_cast<uint32_t>(frame->h), walk.inside, walk.across, walk.state,
+                                           totals);
     const double value = static_cast<double>(totals[0]) / static_cast<double>(totals[1]);
     if (std::isnan(value)) {
         return 1.0;  // no step anywhere: neither inside nor across

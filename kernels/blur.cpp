@@ -1,7 +1,6 @@
-// Fast blur: two walks over the rows and no working image.
-//
-// The first walk adds up the horizontal energy gx^2 of the whole frame,
-// which sets the edge threshold E. The second walk finds the edge pixels of
+// Fast blur: no working image. The horizontal energy gx^2 of the whole
+// frame, one of the frame sums (kernels/frameSums.h), sets the edge
+// threshold E. A walk over the rows then finds the edge pixels of
 // each row from absolute backward differences of that row and its two
 // neighbours, and measures every edge pixel's width along its row. Why this
 // gives the literal value bit for bit:
@@ -20,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
 #include "metrics/blur.h"
@@ -36,56 +36,6 @@ namespace {
 namespace hn = hwy::HWY_NAMESPACE;
 
 inline uint32_t absDiff(uint8_t a, uint8_t b) { return a > b ? uint32_t{a} - b : uint32_t{b} - a; }
-
-// Sum of (row[x] - row[x - 1])^2 over x = 1 ... w - 1. A 32-bit lane gains
-// at most 2 * 255^2 per step; emptying the lanes every 8192 steps keeps them
-// below 2^31.
-uint64_t rowEnergy(const uint8_t* row, size_t w) {
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);
-    HWY_ALIGN int32_t lanes[hn::MaxLanes(d32)];
-    uint64_t total = 0;
-    size_t x = 1;
-    while (x + n <= w) {
-        auto sum0 = hn::Zero(d32);
-        auto sum1 = hn::Zero(d32);
-        for (size_t steps = 0; x + n <= w && steps < 8192; x += n, ++steps) {
-            const auto here = hn::PromoteTo(d16, hn::LoadU(d8, row + x));
-            const auto left = hn::PromoteTo(d16, hn::LoadU(d8, row + x - 1));
-            const auto g = hn::Sub(here, left);
-            sum0 = hn::ReorderWidenMulAccumulate(d32, g, g, sum0, sum1);
-        }
-        for (const auto& sum : {sum0, sum1}) {
-            hn::Store(sum, d32, lanes);
-            for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-                total += static_cast<uint32_t>(lanes[i]);
-            }
-        }
-    }
-    // The last columns by one more step ending at column w - 1, its lanes
-    // before column x (counted already) set to 0.
-    if (x < w && w >= n + 1) {
-        const size_t at = w - n;
-        const auto fresh = hn::Not(hn::FirstN(d16, x - at));
-        const auto here = hn::PromoteTo(d16, hn::LoadU(d8, row + at));
-        const auto left = hn::PromoteTo(d16, hn::LoadU(d8, row + at - 1));
-        const auto g = hn::IfThenElseZero(fresh, hn::Sub(here, left));
-        auto sum1 = hn::Zero(d32);
-        const auto sum0 = hn::ReorderWidenMulAccumulate(d32, g, g, hn::Zero(d32), sum1);
-        hn::Store(hn::Add(sum0, sum1), d32, lanes);
-        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
-            total += static_cast<uint32_t>(lanes[i]);
-        }
-        x = w;
-    }
-    for (; x < w; ++x) {
-        const uint32_t g = absDiff(row[x], row[x - 1]);
-        total += g * g;
-    }
-    return total;
-}
 
 // The three rows around an interior row y and the edge cut.
 struct Rows {
@@ -132,20 +82,13 @@ inline uint32_t edgeWidth(const uint8_t* cur, size_t x, size_t w) {
     return static_cast<uint32_t>(right - left);
 }
 
-double blurFrame(const Image* frame) {
+double blurFrame(const Image* frame, uint64_t energy) {
     const size_t w = frame->w;
     const size_t h = frame->h;
     const uint8_t* p = frame->data;
 
-    uint64_t energy = 0;
-    for (size_t y = 1; y < h; ++y) {
-        energy += rowEnergy(p + y * w, w);
-    }
     const double edgeThreshold =
         static_cast<double>(static_cast<int64_t>(energy)) / (static_cast<double>(w) * static_cast<double>(h)) * 16.0;
-    if (h < 3 || w < 3) {
-        return 0.0;
-    }
     uint32_t cut = 1;
     while (cut < 256 && !(static_cast<double>(static_cast<int32_t>(cut * cut)) > edgeThreshold)) {
         ++cut;
@@ -237,7 +180,7 @@ double blurFrame(const Image* frame) {
 
 }  // namespace
 
-double BlurKernel(const Image* frame) { return blurFrame(frame); }
+double BlurKernel(const Image* frame, uint64_t energy) { return blurFrame(frame, energy); }
 
 }  // namespace nrvq::kernels::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -247,11 +190,15 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(BlurKernel);
 
-double blur(const Image* frame, Scratch&) {
+double blur(const Image* frame, Scratch& scratch) {
     if (!indexFits32(frame)) {
         return ::blur(frame);
     }
-    return HWY_DYNAMIC_DISPATCH(BlurKernel)(frame);
+    // With fewer than 3 rows or columns no pixel is an edge pixel.
+    if (frame->w < 3 || frame->h < 3) {
+        return 0.0;
+    }
+    return HWY_DYNAMIC_DISPATCH(BlurKernel)(frame, frameSums(frame, scratch).horizontal);
 }
 
 }  // namespace nrvq::kernels

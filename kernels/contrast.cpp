@@ -14,63 +14,24 @@
 #include "kernels/blockStats.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
+#include "kernels/simd-inl.h"
 #include "metrics/contrast.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
 
-
+// The sum (cut to the literal wrapping 32 bits) and the square sum of
+// p[0 ... n-1]: their distances to 0, a block of zeros at a time.
 void SumAndSquares(const uint8_t* p, size_t n, uint32_t* sum, uint64_t* squares) {
+    alignas(64) static constexpr uint8_t kZeros[4096] = {};
     uint64_t total = 0;
     uint64_t squareTotal = 0;
-    size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-    // Samples summed in groups of eight into 64-bit lanes; squares of the
-    // samples widened to 16 bits summed in pairs into 32-bit lanes, which
-    // grow by at most 2 x 130 050 per step: 4096 steps stay below 2^31.
-    const hn::ScalableTag<uint8_t> d8;
-    const hn::Repartition<uint64_t, decltype(d8)> d64;
-    const hn::Repartition<int16_t, decltype(d8)> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8half;
-    const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t lanes = hn::Lanes(d8);
-    const size_t half = hn::Lanes(d16);
-    constexpr size_t kStepsPerFlush = 4096;
-    HWY_ALIGN int32_t parts[hn::MaxLanes(d32)];
-    auto sums = hn::Zero(d64);
-    while (i + lanes <= n) {
-        auto sq0 = hn::Zero(d32);
-        auto sq1 = hn::Zero(d32);
-        for (size_t steps = 0; steps < kStepsPerFlush && i + lanes <= n; ++steps, i += lanes) {
-            sums = hn::Add(sums, hn::SumsOf8(hn::LoadU(d8, p + i)));
-            const auto lo = hn::PromoteTo(d16, hn::LoadU(d8half, p + i));
-            const auto hi = hn::PromoteTo(d16, hn::LoadU(d8half, p + i + half));
-            sq0 = hn::ReorderWidenMulAccumulate(d32, lo, lo, sq0, sq1);
-            sq0 = hn::ReorderWidenMulAccumulate(d32, hi, hi, sq0, sq1);
-        }
-        hn::Store(hn::Add(sq0, sq1), d32, parts);
-        for (size_t k = 0; k < hn::Lanes(d32); ++k) {
-            squareTotal += static_cast<uint64_t>(static_cast<uint32_t>(parts[k]));
-        }
+    for (size_t i = 0; i < n; i += sizeof kZeros) {
+        const size_t count = n - i < sizeof kZeros ? n - i : sizeof kZeros;
+        total += SumAbsDiffU8(p + i, kZeros, count);
+        squareTotal += SumSquaredDiffU8(p + i, kZeros, count);
     }
-    total = hn::GetLane(hn::SumOfLanes(d64, sums));
-#endif
-    // 2^16 squares of at most 65 025 stay below 2^32.
-    constexpr size_t kChunk = size_t{1} << 16;
-    for (; i < n;) {
-        const size_t end = n - i < kChunk ? n : i + kChunk;
-        uint32_t s = 0;
-        uint32_t q = 0;
-        for (; i < end; ++i) {
-            const uint32_t v = p[i];
-            s += v;
-            q += v * v;
-        }
-        total += s;
-        squareTotal += q;
-    }
-    *sum = static_cast<uint32_t>(total);  // the literal 32-bit sum wraps
+    *sum = static_cast<uint32_t>(total);
     *squares = squareTotal;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "kernels/kernels.h"
+#include "kernels/simd-inl.h"
 #include "kernels/slots.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -24,9 +25,13 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // Marks in changed (bw x bh bytes, row-major) with 1 the blocks of 8x8
 // samples (rows stride samples apart) in which current differs from
-// previous, with 0 the others.
-void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
-                   uint8_t* changed) {
+// previous, with 0 the others. With kSquares the same walk also returns
+// temporal activity's sum of the squared differences of all h rows (the
+// whole frame: bw = stride / 8, bh = h / 8); without, 0.
+template <bool kSquares>
+uint64_t BlockChanges(const uint8_t* current, const uint8_t* previous, size_t stride, size_t h, size_t bw, size_t bh,
+                      uint8_t* changed) {
+    uint64_t total = 0;
     for (size_t by = 0; by < bh; ++by) {
         const uint8_t* cur = current + by * 8 * stride;
         const uint8_t* prev = previous + by * 8 * stride;
@@ -35,20 +40,59 @@ void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t strid
 #if HWY_TARGET != HWY_SCALAR
         const hn::ScalableTag<uint8_t> d8;
         const hn::Repartition<uint64_t, decltype(d8)> d64;
+        const hn::Repartition<int16_t, decltype(d8)> d16;
+        const hn::Rebind<uint8_t, decltype(d16)> d8half;
+        const hn::Repartition<int32_t, decltype(d16)> d32;
         const size_t lanes = hn::Lanes(d64);
+        const size_t half = hn::Lanes(d16);
         HWY_ALIGN uint64_t sums[hn::MaxLanes(d64)];
-        for (; bx + lanes <= bw; bx += lanes) {
+        HWY_ALIGN int32_t parts[hn::MaxLanes(d32)];
+        // Squares summed in pairs into 32-bit lanes, which grow by at most
+        // 16 x 130 050 per step: emptied every 512 steps and at the end of
+        // the block row, each set stays below 2^31.
+        constexpr size_t kStepsPerFlush = 512;
+        auto squares0 = hn::Zero(d32);
+        auto squares1 = hn::Zero(d32);
+        const auto flush = [&] {
+            hn::Store(hn::Add(squares0, squares1), d32, parts);
+            for (size_t k = 0; k < hn::Lanes(d32); ++k) {
+                total += static_cast<uint32_t>(parts[k]);
+            }
+            squares0 = hn::Zero(d32);
+            squares1 = hn::Zero(d32);
+        };
+        for (size_t steps = 1; bx + lanes <= bw; bx += lanes, ++steps) {
             auto differ = hn::Zero(d8);
             for (size_t r = 0; r < 8; ++r) {
                 const size_t at = r * stride + 8 * bx;
                 differ = hn::Or(differ, hn::Xor(hn::LoadU(d8, cur + at), hn::LoadU(d8, prev + at)));
+                if constexpr (kSquares) {
+                    for (size_t part = 0; part < 2; ++part) {
+                        const auto d = hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8half, cur + at + part * half)),
+                                               hn::PromoteTo(d16, hn::LoadU(d8half, prev + at + part * half)));
+                        squares0 = hn::ReorderWidenMulAccumulate(d32, d, d, squares0, squares1);
+                    }
+                }
             }
             hn::Store(hn::SumsOf8(differ), d64, sums);
             for (size_t i = 0; i < lanes; ++i) {
                 out[bx + i] = sums[i] != 0 ? 1 : 0;
             }
+            if (kSquares && steps % kStepsPerFlush == 0) {
+                flush();
+            }
+        }
+        if (kSquares) {
+            flush();
         }
 #endif
+        if (kSquares) {
+            // The columns from block bx on, row by row.
+            for (size_t r = 0; r < 8; ++r) {
+                const size_t at = r * stride + 8 * bx;
+                total += SumSquaredDiffU8(cur + at, prev + at, stride - 8 * bx);
+            }
+        }
         for (; bx < bw; ++bx) {
             uint32_t differ = 0;
             for (size_t r = 0; r < 8; ++r) {
@@ -60,6 +104,21 @@ void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t strid
             out[bx] = differ != 0 ? 1 : 0;
         }
     }
+    if (kSquares) {
+        // The rows below the last whole block row.
+        const size_t at = bh * 8 * stride;
+        total += SumSquaredDiffU8(current + at, previous + at, (h - bh * 8) * stride);
+    }
+    return total;
+}
+
+void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
+                   uint8_t* changed) {
+    BlockChanges<false>(current, previous, stride, 0, bw, bh, changed);
+}
+
+uint64_t ChangesAndSquares(const uint8_t* current, const uint8_t* previous, size_t w, size_t h, uint8_t* changed) {
+    return BlockChanges<true>(current, previous, w, h, w / 8, h / 8, changed);
 }
 
 }  // namespace nrvq::kernels::HWY_NAMESPACE
@@ -69,6 +128,7 @@ HWY_AFTER_NAMESPACE();
 namespace nrvq::kernels {
 
 HWY_EXPORT(ChangedBlocks);
+HWY_EXPORT(ChangesAndSquares);
 
 void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uint64_t bh, uint8_t* changed) {
     assert(bw <= current->w / 8 && bh <= current->h / 8);
@@ -76,6 +136,14 @@ void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uin
     if (bw != 0 && bh != 0) {
         HWY_DYNAMIC_DISPATCH(ChangedBlocks)(current->data, previous->data, current->w, bw, bh, changed);
     }
+}
+
+double changedBlocksAndActivity(const Image* current, const Image* previous, uint8_t* changed) {
+    assert(previous->w == current->w && previous->h == current->h);
+    const uint64_t n = current->w * current->h;
+    const uint64_t sum =
+        n == 0 ? 0 : HWY_DYNAMIC_DISPATCH(ChangesAndSquares)(current->data, previous->data, current->w, current->h, changed);
+    return temporalActivityOf(sum, n);
 }
 
 double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,

@@ -9,8 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/bands.h"
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
+#include "kernels/slots.h"
 #include "metrics/interlace.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -21,11 +24,12 @@ HWY_INLINE bool ZigZags(uint8_t s0, uint8_t s1, uint8_t s2, uint8_t s3) {
     return (s0 > s1 && s2 > s1 && s2 > s3) || (s0 < s1 && s2 < s1 && s2 < s3);
 }
 
-// Combed blocks among the whole 4x4 blocks of a w x h frame.
-uint32_t CombedBlocks(const uint8_t* p, uint32_t w, uint32_t h) {
+// Combed blocks among the whole 4x4 blocks of the block rows from ... to - 1
+// of a frame w samples wide.
+uint32_t CombedBlocks(const uint8_t* p, uint32_t w, uint32_t from, uint32_t to) {
     const size_t columns = static_cast<size_t>(w / 4) * 4;
     uint32_t combed = 0;
-    for (uint32_t y = 0; h - y >= 4; y += 4) {
+    for (uint32_t y = 4 * from; y < 4 * to; y += 4) {
         const uint8_t* r0 = p + static_cast<size_t>(y) * w;
         const uint8_t* r1 = r0 + w;
         const uint8_t* r2 = r1 + w;
@@ -66,15 +70,27 @@ namespace nrvq::kernels {
 
 HWY_EXPORT(CombedBlocks);
 
-double interlace(const Image* frame, Scratch&) {
+uint32_t* combedCount(Scratch& scratch) { return scratch.get<uint32_t>(slot(KernelSlots::interlace, 0), 1); }
+
+void combedBlocks(const Image* frame, size_t from, size_t to, uint32_t* combed) {
+    *combed += HWY_DYNAMIC_DISPATCH(CombedBlocks)(frame->data, static_cast<uint32_t>(frame->w),
+                                                  static_cast<uint32_t>(from), static_cast<uint32_t>(to));
+}
+
+double interlace(const Image* frame, Scratch& scratch) {
     if (!indexFits32(frame)) {
         return ::interlace(frame);
     }
     const uint32_t w = static_cast<uint32_t>(frame->w);
     const uint32_t h = static_cast<uint32_t>(frame->h);
-    const uint32_t combed = HWY_DYNAMIC_DISPATCH(CombedBlocks)(frame->data, w, h);
+    uint32_t* combed = combedCount(scratch);
+    if (!scratch.holds(Scratch::Shared::combedBlocks, frame) &&
+        !walkJointly(frame, scratch, Scratch::Shared::combedBlocks)) {
+        *combed = 0;
+        combedBlocks(frame, 0, h / 4, combed);
+    }
     const uint32_t blocks = (h / 4) * (w / 4);
-    return static_cast<double>(combed) / static_cast<double>(blocks);
+    return static_cast<double>(*combed) / static_cast<double>(blocks);
 }
 
 }  // namespace nrvq::kernels

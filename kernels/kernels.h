@@ -24,6 +24,9 @@ bool blackout(const Image* frame, Scratch& scratch);
 double contrastRMS(const Image* frame, Scratch& scratch);
 
 double temporalActivity(const Image* frame, const Image* previous, Scratch& scratch);
+// The value from the sum of the squared sample differences of two frames of
+// the given sample count.
+double temporalActivityOf(uint64_t squaredDifferences, uint64_t samples);
 // Same state changes as state.update(current, previous, transitionCounts,
 // blockStates), on the same state.
 double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
@@ -33,6 +36,9 @@ double flickering(FlickeringState& state, const Image* current, const Image* pre
 // frames alone; then, in frame order, the state changes of flickering()
 // from those marks.
 void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uint64_t bh, uint8_t* changed);
+// changedBlocks(current, previous, w / 8, h / 8, changed) and, from the same
+// walk over the two frames, temporalActivity(current, previous).
+double changedBlocksAndActivity(const Image* current, const Image* previous, uint8_t* changed);
 double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates);
 
 }  // namespace nrvq::kernels

@@ -10,7 +10,8 @@
 // - round(sigma) for sigma >= 0 is floor(sigma) plus one when the exact
 //   fraction sigma - floor(sigma) reaches one half;
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
-//   counters wrapping), so it is kept as one raster-order loop;
+//   counters wrapping): without wrapping it is the bin that first reached
+//   the highest count, which only a tie at the top needs the order for;
 // - every smoothed sample is acc = sample * weight + acc from 0.0 in kernel
 //   order, and every residual sum and square sum adds its 36 values in row
 //   order from 0.0, as the literal does, one block per vector lane; the
@@ -136,6 +137,63 @@ void addChunkDeviations(const uint8_t* p, size_t stride, const uint64_t* origins
     }
 }
 
+// Histogram bin of a rounded level: everything from the last bin up counts
+// in the last bin.
+inline uint32_t binOf(uint8_t level) { return level < HISTOGRAM_ENTRIES - 1 ? level : HISTOGRAM_ENTRIES - 1; }
+
+// The histogram NoiseHistogram builds from the levels of the blocks in
+// raster order. While no counter can wrap (fewer than 2^16 blocks) its mode
+// is the bin that first reached the highest count: the counts are taken in
+// any order, four interleaved histograms at a time, and only when several
+// bins share the highest count are the levels walked again to see which
+// reached it first.
+NoiseHistogram levelHistogram(const uint8_t* rounded, size_t blocks) {
+    NoiseHistogram histogram;
+    if (blocks >= (size_t{1} << 16)) {
+        for (size_t i = 0; i < blocks; ++i) {
+            histogram.add(static_cast<int32_t>(binOf(rounded[i])));
+        }
+        return histogram;
+    }
+    uint32_t counts[4][HISTOGRAM_ENTRIES] = {};
+    size_t i = 0;
+    for (; i + 4 <= blocks; i += 4) {
+        for (size_t k = 0; k < 4; ++k) {
+            ++counts[k][binOf(rounded[i + k])];
+        }
+    }
+    for (; i < blocks; ++i) {
+        ++counts[0][binOf(rounded[i])];
+    }
+    uint32_t top = 0;
+    uint32_t tied = 0;
+    for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+        const uint32_t count = counts[0][bin] + counts[1][bin] + counts[2][bin] + counts[3][bin];
+        histogram.counters[bin] = static_cast<uint16_t>(count);
+        if (count > top) {
+            top = count;
+            tied = 1;
+            histogram.mode = bin;
+        } else if (count == top) {
+            ++tied;
+        }
+    }
+    if (top != 0 && tied > 1) {
+        uint32_t* seen = counts[0];
+        for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+            seen[bin] = 0;
+        }
+        for (size_t k = 0;; ++k) {
+            const uint32_t bin = binOf(rounded[k]);
+            if (++seen[bin] == top) {
+                histogram.mode = static_cast<int32_t>(bin);
+                break;
+            }
+        }
+    }
+    return histogram;
+}
+
 double noiseFrame(const Image* frame, Scratch& scratch) {
     const size_t stride = frame->w;
     const size_t bw = static_cast<uint32_t>(frame->w >> 3);
@@ -148,12 +206,7 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const BlockStats stats = blockStats(frame, scratch);
     blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
 
-    // Everything from the last bin up counts in the last bin.
-    NoiseHistogram histogram;
-    for (size_t i = 0; i < blocks; ++i) {
-        histogram.add(rounded[i] < HISTOGRAM_ENTRIES - 1 ? rounded[i] : HISTOGRAM_ENTRIES - 1);
-    }
-    const auto [target, floorTarget] = histogram.level();
+    const auto [target, floorTarget] = levelHistogram(rounded, blocks).level();
     if (target == 0) {
         return 0.0;
     }

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "kernels/bands.h"
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/slots.h"
 #include "metrics/slice.h"
@@ -78,10 +80,10 @@ void bandMatches(const uint8_t* first, size_t w, uint64_t& vertical, uint64_t& h
     horizontal = h + hn::GetLane(hn::SumOfLanes(d64, totalH));
 }
 
-double sliceFrame(const Image* frame, Scratch& scratch) {
+// Slice's value from the matches of each band.
+double sliceFrame(const Image* frame, const uint64_t* matches, Scratch& scratch) {
     const size_t w = frame->w;
     const size_t h = frame->h;
-    const uint8_t* p = frame->data;
     const size_t bands = (h - kShift) >> 4;
     double* ratios = scratch.get<double>(slot(KernelSlots::slice, 0), bands);
 
@@ -91,11 +93,8 @@ double sliceFrame(const Image* frame, Scratch& scratch) {
     const double divisorH =
         static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(w - kShift) * static_cast<uint32_t>(kShift)));
     for (size_t k = 0; k < bands; ++k) {
-        uint64_t matchesV = 0;
-        uint64_t matchesH = 0;
-        bandMatches(p + k * kShift * w, w, matchesV, matchesH);
-        const double fractionV = static_cast<double>(static_cast<int32_t>(matchesV)) / divisorV;
-        const double fractionH = static_cast<double>(static_cast<int32_t>(matchesH)) / divisorH;
+        const double fractionV = static_cast<double>(static_cast<int32_t>(matches[2 * k])) / divisorV;
+        const double fractionH = static_cast<double>(static_cast<int32_t>(matches[2 * k + 1])) / divisorH;
         ratios[k] = fractionV / fractionH;
     }
     double smallest = ratios[0];
@@ -111,7 +110,15 @@ double sliceFrame(const Image* frame, Scratch& scratch) {
 
 }  // namespace
 
-double SliceKernel(const Image* frame, Scratch& scratch) { return sliceFrame(frame, scratch); }
+double SliceKernel(const Image* frame, const uint64_t* matches, Scratch& scratch) {
+    return sliceFrame(frame, matches, scratch);
+}
+
+void SliceBandMatches(const uint8_t* p, size_t w, size_t from, size_t to, uint64_t* matches) {
+    for (size_t k = from; k < to; ++k) {
+        bandMatches(p + k * kShift * w, w, matches[2 * k], matches[2 * k + 1]);
+    }
+}
 
 }  // namespace nrvq::kernels::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -120,15 +127,35 @@ HWY_AFTER_NAMESPACE();
 namespace nrvq::kernels {
 
 HWY_EXPORT(SliceKernel);
+HWY_EXPORT(SliceBandMatches);
 
-double slice(const Image* frame, Scratch& scratch) {
+bool sliceApplies(const Image* frame) {
     const uint64_t shift = static_cast<uint64_t>(SLICE_BLOCKSIZE);
     // The literal limits: three bands, something to compare across, and a
     // vertical shift that fits 32 bits.
-    if (frame->h < 3 * shift || frame->w <= shift || frame->w > static_cast<uint64_t>(INT32_MAX) / shift) {
+    return frame->h >= 3 * shift && frame->w > shift && frame->w <= static_cast<uint64_t>(INT32_MAX) / shift;
+}
+
+size_t sliceBands(const Image* frame) { return static_cast<size_t>((frame->h - SLICE_BLOCKSIZE) >> 4); }
+
+uint64_t* sliceMatchBuffer(const Image* frame, Scratch& scratch) {
+    return scratch.get<uint64_t>(slot(KernelSlots::slice, 1), 2 * sliceBands(frame));
+}
+
+void sliceBandMatches(const Image* frame, size_t from, size_t to, uint64_t* matches) {
+    HWY_DYNAMIC_DISPATCH(SliceBandMatches)(frame->data, frame->w, from, to, matches);
+}
+
+double slice(const Image* frame, Scratch& scratch) {
+    if (!sliceApplies(frame)) {
         return -1.0;
     }
-    return HWY_DYNAMIC_DISPATCH(SliceKernel)(frame, scratch);
+    uint64_t* matches = sliceMatchBuffer(frame, scratch);
+    if (!scratch.holds(Scratch::Shared::sliceMatches, frame) &&
+        !walkJointly(frame, scratch, Scratch::Shared::sliceMatches)) {
+        sliceBandMatches(frame, 0, sliceBands(frame), matches);
+    }
+    return HWY_DYNAMIC_DISPATCH(SliceKernel)(frame, matches, scratch);
 }
 
 }  // namespace nrvq::kernels

@@ -230,6 +230,8 @@ TEST(KernelDifferential, TemporalKernelsMatchTheLiteralOverSequences) {
                 FlickeringState fastState;
                 Scratch scratch;
                 const uint64_t blocks = (w / 8) * (h / 8);
+                std::vector<uint8_t> marks(blocks);
+                std::vector<uint8_t> walkMarks(blocks);
                 for (int f = 0; f < kFrames; ++f) {
                     nextFrame(current.get(), previous.get(), motion, static_cast<uint64_t>(f), random);
                     const std::string at = where(seed, w, h, motionName(motion), level) + ", frame " + std::to_string(f);
@@ -237,6 +239,12 @@ TEST(KernelDifferential, TemporalKernelsMatchTheLiteralOverSequences) {
                     ASSERT_EQ(bits(nrvq::kernels::temporalActivity(current.get(), previous.get(), scratch)),
                               bits(activity))
                         << "temporalActivity at " << at;
+                    nrvq::kernels::changedBlocks(current.get(), previous.get(), w / 8, h / 8, marks.data());
+                    ASSERT_EQ(bits(nrvq::kernels::changedBlocksAndActivity(current.get(), previous.get(),
+                                                                           walkMarks.data())),
+                              bits(activity))
+                        << "changedBlocksAndActivity at " << at;
+                    ASSERT_EQ(walkMarks, marks) << "changedBlocksAndActivity at " << at;
                     const double flicker =
                         literalState.update(current.get(), previous.get(), literalCounts.get(), literalStates.get());
                     const double fastFlicker = nrvq::kernels::flickering(fastState, current.get(), previous.get(),

@@ -1,0 +1,311 @@
+// The frame sums in one walk: the frame is taken in bands of rows that stay
+// in the caches, and within a band one vector of columns at a time goes down
+// the rows. Each row's samples at x - 1, x and x + 1 are loaded and widened
+// once and serve all three sums; the Sobel operator is applied as separable
+// passes (gx is the vertical [1 2 1] smoothing of the horizontal differences
+// d = p(x+1) - p(x-1), gy the vertical difference of the horizontal [1 2 1]
+// smoothings s), with the last three rows' d and s kept in registers, and
+// the row above's samples serve the Roberts differences. Every term is an
+// integer; the sums are integer sums, the same in any order.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "kernels/frameSums.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/bands.h"
+#include "kernels/blockStats.h"
+#include "kernels/frameSums.h"
+#include "kernels/limits.h"
+#include "kernels/slots.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace nrvq::kernels::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Adds to sums the horizontal and Roberts terms of sample x of row cur,
+// with up the row above (x >= 1).
+inline void AddTerms(const uint8_t* up, const uint8_t* cur, size_t x, FrameSums& sums) {
+    const int32_t g = int32_t{cur[x]} - int32_t{cur[x - 1]};
+    const int32_t d1 = int32_t{up[x - 1]} - int32_t{cur[x]};
+    const int32_t d2 = int32_t{up[x]} - int32_t{cur[x - 1]};
+    sums.horizontal += static_cast<uint64_t>(g * g);
+    sums.roberts += static_cast<uint64_t>(d1 * d1 + d2 * d2);
+}
+
+// The three sums one sample at a time, in loops the compiler vectorises for
+// the baseline instruction set.
+FrameSums SumsBySample(const uint8_t* p, size_t w, size_t h) {
+    FrameSums sums;
+    for (size_t y = 1; y < h; ++y) {
+        const uint8_t* above = p + (y - 1) * w;
+        const uint8_t* row = above + w;
+        // 32-bit sums over chunks of 2^15 samples, whose terms (at most
+        // 130 050 each) cannot overflow them.
+        for (size_t start = 1; start < w; start += size_t{1} << 15) {
+            const size_t end = w - start > (size_t{1} << 15) ? start + (size_t{1} << 15) : w;
+            uint32_t horizontal = 0;
+            uint32_t roberts = 0;
+            for (size_t x = start; x < end; ++x) {
+                const int32_t g = int32_t{row[x]} - int32_t{row[x - 1]};
+                const int32_t d1 = int32_t{above[x - 1]} - int32_t{row[x]};
+                const int32_t d2 = int32_t{above[x]} - int32_t{row[x - 1]};
+                horizontal += static_cast<uint32_t>(g * g);
+                roberts += static_cast<uint32_t>(d1 * d1 + d2 * d2);
+            }
+            sums.horizontal += horizontal;
+            sums.roberts += roberts;
+        }
+        if (y + 1 == h) {
+            break;
+        }
+        const uint8_t* below = row + w;
+        uint64_t total = 0;
+        for (size_t x = 1; x + 1 < w; ++x) {
+            const int32_t gx =
+                (above[x + 1] + 2 * row[x + 1] + below[x + 1]) - (above[x - 1] + 2 * row[x - 1] + below[x - 1]);
+            const int32_t gy = (below[x - 1] + 2 * below[x] + below[x + 1]) - (above[x - 1] + 2 * above[x] + above[x + 1]);
+            total += static_cast<uint64_t>(gx * gx + gy * gy);
+        }
+        sums.sobel += total;
+    }
+    return sums;
+}
+
+// The sums of the frame. After each band of rows, read(context, rows) is
+// told how many rows from the top the walk has read in full, so that other
+// work on them finds them in the caches.
+FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, size_t), void* context) {
+#if HWY_TARGET == HWY_SCALAR
+    const FrameSums sums = SumsBySample(p, w, h);
+    read(context, h);
+    return sums;
+#else
+    const hn::ScalableTag<int16_t> d16;
+    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    const hn::Repartition<int32_t, decltype(d16)> d32;
+    const size_t n = hn::Lanes(d16);
+    if (w < n + 2) {
+        const FrameSums sums = SumsBySample(p, w, h);
+        read(context, h);
+        return sums;
+    }
+    constexpr size_t kBand = 16;
+    // Per row, a 32-bit lane gains at most 4 squares of at most 1 040 400
+    // (Sobel), 2 of at most 65 025 (horizontal) and 4 of at most 65 025
+    // (Roberts): emptied after at most 256 rows of columns, each stays below
+    // 2^31.
+    constexpr size_t kStepsPerFlush = 256 / kBand;
+    HWY_ALIGN int32_t parts[hn::MaxLanes(d32)];
+    FrameSums sums;
+    auto sobel = hn::Zero(d32);
+    auto horizontal = hn::Zero(d32);
+    auto roberts = hn::Zero(d32);
+    // The second accumulators of the widening products (unused on x86).
+    auto sobel1 = hn::Zero(d32);
+    auto horizontal1 = hn::Zero(d32);
+    auto roberts1 = hn::Zero(d32);
+    const auto empty = [&](auto& lanes, uint64_t& total) {
+        hn::Store(lanes, d32, parts);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += static_cast<uint64_t>(static_cast<uint32_t>(parts[i]));
+        }
+        lanes = hn::Zero(d32);
+    };
+    const auto flush = [&] {
+        empty(sobel, sums.sobel);
+        empty(horizontal, sums.horizontal);
+        empty(roberts, sums.roberts);
+        empty(sobel1, sums.sobel);
+        empty(horizontal1, sums.horizontal);
+        empty(roberts1, sums.roberts);
+    };
+    // Output rows y0 ... y1 - 1 of columns at ... at + n - 1, and the
+    // horizontal and Roberts terms of rows y0 + 1 ... y1 (and of row y0 when
+    // first); with masked, only the lanes in fresh count.
+    const auto columns = [&](size_t y0, size_t y1, size_t at, bool first, bool masked, auto fresh) {
+        struct Row {
+            hn::Vec<decltype(d16)> l, c, d, s;
+        };
+        const auto load = [&](size_t y) {
+            const uint8_t* row = p + y * w + at;
+            Row v;
+            v.l = hn::PromoteTo(d16, hn::LoadU(d8, row - 1));
+            v.c = hn::PromoteTo(d16, hn::LoadU(d8, row));
+            const auto r = hn::PromoteTo(d16, hn::LoadU(d8, row + 1));
+            v.d = hn::Sub(r, v.l);
+            v.s = hn::Add(hn::Add(v.l, r), hn::Add(v.c, v.c));
+            if (masked) {
+                v.d = hn::IfThenElseZero(fresh, v.d);
+                v.s = hn::IfThenElseZero(fresh, v.s);
+            }
+            return v;
+        };
+        // The horizontal and Roberts terms of row cur under row up.
+        const auto count = [&](const Row& up, const Row& cur) {
+            auto g = hn::Sub(cur.c, cur.l);
+            auto d1 = hn::Sub(up.l, cur.c);
+            auto d2 = hn::Sub(up.c, cur.l);
+            if (masked) {
+                g = hn::IfThenElseZero(fresh, g);
+                d1 = hn::IfThenElseZero(fresh, d1);
+                d2 = hn::IfThenElseZero(fresh, d2);
+            }
+            horizontal = hn::ReorderWidenMulAccumulate(d32, g, g, horizontal, horizontal1);
+            roberts = hn::ReorderWidenMulAccumulate(d32, d1, d1, roberts, roberts1);
+            roberts = hn::ReorderWidenMulAccumulate(d32, d2, d2, roberts, roberts1);
+        };
+        Row up = load(y0 - 1);
+        Row mid = load(y0);
+        if (first) {
+            count(up, mid);
+        }
+        for (size_t y = y0; y < y1; ++y) {
+            const Row down = load(y + 1);
+            count(mid, down);
+            const auto gx = hn::Add(hn::Add(up.d, down.d), hn::Add(mid.d, mid.d));
+            const auto gy = hn::Sub(down.s, up.s);
+            sobel = hn::ReorderWidenMulAccumulate(d32, gx, gx, sobel, sobel1);
+            sobel = hn::ReorderWidenMulAccumulate(d32, gy, gy, sobel, sobel1);
+            up = mid;
+            mid = down;
+        }
+    };
+    const auto all = hn::FirstN(d16, n);
+    for (size_t y0 = 1; y0 + 1 < h; y0 += kBand) {
+        const size_t y1 = y0 + kBand < h - 1 ? y0 + kBand : h - 1;
+        const bool first = y0 == 1;
+        size_t x = 1;
+        for (size_t steps = 1; x + n <= w - 1; x += n, ++steps) {
+            columns(y0, y1, x, first, false, all);
+            if (steps % kStepsPerFlush == 0) {
+                flush();
+            }
+        }
+        // The last columns by one more step ending at column w - 2, its
+        // lanes before column x (counted already) set to 0.
+        if (x < w - 1) {
+            const size_t at = w - 1 - n;
+            columns(y0, y1, at, first, true, hn::Not(hn::FirstN(d16, x - at)));
+        }
+        flush();
+        // Column w - 1, which has no Sobel term.
+        for (size_t y = first ? 1 : y0 + 1; y <= y1; ++y) {
+            AddTerms(p + (y - 1) * w, p + y * w, w - 1, sums);
+        }
+        read(context, y1 + 1 < h ? y1 + 1 : h);
+    }
+    return sums;
+#endif
+}
+
+}  // namespace nrvq::kernels::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace nrvq::kernels {
+
+HWY_EXPORT(SumFrame);
+
+namespace {
+
+using Shared = Scratch::Shared;
+
+// The work on the rows the walk has read: the block statistics (when sums is
+// not null), slice's band matches (when matches is not null),
+// blockiness's walk (when blockiness) and interlace's combed blocks (when
+// combed is not null).
+struct Joint {
+    const Image* frame;
+    int32_t* sums = nullptr;
+    int32_t* squares = nullptr;
+    size_t blockRows = 0;  // block rows computed
+    uint64_t* matches = nullptr;
+    size_t bands = 0;  // bands computed
+    bool blockiness = false;
+    BlockinessWalk steps{};
+    size_t rowsWalked = 0;  // rows of blockiness's walk
+    uint32_t* combed = nullptr;
+    size_t combRows = 0;  // block rows of interlace counted
+
+    static void read(void* context, size_t rows) {
+        auto& joint = *static_cast<Joint*>(context);
+        const size_t bh = joint.frame->h / 8;
+        if (joint.sums != nullptr && rows / 8 > joint.blockRows) {
+            const size_t ready = rows / 8 < bh ? rows / 8 : bh;
+            blockRowsStats(joint.frame, joint.blockRows, ready, joint.sums, joint.squares);
+            joint.blockRows = ready;
+        }
+        // Band k compares rows 16 k ... 16 k + 31.
+        if (joint.matches != nullptr && rows >= 32) {
+            const size_t all = sliceBands(joint.frame);
+            const size_t ready = (rows - 16) / 16 < all ? (rows - 16) / 16 : all;
+            if (ready > joint.bands) {
+                sliceBandMatches(joint.frame, joint.bands, ready, joint.matches);
+                joint.bands = ready;
+            }
+        }
+        if (joint.blockiness && rows > joint.rowsWalked) {
+            blockinessRows(joint.frame, joint.rowsWalked, rows, joint.steps);
+            joint.rowsWalked = rows;
+        }
+        if (joint.combed != nullptr && rows / 4 > joint.combRows) {
+            combedBlocks(joint.frame, joint.combRows, rows / 4, joint.combed);
+            joint.combRows = rows / 4;
+        }
+    }
+};
+
+void ignoreRows(void*, size_t) {}
+
+FrameSums* keptSums(Scratch& scratch) { return scratch.get<FrameSums>(slot(KernelSlots::shared, 2), 1); }
+
+}  // namespace
+
+FrameSums frameSums(const Image* frame, Scratch& scratch) {
+    FrameSums* kept = keptSums(scratch);
+    if (!scratch.holds(Shared::frameSums, frame) && !walkJointly(frame, scratch, Shared::frameSums)) {
+        *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &ignoreRows, nullptr);
+    }
+    return *kept;
+}
+
+bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
+    if (!scratch.joint(asker) || !scratch.joint(Shared::frameSums) || frame->w < 3 || frame->h < 3 ||
+        !indexFits32(frame)) {
+        return false;
+    }
+    // The frame sums drive the walk: none without them to compute.
+    if (asker != Shared::frameSums && scratch.holds(Shared::frameSums, frame)) {
+        return false;
+    }
+    // The asker's result is now this frame's; the other joint ones are
+    // taken when no kernel has computed them yet.
+    const auto take = [&](Shared result) {
+        return result == asker || (scratch.joint(result) && !scratch.holds(result, frame));
+    };
+    Joint joint{frame};
+    if (take(Shared::blockStats)) {
+        const BlockStats stats = blockStatsBuffers(frame, scratch);
+        joint.sums = const_cast<int32_t*>(stats.sums);
+        joint.squares = const_cast<int32_t*>(stats.squares);
+    }
+    if (sliceApplies(frame) && take(Shared::sliceMatches)) {
+        joint.matches = sliceMatchBuffer(frame, scratch);
+    }
+    if (take(Shared::blockinessRows)) {
+        joint.blockiness = true;
+        joint.steps = blockinessWalk(frame, scratch);
+    }
+    if (take(Shared::combedBlocks)) {
+        joint.combed = combedCount(scratch);
+        *joint.combed = 0;
+    }
+    *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
+    return true;
+}
+
+}  // namespace nrvq::kernels
+#endif  // HWY_ONCE
