@@ -52,8 +52,9 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
 
 class MemorySource : public nrvq::FrameSource {
 public:
-    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1)
-        : frames_(frames), failAt_(failAt) {
+    // inTurns: the workers read the frames themselves, as from a file.
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool inTurns = false)
+        : frames_(frames), failAt_(failAt), inTurns_(inTurns) {
         info_.kind = "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
@@ -72,17 +73,19 @@ public:
         }
         return r;
     }
+    bool readsWithoutWaiting() const override { return inTurns_; }
 
 private:
     const std::vector<Plane>& frames_;
     nrvq::SourceInfo info_;
     size_t next_ = 0;
     size_t failAt_;
+    bool inTurns_;
 };
 
 std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
-                                int64_t start = 0) {
-    MemorySource source(frames, start);
+                                int64_t start = 0, bool inTurns = false) {
+    MemorySource source(frames, start, -1, inTurns);
     std::vector<FrameRecord> records;
     const auto keep = [&](const FrameRecord& r) {
         records.push_back(r);
@@ -141,6 +144,7 @@ TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
         EXPECT_TRUE(reference.back().hasPrevious);
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
             expectSameRecords(runAll(frames, threads, false, 7), reference, "fast");
+            expectSameRecords(runAll(frames, threads, false, 7, true), reference, "fast, read by the workers");
             expectSameRecords(runAll(frames, threads, true, 7), reference, "literal");
         }
     }
@@ -205,15 +209,15 @@ TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
 
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
     const std::vector<Plane> frames = testFrames(32, 32);
-    for (const unsigned threads : {1u, 3u}) {
+    for (const auto& [threads, inTurns] : std::vector<std::pair<unsigned, bool>>{{1, false}, {3, false}, {3, true}}) {
         const nrvq::AnalyzerOptions options{.threads = threads};
-        MemorySource failing(frames, 0, 9);
+        MemorySource failing(frames, 0, 9, inTurns);
         int seen = 0;
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
         EXPECT_LE(seen, 9);
 
-        MemorySource source(frames, 0);
+        MemorySource source(frames, 0, -1, inTurns);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
         const auto record = [&](const FrameRecord& r) {
