@@ -1,10 +1,9 @@
-// A whole run: a reader thread fills frame slots ahead of the analysis (from a
-// file the workers read their frames themselves, in turns), worker threads
-// compute the single-frame indicators of several frames at once and the
-// temporal indicators' work on each frame and the one before it, and the
+// A whole run: a reader thread fills frame slots ahead of the analysis, worker
+// threads compute the single-frame indicators of several frames at once and
+// the temporal indicators' work on each frame and the one before it, and the
 // calling thread applies the temporal indicators' state changes and hands
-// every record to the consumer in frame order. Slots are reused, so memory
-// stays bounded by the frames in flight.
+// every record to the consumer in frame order. Slots are reused, so memory stays bounded by
+// the frames in flight.
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -32,7 +31,7 @@ struct Slot {
 class Pipeline {
 public:
     Pipeline(FrameSource& source, const AnalyzerOptions& options, unsigned workers)
-        : source_(source), options_(options), workersRead_(source.readsWithoutWaiting()) {
+        : source_(source), options_(options) {
         const SourceInfo& info = source.info();
         // Every worker may hold a frame, the reader may run ahead by as many
         // again, and the consumer keeps the previous frame.
@@ -52,9 +51,7 @@ public:
         TemporalState temporal(info.width, info.height, info.fps, options_.reference, options_.indicators);
         RunOutcome outcome;
         std::vector<std::thread> threads;
-        if (!workersRead_) {
-            threads.emplace_back([this] { readLoop(); });
-        }
+        threads.emplace_back([this] { readLoop(); });
         for (FrameWorker& worker : workers_) {
             threads.emplace_back([this, &worker] { workLoop(worker); });
         }
@@ -74,69 +71,50 @@ public:
 private:
     Slot& slotOf(int64_t n) { return slots_[static_cast<size_t>(n) % slots_.size()]; }
 
-    // Reads frame n into its slot once the slot is free. False when nothing
-    // more is to be read: the input ended or failed, or the run is over.
-    // Frames are read in order, by one thread at a time.
-    bool readFrame(int64_t n) {
-        Slot* slot = nullptr;
-        {
-            std::unique_lock lock(mutex_);
-            slotFreed_.wait(lock, [&] { return quit_ || readEnded_ || slotOf(n).state == Slot::Free; });
-            if (quit_ || readEnded_) {
-                return false;
-            }
-            slot = &slotOf(n);
-        }
-        ReadResult result;
-        try {
-            result = source_.next(slot->frame->data);
-        } catch (...) {
-            fail(std::current_exception());
-            return false;
-        }
-        std::lock_guard lock(mutex_);
-        if (result.status != ReadStatus::Frame) {
-            end_ = result;
-            readCount_ = n;
-            readEnded_ = true;
-            frameDone_.notify_all();
-            return false;
-        }
-        slot->sourceSeconds = result.seconds;
-        slot->state = Slot::Read;
-        readCount_ = n + 1;
-        frameRead_.notify_one();
-        return true;
-    }
-
     void readLoop() {
-        for (int64_t n = 0; readFrame(n); ++n) {
-        }
-    }
-
-    // The next frame for a worker: the one it reads itself in its turn, or
-    // the next the reader thread has read. False when the run is over.
-    bool claimFrame(int64_t& n) {
-        if (workersRead_) {
-            std::lock_guard turn(readTurn_);
-            n = nextRead_;
-            if (!readFrame(n)) {
-                return false;
+        for (int64_t n = 0;; ++n) {
+            Slot* slot = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                slotFreed_.wait(lock, [&] { return quit_ || slotOf(n).state == Slot::Free; });
+                if (quit_) {
+                    return;
+                }
+                slot = &slotOf(n);
             }
-            ++nextRead_;
-            return true;
+            ReadResult result;
+            try {
+                result = source_.next(slot->frame->data);
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+            std::lock_guard lock(mutex_);
+            if (result.status != ReadStatus::Frame) {
+                end_ = result;
+                readCount_ = n;
+                readEnded_ = true;
+                frameDone_.notify_all();
+                return;
+            }
+            slot->sourceSeconds = result.seconds;
+            slot->state = Slot::Read;
+            readCount_ = n + 1;
+            frameRead_.notify_one();
         }
-        std::unique_lock lock(mutex_);
-        frameRead_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
-        if (quit_) {
-            return false;
-        }
-        n = nextWork_++;
-        return true;
     }
 
     void workLoop(FrameWorker& worker) {
-        for (int64_t n = 0; claimFrame(n);) {
+        for (;;) {
+            int64_t n = 0;
+            {
+                std::unique_lock lock(mutex_);
+                frameRead_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
+                if (quit_) {
+                    return;
+                }
+                n = nextWork_++;
+            }
             Slot& slot = slotOf(n);
             slot.timings = Timings{};
             try {
@@ -227,17 +205,12 @@ private:
     AnalyzerOptions options_;
     std::vector<Slot> slots_;
     std::deque<FrameWorker> workers_;
-    // The workers read their own frames, in turns; otherwise a reader thread
-    // reads ahead of them (pipes, decoders: inputs that wait).
-    const bool workersRead_;
-    std::mutex readTurn_;   // held by the worker whose turn it is to read
-    int64_t nextRead_ = 0;  // the frame of the next turn; guarded by readTurn_
 
     std::mutex mutex_;
     // Each waits for one kind of change, so that a change wakes only the
     // threads that wait for it.
-    std::condition_variable slotFreed_;  // the reader, or the worker whose turn it is
-    std::condition_variable frameRead_;  // the workers, when a reader thread reads
+    std::condition_variable slotFreed_;  // the reader
+    std::condition_variable frameRead_;  // the workers
     std::condition_variable frameDone_;  // the consumer
     int64_t readCount_ = 0;   // frames read so far
     int64_t nextWork_ = 0;    // next frame for a worker

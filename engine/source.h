@@ -58,12 +58,6 @@ public:
     // Writes the next frame's luma plane into luma: width x height samples,
     // rows back to back. Frames come in order, from info().startFrame on.
     virtual ReadResult next(uint8_t* luma) = 0;
-    // True when next() never waits for input to arrive and costs little
-    // next to the analysis of a frame (a regular file): the analysis threads
-    // then take turns reading their frames themselves, each into the cache
-    // of the core that analyses it, instead of being handed frames by a
-    // reader thread.
-    virtual bool readsWithoutWaiting() const { return false; }
 };
 
 }  // namespace nrvq

@@ -51,7 +51,6 @@ public:
     RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& options);
     const SourceInfo& info() const override { return info_; }
     ReadResult next(uint8_t* luma) override;
-    bool readsWithoutWaiting() const override { return stream_->seekable(); }
 
     const PixelLayout& layout() const { return layout_; }
     const ByteStream& stream() const { return *stream_; }

@@ -57,7 +57,6 @@ public:
     Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& options);
     const SourceInfo& info() const override { return info_; }
     ReadResult next(uint8_t* luma) override;
-    bool readsWithoutWaiting() const override { return stream_->seekable(); }
 
     const PixelLayout& layout() const { return *layout_; }
     bool seekable() const { return stream_->seekable(); }

@@ -52,9 +52,8 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
 
 class MemorySource : public nrvq::FrameSource {
 public:
-    // inTurns: the workers read the frames themselves, as from a file.
-    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool inTurns = false)
-        : frames_(frames), failAt_(failAt), inTurns_(inTurns) {
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1)
+        : frames_(frames), failAt_(failAt) {
         info_.kind = "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
@@ -73,7 +72,6 @@ public:
         }
         return r;
     }
-    bool readsWithoutWaiting() const override { return inTurns_; }
     bool failsAtEnd = false;  // the read after the last frame fails
 
 private:
@@ -81,12 +79,11 @@ private:
     nrvq::SourceInfo info_;
     size_t next_ = 0;
     size_t failAt_;
-    bool inTurns_;
 };
 
 std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
-                                int64_t start = 0, bool inTurns = false) {
-    MemorySource source(frames, start, -1, inTurns);
+                                int64_t start = 0) {
+    MemorySource source(frames, start);
     std::vector<FrameRecord> records;
     const auto keep = [&](const FrameRecord& r) {
         records.push_back(r);
@@ -145,7 +142,6 @@ TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
         EXPECT_TRUE(reference.back().hasPrevious);
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
             expectSameRecords(runAll(frames, threads, false, 7), reference, "fast");
-            expectSameRecords(runAll(frames, threads, false, 7, true), reference, "fast, read by the workers");
             expectSameRecords(runAll(frames, threads, true, 7), reference, "literal");
         }
     }
@@ -210,9 +206,9 @@ TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
 
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
     const std::vector<Plane> frames = testFrames(32, 32);
-    for (const auto& [threads, inTurns] : std::vector<std::pair<unsigned, bool>>{{1, false}, {3, false}, {3, true}}) {
+    for (const unsigned threads : {1u, 3u}) {
         const nrvq::AnalyzerOptions options{.threads = threads};
-        MemorySource failing(frames, 0, 9, inTurns);
+        MemorySource failing(frames, 0, 9);
         int seen = 0;
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
@@ -220,7 +216,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
 
         // A failed read ends the run after every frame before it.
         const std::vector<Plane> nine(frames.begin(), frames.begin() + 9);
-        MemorySource truncated(nine, 0, -1, inTurns);
+        MemorySource truncated(nine, 0);
         truncated.failsAtEnd = true;
         seen = 0;
         const nrvq::RunOutcome failed = nrvq::runAnalysis(truncated, options, count);
@@ -228,7 +224,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         EXPECT_EQ(failed.examined, 9);
         EXPECT_EQ(failed.end.status, nrvq::ReadStatus::Error);
 
-        MemorySource source(frames, 0, -1, inTurns);
+        MemorySource source(frames, 0);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
         const auto record = [&](const FrameRecord& r) {
