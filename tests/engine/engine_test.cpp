@@ -68,10 +68,11 @@ public:
             std::memcpy(luma, frames_[next_].samples.data(), frames_[next_].samples.size());
             ++next_;
         } else {
-            r.status = nrvq::ReadStatus::End;
+            r.status = failsAtEnd ? nrvq::ReadStatus::Error : nrvq::ReadStatus::End;
         }
         return r;
     }
+    bool failsAtEnd = false;  // the read after the last frame fails
 
 private:
     const std::vector<Plane>& frames_;
@@ -212,6 +213,16 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
         EXPECT_LE(seen, 9);
+
+        // A failed read ends the run after every frame before it.
+        const std::vector<Plane> nine(frames.begin(), frames.begin() + 9);
+        MemorySource truncated(nine, 0);
+        truncated.failsAtEnd = true;
+        seen = 0;
+        const nrvq::RunOutcome failed = nrvq::runAnalysis(truncated, options, count);
+        EXPECT_EQ(seen, 9);
+        EXPECT_EQ(failed.examined, 9);
+        EXPECT_EQ(failed.end.status, nrvq::ReadStatus::Error);
 
         MemorySource source(frames, 0);
         std::atomic<bool> stop{false};
