@@ -86,14 +86,17 @@ void compareSingleFrame(uint64_t w, uint64_t h, Fill fill, uint64_t seed, Scratc
     for (const nrvq::IndicatorInfo* row : singleFrameKernels()) {
         expected.push_back(bits(row->literal.frame(frame.get(), scratch)));
     }
-    // Another frame first at each level, so that a buffer element a kernel
-    // fails to write holds a wrong value rather than the last level's right one.
+    // Another frame first, with the scalar kernels, which write every
+    // element: a buffer element that a level fails to write then holds a
+    // wrong value rather than the last level's right one.
     const auto decoy = kernel_testing::filledImage(w, h, Fill::random, ~seed);
     kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+        nrvq::kernels::setSimdLevel(SimdLevel::scalar);
         scratch.beginFrame();
         for (const nrvq::IndicatorInfo* row : singleFrameKernels()) {
             row->fast.frame(decoy.get(), scratch);
         }
+        nrvq::kernels::setSimdLevel(level);
         scratch.beginFrame();
         for (size_t i = 0; i < singleFrameKernels().size(); ++i) {
             const nrvq::IndicatorInfo& row = *singleFrameKernels()[i];
