@@ -4,6 +4,7 @@
 // Reports milliseconds per frame and megapixels per second.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,20 +14,6 @@
 #include "kernels/dispatch.h"
 #include "kernels/frameSums.h"
 #include "kernels/kernels.h"
-#include "metrics/blackout.h"
-#include "metrics/blockLoss.h"
-#include "metrics/blockiness.h"
-#include "metrics/blur.h"
-#include "metrics/contrast.h"
-#include "metrics/exposure.h"
-#include "metrics/flickering.h"
-#include "metrics/interlace.h"
-#include "metrics/letterbox.h"
-#include "metrics/noise.h"
-#include "metrics/pillarbox.h"
-#include "metrics/slice.h"
-#include "metrics/spatialActivity.h"
-#include "metrics/temporalActivity.h"
 
 namespace {
 
@@ -93,21 +80,19 @@ void registerIndicator(const std::string& name, Literal literalFn, Fast fastFn) 
     }
 }
 
-template <double (*Literal)(const Image*), double (*Fast)(const Image*, Scratch&)>
-void registerSingleFrame(const std::string& name) {
-    registerIndicator(
-        name, [](Frames& f) { return Literal(&f.current); },
-        [](Frames& f, Scratch& s) { return Fast(&f.current, s); });
-}
+// A temporal column's version on the two frames: the pair step, then the
+// ordered step, on state carried from iteration to iteration.
+struct TemporalRun {
+    nrvq::TemporalInputs inputs{kWidth, kHeight};
+    nrvq::TemporalMemory memory{kWidth, kHeight, nrvq::kDefaultFps};
+    nrvq::FrameRecord record;
 
-double literalBlackout(const Image* frame) { return blackout(frame) ? 1.0 : 0.0; }
-double fastBlackout(const Image* frame, Scratch& s) { return nrvq::kernels::blackout(frame, s) ? 1.0 : 0.0; }
-
-// Flickering with its own per-block state.
-struct FlickerRun {
-    OwnedImage<Image> counts{callocImage(kWidth / 8, kHeight / 8)};
-    OwnedImage<Image> states{callocImage(kWidth / 8, kHeight / 8)};
-    FlickeringState period;
+    double operator()(const nrvq::Implementation& version, Frames& f, Scratch& scratch) {
+        if (version.pair != nullptr) {
+            version.pair(&f.current, &f.previous, inputs, scratch);
+        }
+        return version.ordered({&f.current, &f.previous, inputs, memory, record});
+    }
 };
 
 // The twelve single-frame indicators and the three temporal ones on one
@@ -115,7 +100,7 @@ struct FlickerRun {
 void wholeFrame(benchmark::State& state, bool reference) {
     Frames& f = frames();
     nrvq::FrameWorker worker(kWidth, kHeight, reference);
-    nrvq::TemporalState temporal(kWidth, kHeight, 25.0, reference);
+    nrvq::TemporalState temporal(kWidth, kHeight, nrvq::kDefaultFps, reference);
     nrvq::FrameRecord record;
     nrvq::Timings timings;
     const LoopClock clock;
@@ -129,31 +114,27 @@ void wholeFrame(benchmark::State& state, bool reference) {
 
 void registerAll() {
     namespace k = nrvq::kernels;
-    registerSingleFrame<blockiness, k::blockiness>("blockiness");
-    registerSingleFrame<spatialActivity, k::spatialActivity>("spatialActivity");
-    registerSingleFrame<letterbox, k::letterbox>("letterbox");
-    registerSingleFrame<pillarbox, k::pillarbox>("pillarbox");
-    registerSingleFrame<blockLoss, k::blockLoss>("blockLoss");
-    registerSingleFrame<blur, k::blur>("blur");
-    registerSingleFrame<exposure, k::exposure>("exposure");
-    registerSingleFrame<interlace, k::interlace>("interlace");
-    registerSingleFrame<noise, k::noise>("noise");
-    registerSingleFrame<slice, k::slice>("slice");
-    registerSingleFrame<literalBlackout, fastBlackout>("blackout");
-    registerSingleFrame<contrastRMS, k::contrastRMS>("contrastRMS");
-    registerIndicator(
-        "temporalActivity", [](Frames& f) { return temporalActivity(&f.current, &f.previous); },
-        [](Frames& f, Scratch& s) { return k::temporalActivity(&f.current, &f.previous, s); });
-    registerIndicator(
-        "flickering",
-        [](Frames& f) {
-            static FlickerRun run;
-            return run.period.update(&f.current, &f.previous, run.counts.get(), run.states.get());
-        },
-        [](Frames& f, Scratch& s) {
-            static FlickerRun run;
-            return k::flickering(run.period, &f.current, &f.previous, run.counts.get(), run.states.get(), s);
-        });
+    // Every row of the indicator table, its two versions as the analysis
+    // calls them (the literal ones allocating their working images); the
+    // temporal ones run their pair and ordered steps on the two frames.
+    static Scratch unused;  // the literal versions take none
+    for (const nrvq::IndicatorInfo& row : nrvq::kIndicators) {
+        const nrvq::Implementation literal = row.literal;
+        const nrvq::Implementation fast = row.fast;
+        if (fast.frame == literal.frame && fast.pair == literal.pair && fast.ordered == literal.ordered) {
+            continue;  // one version for both (freezing): nothing to compare
+        }
+        if (row.kind == nrvq::IndicatorKind::SingleFrame) {
+            registerIndicator(
+                std::string(row.key), [literal](Frames& f) { return literal.frame(&f.current, unused); },
+                [fast](Frames& f, Scratch& s) { return fast.frame(&f.current, s); });
+        } else {
+            registerIndicator(
+                std::string(row.key),
+                [literal, run = std::make_shared<TemporalRun>()](Frames& f) { return (*run)(literal, f, unused); },
+                [fast, run = std::make_shared<TemporalRun>()](Frames& f, Scratch& s) { return (*run)(fast, f, s); });
+        }
+    }
 
     // The results several indicators share (computed once per frame in a
     // run, together in one banded walk; each indicator's figure above

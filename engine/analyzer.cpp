@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "kernels/kernels.h"
-#include "metrics/temporalActivity.h"
+
 
 namespace nrvq {
 
@@ -63,7 +63,7 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     for (const Column c : callOrder()) {
         const IndicatorInfo& row = kIndicators[c];
         if (row.kind == IndicatorKind::SingleFrame && columns_[c]) {
-            record.values[c] = (reference_ ? row.literal : row.fast)(frame, scratch_);
+            record.values[c] = (reference_ ? row.literal : row.fast).frame(frame, scratch_);
             const double now = threadSeconds();
             timings.seconds[c] += now - mark;
             mark = now;
@@ -74,75 +74,82 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
 TemporalInputs::TemporalInputs(int32_t width, int32_t height)
     : changed(static_cast<size_t>(width > 0 ? width / 8 : 0) * static_cast<size_t>(height > 0 ? height / 8 : 0)) {}
 
-void FrameWorker::analyzeTemporal(const Image* frame, const Image* previous, TemporalInputs& inputs,
-                                  Timings& timings) {
-    inputs.ready = false;
-    if (reference_ || previous == nullptr) {
-        return;
-    }
-    const ScratchScope scope(&scratch_);
-    // Only what the selection computes; both from one walk over the two
-    // frames when both are selected, its time shared evenly between them.
-    if (columns_[kTemporalActivity] && columns_[kFlickering]) {
+namespace {
+
+// The pair steps of the temporal columns among columns, in call order.
+void runPairSteps(const Image* frame, const Image* previous, const ColumnSet& columns, bool reference,
+                  TemporalInputs& inputs, Scratch& scratch, Timings& timings) {
+    // Temporal activity and flickering's changed blocks come from one walk
+    // over the two frames when both are selected, its time shared evenly.
+    const bool joint = !reference && columns[kTemporalActivity] && columns[kFlickering];
+    if (joint) {
         double seconds = 0.0;
         inputs.activity =
             timed(seconds, [&] { return kernels::changedBlocksAndActivity(frame, previous, inputs.changed.data()); });
         timings.seconds[kTemporalActivity] += seconds / 2;
         timings.seconds[kFlickering] += seconds / 2;
-    } else if (columns_[kTemporalActivity]) {
-        inputs.activity = timed(timings.seconds[kTemporalActivity],
-                                [&] { return kernels::temporalActivity(frame, previous, scratch_); });
-    } else if (columns_[kFlickering]) {
-        timed(timings.seconds[kFlickering], [&] {
-            kernels::changedBlocks(frame, previous, frame->w / 8, frame->h / 8, inputs.changed.data());
-            return 0;
-        });
+    }
+    for (const Column c : callOrder()) {
+        const Implementation& version = reference ? kIndicators[c].literal : kIndicators[c].fast;
+        if (version.pair != nullptr && columns[c] && !(joint && (c == kTemporalActivity || c == kFlickering))) {
+            timed(timings.seconds[c], [&] {
+                version.pair(frame, previous, inputs, scratch);
+                return 0;
+            });
+        }
     }
     inputs.ready = true;
 }
 
+}  // namespace
+
+void FrameWorker::analyzeTemporal(const Image* frame, const Image* previous, TemporalInputs& inputs,
+                                  Timings& timings) {
+    inputs.ready = false;
+    if (previous != nullptr) {
+        const ScratchScope scope(&scratch_);
+        runPairSteps(frame, previous, columns_, reference_, inputs, scratch_, timings);
+    }
+}
+
 // ---- TemporalState --------------------------------------------------------------
 
+TemporalMemory::TemporalMemory(int32_t width, int32_t height, double rate)
+    : fps(rate),
+      transitionCounts(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)),
+      blockStates(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)) {}
+
 TemporalState::TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators)
-    : fps_(fps),
-      reference_(reference),
+    : reference_(reference),
       columns_(withDependencies(ColumnSet(indicators))),
-      transitionCounts_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)),
-      blockStates_(callocImage(static_cast<uint64_t>(width) / 8, static_cast<uint64_t>(height) / 8)) {}
+      inputs_(width, height),
+      memory_(width, height, fps) {}
 
 void TemporalState::analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings,
                             const TemporalInputs* inputs) {
     record.hasPrevious = previous != nullptr;
     if (previous == nullptr) {
-        record.values[kTemporalActivity] = 0.0;
-        record.values[kFreezing] = 0.0;
-        record.values[kFlickering] = 0.0;
+        for (size_t c = 0; c < kIndicatorCount; ++c) {
+            if (kIndicators[c].kind != IndicatorKind::SingleFrame) {
+                record.values[c] = 0.0;
+            }
+        }
         return;
     }
     const ScratchScope scope(&scratch_);
     record.computed = columns_;
-    const bool ready = inputs != nullptr && inputs->ready;
-    const double activity = !columns_[kTemporalActivity] ? 0.0
-                            : ready                        ? inputs->activity
-                                                           : timed(timings.seconds[kTemporalActivity], [&] {
-        return reference_ ? temporalActivity(frame, previous)
-                          : kernels::temporalActivity(frame, previous, scratch_);
-    });
-    const bool frozen = columns_[kFreezing] && timed(timings.seconds[kFreezing], [&] {
-        return freezing_.update(record.values[kBlackout] != 0.0, activity, fps_);
-    });
-    const double flicker = !columns_[kFlickering] ? 0.0 : timed(timings.seconds[kFlickering], [&] {
-        if (ready) {
-            return kernels::flickeringUpdate(flickering_, inputs->changed.data(), transitionCounts_.get(),
-                                             blockStates_.get());
+    if (inputs == nullptr || !inputs->ready) {
+        runPairSteps(frame, previous, columns_, reference_, inputs_, scratch_, timings);
+        inputs = &inputs_;
+    }
+    const TemporalFrame at{frame, previous, *inputs, memory_, record};
+    for (const Column c : callOrder()) {
+        const IndicatorInfo& row = kIndicators[c];
+        if (row.kind != IndicatorKind::SingleFrame) {
+            const Implementation& version = reference_ ? row.literal : row.fast;
+            record.values[c] = columns_[c] ? timed(timings.seconds[c], [&] { return version.ordered(at); }) : 0.0;
         }
-        return reference_ ? flickering_.update(frame, previous, transitionCounts_.get(), blockStates_.get())
-                          : kernels::flickering(flickering_, frame, previous, transitionCounts_.get(),
-                                                blockStates_.get(), scratch_);
-    });
-    record.values[kTemporalActivity] = activity;
-    record.values[kFreezing] = frozen ? 1.0 : 0.0;
-    record.values[kFlickering] = flicker;
+    }
 }
 
 // ---- Analyzer -------------------------------------------------------------------

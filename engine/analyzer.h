@@ -34,14 +34,24 @@ double threadSeconds();
 // Reads the whole process's processor clock, in seconds.
 double processSeconds();
 
-// The part of the temporal indicators' work that depends only on a frame and
-// the one before it, done by a worker ahead of the ordered part (fast
-// indicators only).
+// What the temporal columns' pair steps (IndicatorInfo::literal/fast.pair)
+// found on a frame and the one before it, done by a worker ahead of the
+// ordered steps or by the ordered state itself.
 struct TemporalInputs {
     TemporalInputs(int32_t width, int32_t height);
-    bool ready = false;      // computed for this frame
+    bool ready = false;      // the pair steps ran for this frame
     double activity = 0.0;   // temporal activity
     std::vector<uint8_t> changed;  // flickering's changed blocks
+};
+
+// The state the temporal columns carry from frame to frame of one video.
+struct TemporalMemory {
+    TemporalMemory(int32_t width, int32_t height, double fps);
+    double fps;
+    FreezingState freezing;
+    FlickeringState flickering;
+    OwnedImage<Image> transitionCounts;  // flickering's per-block state, (w / 8) x (h / 8)
+    OwnedImage<Image> blockStates;
 };
 
 // The single-frame indicators of one frame, with the working memory of the
@@ -53,9 +63,9 @@ public:
     // Computes every single-frame column of record and adds the time each
     // took to timings.
     void analyze(const Image* frame, FrameRecord& record, Timings& timings);
-    // Computes inputs from frame and the frame before it (with the fast
-    // indicators; with the literal ones inputs stay not ready) and adds
-    // their times to timings.
+    // Runs the temporal columns' pair steps on frame and the frame before it
+    // into inputs (ready unless previous is null) and adds their times to
+    // timings.
     void analyzeTemporal(const Image* frame, const Image* previous, TemporalInputs& inputs, Timings& timings);
     Scratch& scratch() { return scratch_; }
     const Scratch& scratch() const { return scratch_; }
@@ -66,28 +76,27 @@ private:
     Scratch scratch_;
 };
 
-// The indicators that look at the previous frame or keep state, which run
-// on the frames in order.
+// The temporal columns, which look at the previous frame or keep state and
+// so run on the frames in order.
 class TemporalState {
 public:
     TemporalState(int32_t width, int32_t height, double fps, bool reference, uint32_t indicators = kAllColumns);
-    // Computes temporal activity, freezing and flickering of frame against
-    // previous (null on the first frame: the columns keep their start
-    // values) into record, and adds their times to timings. Ready inputs
-    // computed by a worker for the same two frames are taken as they are.
+    // Computes the temporal columns of frame against previous (null on the
+    // first frame: the columns keep their start values, 0.0) into record, in
+    // call order, after the single-frame ones they need, and adds their times
+    // to timings. Ready inputs computed by a worker for the same two frames
+    // stand for the pair steps.
     void analyze(const Image* frame, const Image* previous, FrameRecord& record, Timings& timings,
                  const TemporalInputs* inputs = nullptr);
     const Scratch& scratch() const { return scratch_; }
+    const TemporalMemory& memory() const { return memory_; }
 
 private:
-    double fps_;
     bool reference_;
     ColumnSet columns_;
     Scratch scratch_;
-    FreezingState freezing_;
-    FlickeringState flickering_;
-    OwnedImage<Image> transitionCounts_;
-    OwnedImage<Image> blockStates_;
+    TemporalInputs inputs_;  // for frames whose pair steps no worker ran
+    TemporalMemory memory_;
 };
 
 // Frame-by-frame analysis of one video that the caller feeds (the library

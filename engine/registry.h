@@ -50,10 +50,39 @@ enum Column : uint8_t {
 };
 inline constexpr size_t kIndicatorCount = 15;
 
+struct FrameRecord;     // engine/frame.h
+struct TemporalInputs;  // engine/analyzer.h
+struct TemporalMemory;  // engine/analyzer.h
+
 // How a single-frame indicator is computed: its value for frame, with the
 // working memory of scratch (installed as the image allocator around the
 // call).
 using FrameFunction = double (*)(const Image* frame, Scratch& scratch);
+
+// What a temporal column's value is computed from, frame after frame in
+// order: the frame and the one before it, what the pair steps found on the
+// two, the video's carried state, and the columns computed before it in call
+// order (freezing reads blackout and temporal activity).
+struct TemporalFrame {
+    const Image* frame;
+    const Image* previous;
+    const TemporalInputs& inputs;
+    TemporalMemory& memory;
+    const FrameRecord& record;
+};
+// The part of a temporal column that depends on the frame and the one before
+// it alone, so that a worker may do it ahead of frame order.
+using PairFunction = void (*)(const Image* frame, const Image* previous, TemporalInputs& inputs, Scratch& scratch);
+// A temporal column's value, in frame order.
+using OrderedFunction = double (*)(const TemporalFrame& at);
+
+// One version (literal or fast) of an indicator: frame for a single-frame
+// one; ordered, after pair where there is one, for a temporal one.
+struct Implementation {
+    FrameFunction frame = nullptr;
+    PairFunction pair = nullptr;
+    OrderedFunction ordered = nullptr;
+};
 
 struct IndicatorInfo {
     std::string_view key;           // stable name for outputs, selection and bindings
@@ -67,11 +96,9 @@ struct IndicatorInfo {
     std::string_view logField;
     std::string_view reportField;   // its piece of the timing report
     bool measuredOnFirstFrame;      // false for the indicators that need a previous frame
-    // The literal version (metrics/) and the fast one (kernels/) of a
-    // single-frame indicator; null for the others, which the temporal state
-    // computes in frame order.
-    FrameFunction literal;
-    FrameFunction fast;
+    // The literal version (metrics/) and the fast one (kernels/).
+    Implementation literal;
+    Implementation fast;
     uint32_t needs;                 // columns it is computed from, bit i for column i
     std::optional<double> noValue;  // the value that means "nothing to report"
 };

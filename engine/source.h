@@ -8,10 +8,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "nrvq/nrvq.h"
+
 namespace nrvq {
 
-// Frame rate assumed when neither the caller nor the input gives one.
-inline constexpr double kDefaultFps = 25.0;
+inline constexpr double kDefaultFps = kDefaultFrameRate;
 
 // An input that cannot be opened or read at all.
 class SourceError : public std::runtime_error {

@@ -1,7 +1,10 @@
 // Differential fuzz target: a whole run of the engine on frames whose size
 // (up to 64 x 64), number and content come from the input, once with the
-// fast kernels and once with the literal indicators. Any difference in any
-// bit of any value is a finding.
+// fast kernels and once with the literal indicators. The fast run computes
+// one row of the indicator table and what it needs, or all of them, as the
+// last input byte picks. Any difference in any bit of a value both runs
+// computed is a finding, and so is a set of computed columns other than the
+// selection and its needs.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -75,11 +78,12 @@ private:
     nrvq::SourceInfo info_;
 };
 
-std::vector<nrvq::FrameRecord> run(const uint8_t* data, size_t size, bool reference) {
+std::vector<nrvq::FrameRecord> run(const uint8_t* data, size_t size, bool reference, uint32_t indicators) {
     BytesSource source(data, size);
     nrvq::AnalyzerOptions options;
     options.threads = 1;
     options.reference = reference;
+    options.indicators = indicators;
     std::vector<nrvq::FrameRecord> records;
     nrvq::runAnalysis(source, options, [&](const nrvq::FrameRecord& r) {
         records.push_back(r);
@@ -94,14 +98,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) {
         return 0;
     }
-    const std::vector<nrvq::FrameRecord> fast = run(data, size, false);
-    const std::vector<nrvq::FrameRecord> literal = run(data, size, true);
+    const size_t pick = data[size - 1] % (nrvq::kIndicatorCount + 1);
+    const uint32_t selected = pick == nrvq::kIndicatorCount ? nrvq::kAllColumns : 1u << pick;
+    const nrvq::ColumnSet computed = nrvq::withDependencies(nrvq::ColumnSet(selected));
+    const std::vector<nrvq::FrameRecord> fast = run(data, size, false, selected);
+    const std::vector<nrvq::FrameRecord> literal = run(data, size, true, nrvq::kAllColumns);
     if (fast.size() != literal.size()) {
         __builtin_trap();
     }
     for (size_t i = 0; i < fast.size(); ++i) {
-        if (std::memcmp(fast[i].values.data(), literal[i].values.data(), sizeof fast[i].values) != 0) {
+        if (fast[i].computed != computed) {
             __builtin_trap();
+        }
+        for (size_t c = 0; c < nrvq::kIndicatorCount; ++c) {
+            if (computed[c] && std::memcmp(&fast[i].values[c], &literal[i].values[c], sizeof(double)) != 0) {
+                __builtin_trap();
+            }
         }
     }
     return 0;

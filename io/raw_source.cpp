@@ -120,8 +120,8 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
         const int64_t size = stream_->size();
         const int64_t frames = size / frameBytes - options.start;
         info_.frameCount = std::clamp<int64_t>(frames, 0, INT32_MAX);
-        leftover_ = size % frameBytes;
-        endedBeforeStart_ = frames <= 0;
+        progress_.leftover = size % frameBytes;
+        progress_.endedBeforeStart = frames <= 0;
     }
     const int64_t offset = int64_t{options.start} * frameBytes;
     if (stream_->seekable()) {
@@ -141,32 +141,23 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
                                      describeFrame(options.width, options.height, layout_)));
         }
         if (skipped < offset) {
-            endedBeforeStart_ = true;
-            endOfInput(0);
+            progress_.endedBeforeStart = true;
+            progress_.endOfInput(info_, 0);
         }
-    }
-}
-
-void RawSource::endOfInput(int64_t partialBytes) {
-    ended_ = true;
-    if (info_.frameCount >= 0) {
-        missing_ = info_.frameCount - delivered_;
-    } else {
-        leftover_ = partialBytes;
     }
 }
 
 ReadResult RawSource::next(uint8_t* luma) {
     ReadResult result;
-    const int64_t frame = info_.startFrame + delivered_;
-    if (ended_ || (info_.frameCount >= 0 && delivered_ >= info_.frameCount) || frame > INT32_MAX) {
+    const int64_t frame = info_.startFrame + progress_.delivered;
+    if (progress_.done(info_)) {
         result.status = ReadStatus::End;
         return result;
     }
     const int64_t frameBytes = reader_.frameBytes();
     if (stream_->seekable() && stream_->position() + frameBytes > stream_->size()) {
         // Only whole frames are examined, from a file as from a pipe.
-        endOfInput(std::max<int64_t>(0, stream_->size() - stream_->position()));
+        progress_.endOfInput(info_, std::max<int64_t>(0, stream_->size() - stream_->position()));
         result.status = ReadStatus::End;
         return result;
     }
@@ -178,17 +169,17 @@ ReadResult RawSource::next(uint8_t* luma) {
         return result;
     }
     if (got < frameBytes && stream_->shrunk()) {
-        ended_ = true;
+        progress_.ended = true;
         result.status = ReadStatus::Error;
         result.message = shrunkMessage(name_, frame, got, frameBytes);
         return result;
     }
     if (got < frameBytes) {
-        endOfInput(got);
+        progress_.endOfInput(info_, got);
         result.status = ReadStatus::End;
         // Input that ends before one whole frame (not after a start that it
         // reached) is an error, with or without a count.
-        if (delivered_ == 0 && info_.startFrame == 0) {
+        if (progress_.delivered == 0 && info_.startFrame == 0) {
             const int64_t total = stream_->position();
             result.status = ReadStatus::Error;
             result.message = name_ +
@@ -198,7 +189,7 @@ ReadResult RawSource::next(uint8_t* luma) {
         }
         return result;
     }
-    ++delivered_;
+    ++progress_.delivered;
     return result;
 }
 

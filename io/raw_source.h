@@ -3,6 +3,7 @@
 // the start frame and the chroma planes read and dropped).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -35,6 +36,32 @@ private:
     std::vector<uint16_t> wide_;  // samples of more than 8 bits, as read
 };
 
+// How far a source's reading got, for the raw and the YUV4MPEG2 sources.
+struct ReadProgress {
+    int64_t delivered = 0;  // frames handed out
+    int64_t missing = 0;    // frames asked for that the input did not hold (found at the end)
+    int64_t leftover = 0;   // bytes after the last whole frame
+    bool ended = false;     // the input ended or failed: nothing more is read
+    bool endedBeforeStart = false;
+
+    // Nothing more to deliver for info: the input ended, the count asked
+    // for is delivered, or the next frame's index would pass 2^31 - 1.
+    bool done(const SourceInfo& info) const {
+        return ended || (info.frameCount >= 0 && delivered >= info.frameCount) ||
+               info.startFrame + delivered > INT32_MAX;
+    }
+    // The input ended partialBytes into a frame: with a count asked for,
+    // the frames not delivered are missing; without, the bytes are left over.
+    void endOfInput(const SourceInfo& info, int64_t partialBytes) {
+        ended = true;
+        if (info.frameCount >= 0) {
+            missing = info.frameCount - delivered;
+        } else {
+            leftover = partialBytes;
+        }
+    }
+};
+
 struct RawOptions {
     int32_t width = 0;
     int32_t height = 0;
@@ -55,28 +82,23 @@ public:
     const PixelLayout& layout() const { return layout_; }
     const ByteStream& stream() const { return *stream_; }
     // Frames asked for that the input does not hold (found at the end).
-    int64_t missingFrames() const { return missing_; }
+    int64_t missingFrames() const { return progress_.missing; }
     // Bytes after the last whole frame: known at the start for a file whose
     // frame count comes from its size, at the end for a pipe.
-    int64_t leftoverBytes() const { return leftover_; }
+    int64_t leftoverBytes() const { return progress_.leftover; }
     // The input ended before the start frame.
-    bool endedBeforeStart() const { return endedBeforeStart_; }
+    bool endedBeforeStart() const { return progress_.endedBeforeStart; }
     // A warning about the input found while opening it.
     const std::string& note() const { return note_; }
     void setNote(std::string note) { note_ = std::move(note); }
 
 private:
-    void endOfInput(int64_t partialBytes);
     std::unique_ptr<ByteStream> stream_;
     std::string name_;  // for messages
     const PixelLayout& layout_;
     FrameReader reader_;
     SourceInfo info_;
-    int64_t delivered_ = 0;
-    int64_t missing_ = 0;
-    int64_t leftover_ = 0;
-    bool ended_ = false;
-    bool endedBeforeStart_ = false;
+    ReadProgress progress_;
     std::string note_;
 };
 

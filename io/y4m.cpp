@@ -223,7 +223,7 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
             }
             const size_t end = std::string_view(head.data(), got).find('\n');
             if (end >= got && got < head.size()) {
-                leftover_ = static_cast<int64_t>(got);
+                progress_.leftover = static_cast<int64_t>(got);
                 break;
             }
             // A damaged frame header ends the count: the frames before it
@@ -234,7 +234,7 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
                 break;
             }
             if (offset + static_cast<int64_t>(end) + 1 + frameBytes > stream_->size()) {
-                leftover_ = stream_->size() - offset;
+                progress_.leftover = stream_->size() - offset;
                 break;
             }
             offset += static_cast<int64_t>(end) + 1 + frameBytes;
@@ -247,9 +247,9 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
             throw InputError(name_ + " holds no whole frame of " + describeFrame(info_.width, info_.height, *layout_));
         }
         info_.frameCount = std::clamp<int64_t>(count - options.start, 0, INT32_MAX);
-        endedBeforeStart_ = count <= options.start;
-        if (endedBeforeStart_) {
-            ended_ = true;
+        progress_.endedBeforeStart = count <= options.start;
+        if (progress_.endedBeforeStart) {
+            progress_.ended = true;
             return;
         }
     }
@@ -266,8 +266,8 @@ Y4mSource::Y4mSource(std::unique_ptr<ByteStream> stream, const Y4mOptions& optio
                 throw InputError("Error reading " + name_ + " before frame " + std::to_string(options.start) + ": " +
                                  std::strerror(stream_->error()));
             }
-            endedBeforeStart_ = true;
-            endOfInput(0);
+            progress_.endedBeforeStart = true;
+            progress_.endOfInput(info_, 0);
             return;
         }
     }
@@ -292,24 +292,15 @@ Y4mSource::Header Y4mSource::readFrameHeader(int64_t* partial, std::string* prob
     return problem->empty() ? Header::Frame : Header::Malformed;
 }
 
-void Y4mSource::endOfInput(int64_t partialBytes) {
-    ended_ = true;
-    if (info_.frameCount >= 0) {
-        missing_ = info_.frameCount - delivered_;
-    } else {
-        leftover_ = partialBytes;
-    }
-}
-
 ReadResult Y4mSource::next(uint8_t* luma) {
     ReadResult result;
-    const int64_t frame = info_.startFrame + delivered_;
-    if (!damage_.empty() && delivered_ >= info_.frameCount) {
+    const int64_t frame = info_.startFrame + progress_.delivered;
+    if (!damage_.empty() && progress_.delivered >= info_.frameCount) {
         result.status = ReadStatus::Error;
         result.message = damage_;
         return result;
     }
-    if (ended_ || (info_.frameCount >= 0 && delivered_ >= info_.frameCount) || frame > INT32_MAX) {
+    if (progress_.done(info_)) {
         result.status = ReadStatus::End;
         return result;
     }
@@ -327,28 +318,28 @@ ReadResult Y4mSource::next(uint8_t* luma) {
         return result;
     }
     if (header == Header::Malformed) {
-        ended_ = true;
+        progress_.ended = true;
         result.status = ReadStatus::Error;
         result.message = name_ + ": frame " + std::to_string(frame) + ": " + problem;
         return result;
     }
     if ((header == Header::End || got < reader_->frameBytes()) && stream_->shrunk()) {
-        ended_ = true;
+        progress_.ended = true;
         result.status = ReadStatus::Error;
         result.message = shrunkMessage(name_, frame, header == Header::End ? 0 : got, reader_->frameBytes());
         return result;
     }
     if (header == Header::End || got < reader_->frameBytes()) {
-        endOfInput(header == Header::End ? partial : partial + 1 + got);
+        progress_.endOfInput(info_, header == Header::End ? partial : partial + 1 + got);
         result.status = ReadStatus::End;
-        if (delivered_ == 0 && info_.startFrame == 0) {
+        if (progress_.delivered == 0 && info_.startFrame == 0) {
             result.status = ReadStatus::Error;
             result.message =
                 name_ + " holds no whole frame of " + describeFrame(info_.width, info_.height, *layout_);
         }
         return result;
     }
-    ++delivered_;
+    ++progress_.delivered;
     return result;
 }
 

@@ -60,27 +60,22 @@ public:
 
     const PixelLayout& layout() const { return *layout_; }
     bool seekable() const { return stream_->seekable(); }
-    int64_t missingFrames() const { return missing_; }
-    int64_t leftoverBytes() const { return leftover_; }
-    bool endedBeforeStart() const { return endedBeforeStart_; }
+    int64_t missingFrames() const { return progress_.missing; }
+    int64_t leftoverBytes() const { return progress_.leftover; }
+    bool endedBeforeStart() const { return progress_.endedBeforeStart; }
 
 private:
     // Reads one frame header line. Returns false at the end of the input
     // (partial counts the bytes of a header cut off); throws on a malformed one.
     enum class Header { Frame, End, Malformed };
     Header readFrameHeader(int64_t* partial, std::string* problem);
-    void endOfInput(int64_t partialBytes);
     std::unique_ptr<ByteStream> stream_;
     std::string name_;
     const PixelLayout* layout_ = nullptr;
     std::unique_ptr<FrameReader> reader_;
     SourceInfo info_;
     std::string line_;
-    int64_t delivered_ = 0;
-    int64_t missing_ = 0;
-    int64_t leftover_ = 0;
-    bool ended_ = false;
-    bool endedBeforeStart_ = false;
+    ReadProgress progress_;
     std::string damage_;  // a damaged frame header found while counting: the run's end
 };
 

@@ -146,15 +146,6 @@ double changedBlocksAndActivity(const Image* current, const Image* previous, uin
     return temporalActivityOf(sum, n);
 }
 
-double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
-                  Image* blockStates, Scratch& scratch) {
-    const uint64_t bw = transitionCounts->w;
-    const uint64_t bh = transitionCounts->h;
-    uint8_t* changed = scratch.get<uint8_t>(slot(KernelSlots::flickering, 0), bw * bh);
-    changedBlocks(current, previous, bw, bh, changed);
-    return flickeringUpdate(state, changed, transitionCounts, blockStates);
-}
-
 double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates) {
     const uint64_t blocks = transitionCounts->w * transitionCounts->h;
     assert(blockStates->w * blockStates->h >= blocks);

@@ -27,14 +27,10 @@ double temporalActivity(const Image* frame, const Image* previous, Scratch& scra
 // The value from the sum of the squared sample differences of two frames of
 // the given sample count.
 double temporalActivityOf(uint64_t squaredDifferences, uint64_t samples);
-// Same state changes as state.update(current, previous, transitionCounts,
-// blockStates), on the same state.
-double flickering(FlickeringState& state, const Image* current, const Image* previous, Image* transitionCounts,
-                  Image* blockStates, Scratch& scratch);
 // Flickering in two steps: which of the first bw x bh blocks differ between
 // the two frames (1 in changed, row-major, else 0), which depends on the two
-// frames alone; then, in frame order, the state changes of flickering()
-// from those marks.
+// frames alone; then, in frame order, the state changes of
+// FlickeringState::update from those marks.
 void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uint64_t bh, uint8_t* changed);
 // changedBlocks(current, previous, w / 8, h / 8, changed) and, from the same
 // walk over the two frames, temporalActivity(current, previous).

@@ -186,6 +186,9 @@ struct EventResult {
     std::string rule;  // "blur > 9 for 0.5s"
 };
 
+// The frame rate assumed when neither the caller nor the input gives one.
+inline constexpr double kDefaultFrameRate = 25.0;
+
 // Most threads a run uses (Options::threads, FileOptions::threads).
 inline constexpr unsigned kMaxThreads = 256;
 

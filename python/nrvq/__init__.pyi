@@ -7,6 +7,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 import pandas
+from typing_extensions import Unpack
 
 from ._nrvq import KEYS as KEYS
 from ._nrvq import SIMD_LEVELS as SIMD_LEVELS
@@ -14,6 +15,7 @@ from ._nrvq import Analyzer as Analyzer
 from ._nrvq import InputError as InputError
 from ._nrvq import __version__ as __version__
 from ._nrvq import indicator_table as indicator_table
+from ._nrvq import _InputOptions
 from ._nrvq import parse_frame_rate as parse_frame_rate
 
 STATISTICS: tuple[str, ...]
@@ -56,18 +58,12 @@ def analyze(
     path: str | os.PathLike[str],
     width: int | None = None,
     height: int | None = None,
-    fps: float | str | None = None,
-    start: int = 0,
-    frames: int | None = None,
-    threads: int | None = None,
-    reference: bool = False,
-    pix_fmt: str | None = None,
-    stream: int | None = None,
-    simd: str | None = None,
+    *,
     only: Sequence[str] | str | None = None,
     skip: Sequence[str] | str | None = None,
     rules: Sequence[str] | None = None,
     rules_file: str | os.PathLike[str] | None = None,
     fail_on: Sequence[str] | str | None = None,
+    **options: Unpack[_InputOptions],
 ) -> Result:
     """Analyses every frame of the input at path, opened as the command line opens it."""

@@ -30,6 +30,16 @@ std::string shapeText(const py::array& a) {
     return text + (a.ndim() == 1 ? ",)" : ")");
 }
 
+// A dict of names[i] = values[i], in order.
+template <size_t N, typename... Values>
+py::dict dictOf(const char* const (&names)[N], const Values&... values) {
+    static_assert(N == sizeof...(Values), "one name per value");
+    py::dict out;
+    size_t i = 0;
+    ((out[names[i++]] = values), ...);
+    return out;
+}
+
 // One frame's values as a dict: "frame", then every key (NaN where the
 // value was not measured).
 py::dict frameDict(int64_t index, const std::array<double, nrvq::indicatorCount>& values) {
@@ -189,16 +199,8 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     columns["blur_mos"] = column(nrvq::indicatorIndex("blur"), &nrvq::blurMos);
     py::list events;
     for (const nrvq::EventResult& e : results.events()) {
-        py::dict event;
-        event["indicator"] = e.indicator;
-        event["severity"] = e.severity;
-        event["first"] = e.first;
-        event["last"] = e.last;
-        event["start"] = e.start;
-        event["end"] = e.end;
-        event["peak"] = e.peak;
-        event["rule"] = e.rule;
-        events.append(event);
+        events.append(dictOf({"indicator", "severity", "first", "last", "start", "end", "peak", "rule"},
+                             e.indicator, e.severity, e.first, e.last, e.start, e.end, e.peak, e.rule));
     }
     py::dict info;
     info["path"] = path;
@@ -220,18 +222,9 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
     py::dict spans;
     for (size_t c = 0; c < nrvq::indicatorCount; ++c) {
         const nrvq::IndicatorSummary st = results.summary(c);
-        py::dict stats;
-        stats["count"] = st.count;
-        stats["left_out"] = st.leftOut;
-        stats["mean"] = st.mean;
-        stats["min"] = st.min;
-        stats["max"] = st.max;
-        stats["p5"] = st.p5;
-        stats["p50"] = st.p50;
-        stats["p95"] = st.p95;
-        stats["stddev"] = st.stddev;
         const py::str key(keys[c].data(), keys[c].size());
-        summary[key] = stats;
+        summary[key] = dictOf({"count", "left_out", "mean", "min", "max", "p5", "p50", "p95", "stddev"}, st.count,
+                              st.leftOut, st.mean, st.min, st.max, st.p5, st.p50, st.p95, st.stddev);
         if (nrvq::indicatorDescriptions()[c].type == "flag") {
             py::list list;
             for (const nrvq::FlagSpan& span : results.spans(keys[c])) {
@@ -254,13 +247,9 @@ py::dict analyzeFile(const std::string& path, std::optional<int32_t> width, std:
 py::list indicatorTable() {
     py::list rows;
     for (const nrvq::IndicatorDescription& info : nrvq::indicatorDescriptions()) {
-        py::dict row;
-        row["key"] = std::string(info.key);
-        row["kind"] = std::string(info.kind);
-        row["type"] = std::string(info.type);
-        row["log_field"] = std::string(info.logField);
-        row["measured_on_first_frame"] = info.measuredOnFirstFrame;
-        rows.append(row);
+        rows.append(dictOf({"key", "kind", "type", "log_field", "measured_on_first_frame"}, std::string(info.key),
+                           std::string(info.kind), std::string(info.type), std::string(info.logField),
+                           info.measuredOnFirstFrame));
     }
     return rows;
 }
@@ -300,7 +289,7 @@ PYBIND11_MODULE(_nrvq, m) {
     py::class_<PyAnalyzer>(m, "Analyzer",
                            "Frame-by-frame analysis of one video whose luma planes the caller pushes in order.")
         .def(py::init<int32_t, int32_t, double, bool>(), py::arg("width"), py::arg("height"),
-             py::arg("fps") = 25.0, py::arg("reference") = false,
+             py::arg("fps") = nrvq::kDefaultFrameRate, py::arg("reference") = false,
              "An analysis of frames of width x height samples at fps frames per second (the rate sets how "
              "long a freeze must last); reference=True runs the literal indicators. Raises ValueError for a "
              "size or rate that is not positive.")

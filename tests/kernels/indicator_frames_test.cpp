@@ -3,8 +3,8 @@
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
 // than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
-// sample short of counting and just long enough, block deviations of exactly one half, and an
-// edge next to the first column.
+// sample short of counting and just long enough, block deviations of exactly one half, an
+// edge next to the first column, and a block loss threshold just below the edges' energy.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -117,6 +117,25 @@ TEST(IndicatorFrames, CraftedFramesMatchTheLiteralBitForBit) {
             });
         }
     }
+}
+
+// Block loss's threshold, six times the mean Roberts energy, just below 2
+// (21 845 over 256 x 256 samples, from a few lone samples): the edges of a
+// 13 x 13 square of ones on the grid, twelve samples of energy 2 between two
+// of energy 1, are runs, as they would not be under a threshold of 2.
+TEST(IndicatorFrames, BlockLossThresholdJustBelowTheEdgeEnergy) {
+    auto frame = kernel_testing::filledImage(256, 256, kernel_testing::Fill::zeros, 0);
+    for (uint64_t y = 16; y < 29; ++y) {
+        std::memset(frame->data + y * 256 + 16, 1, 13);
+    }
+    frame->data[0] = 9;
+    frame->data[100 * 256 + 100] = 54;
+    frame->data[100 * 256 + 132] = 50;
+    ASSERT_EQ(blockLoss(frame.get()), 1.0);
+    nrvq::Scratch scratch;
+    kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
+        EXPECT_EQ(nrvq::kernels::blockLoss(frame.get(), scratch), 1.0) << nrvq::kernels::simdLevelName(level);
+    });
 }
 
 TEST(IndicatorFrames, NoiseHistogramCountersWrap) {
