@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <condition_variable>
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 
 
@@ -53,6 +55,20 @@ double processSeconds() { return clockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 FrameWorker::FrameWorker(int32_t, int32_t, bool reference, uint32_t indicators)
     : reference_(reference), columns_(withDependencies(ColumnSet(indicators))) {}
 
+namespace {
+
+// The columns whose fast kernels take the results of the joint walk over a
+// frame (kernels/frameSums.h), by result.
+constexpr std::pair<Scratch::Shared, std::array<Column, 4>> kJointUsers[] = {
+    {Scratch::Shared::frameSums, {kSpatialActivity, kBlockLoss, kBlur, kBlur}},
+    {Scratch::Shared::blockStats, {kBlackout, kExposure, kContrast, kNoise}},
+    {Scratch::Shared::sliceMatches, {kSlice, kSlice, kSlice, kSlice}},
+    {Scratch::Shared::blockinessRows, {kBlockiness, kBlockiness, kBlockiness, kBlockiness}},
+    {Scratch::Shared::combedBlocks, {kInterlace, kInterlace, kInterlace, kInterlace}},
+};
+
+}  // namespace
+
 void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
     const ScratchScope scope(&scratch_);
     scratch_.beginFrame();
@@ -60,6 +76,28 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     // next: half the system calls of timing each on its own.
     double mark = threadSeconds();
     record.computed = columns_;
+    // The joint walk runs before the indicators that take its results, and
+    // its time is shared evenly among them: charged to whichever asked
+    // first, it would make that one look as costly as all of them.
+    if (!reference_ && scratch_.joint(Scratch::Shared::frameSums)) {
+        kernels::frameSums(frame, scratch_);
+        ColumnSet users;
+        for (const auto& [result, columns] : kJointUsers) {
+            if (scratch_.joint(result)) {
+                for (const Column c : columns) {
+                    users[c] = columns_[c];
+                }
+            }
+        }
+        const double now = threadSeconds();
+        if (users.any()) {
+            const double share = (now - mark) / static_cast<double>(users.count());
+            for (size_t c = 0; c < kIndicatorCount; ++c) {
+                timings.seconds[c] += users[c] ? share : 0.0;
+            }
+        }
+        mark = now;
+    }
     for (const Column c : callOrder()) {
         const IndicatorInfo& row = kIndicators[c];
         if (row.kind == IndicatorKind::SingleFrame && columns_[c]) {
