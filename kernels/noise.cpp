@@ -5,10 +5,8 @@
 //
 // Why this gives the literal value bit for bit:
 // - block sums and square sums are integer sums (any order), and each
-//   block's deviation goes through the literal's double operations, in
-//   vector lanes (division and square root are correctly rounded there too);
-// - round(sigma) for sigma >= 0 is floor(sigma) plus one when the exact
-//   fraction sigma - floor(sigma) reaches one half;
+//   block's floored and rounded deviation follows from integer comparisons
+//   (see blockLevels);
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
 //   counters wrapping): without wrapping it is the bin that first reached
 //   the highest count, which only a tie at the top needs the order for;
@@ -40,23 +38,49 @@ constexpr size_t kBlock = 8;
 constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
 
 // Rounded (half away from zero) and floored deviation of each of count
-// blocks, each at most 129, several blocks per vector. Every lane goes
-// through the literal's double operations (square of the sum, / 64, from
-// the square sum, / 63, square root), which are exact or correctly rounded
-// in a vector lane as in a scalar.
+// blocks, each at most 129, several blocks per vector, in integers.
+//
+// Why these are the literal's levels: with s the block's sum and q its
+// square sum, N = 64 q - s^2 is an integer of 0 ... 66 585 600 (64 times the
+// sum of squared distances from the mean, at most 64 * 64 * 255^2 / 4). The
+// literal's double steps are exact up to the last two: s^2 / 64 and
+// q - s^2 / 64 = N / 64 are exact (multiples of 1/64 below 2^21), so its
+// deviation is sigma = fl(sqrt(fl(N / 4032))), with fl rounding to nearest,
+// which like sqrt is monotonic. For a level c that is an integer or an
+// integer plus one half, c^2 is a double, so sigma >= c when N >= 4032 c^2
+// (then fl(N / 4032) >= c^2 and sqrt of it >= c). When N < 4032 c^2, N is
+// at most 4032 c^2 - 1, so N / 4032 <= c^2 - 1/4032 and sqrt(N / 4032) <=
+// c - 1 / (4032 * 2c) < c - 1.9e-6 for c <= 130; the two roundings move
+// their results by less than 2^-52 relative (below 1e-11 here), so sigma
+// < c. Hence sigma >= c exactly when N >= 4032 c^2, and
+// - floor(sigma) is the largest k with 4032 k^2 <= N;
+// - round(sigma), half away from zero for sigma >= 0, is floor(sigma) + 1
+//   exactly when sigma >= floor(sigma) + 1/2 (a fraction of exactly one
+//   half rounds up), that is when 4032 (k + 1/2)^2 = 4032 k (k + 1) + 1008
+//   <= N, with k = floor(sigma).
+// An estimate of floor(sigma) from float operations (relative error below
+// 1e-6, so below 2e-4 at sigma <= 129) is off by at most one, which one
+// comparison either way corrects. Every product fits 32 bits:
+// 4032 * 130^2 < 2^27.
 void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded, uint8_t* floored) {
-    const hn::ScalableTag<double> df;
-    const hn::Rebind<int32_t, decltype(df)> di;
-    const hn::Rebind<uint8_t, decltype(df)> du8;
-    const size_t n = hn::Lanes(df);
+    const hn::ScalableTag<int32_t> di;
+    const hn::Rebind<float, decltype(di)> df;
+    const hn::Rebind<uint8_t, decltype(di)> du8;
+    const size_t n = hn::Lanes(di);
+    const auto one = hn::Set(di, 1);
+    const auto scale = hn::Set(di, 4032);
+    const auto half = hn::Set(di, 1008);
+    const auto inverse = hn::Set(df, 1.0f / 4032.0f);
     const auto store = [&](auto s, auto q, size_t at, size_t lanes) {
-        // A sum of 64 samples is at most 16320; its square fits 32 bits.
-        const auto mean = hn::Div(hn::PromoteTo(df, hn::Mul(s, s)), hn::Set(df, 64.0));
-        const auto sigma = hn::Sqrt(hn::Div(hn::Sub(hn::PromoteTo(df, q), mean), hn::Set(df, 63.0)));
-        const auto whole = hn::Floor(sigma);
-        const auto up = hn::IfThenElseZero(hn::Ge(hn::Sub(sigma, whole), hn::Set(df, 0.5)), hn::Set(df, 1.0));
-        const auto down = hn::DemoteTo(du8, hn::DemoteTo(di, whole));
-        const auto near = hn::DemoteTo(du8, hn::DemoteTo(di, hn::Add(whole, up)));
+        const auto big = hn::Sub(hn::ShiftLeft<6>(q), hn::Mul(s, s));  // N
+        const auto above = hn::Add(big, one);  // x <= N as N + 1 > x
+        auto k = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, big), inverse)));
+        const auto next = hn::Add(k, one);
+        k = hn::IfThenElse(hn::Gt(above, hn::Mul(scale, hn::Mul(next, next))), next, k);
+        k = hn::Sub(k, hn::IfThenElseZero(hn::Gt(hn::Mul(scale, hn::Mul(k, k)), big), one));
+        const auto up = hn::Gt(above, hn::Add(hn::Mul(scale, hn::Mul(k, hn::Add(k, one))), half));
+        const auto down = hn::DemoteTo(du8, k);
+        const auto near = hn::DemoteTo(du8, hn::Add(k, hn::IfThenElseZero(up, one)));
         if (lanes == n) {
             hn::StoreU(down, du8, floored + at);
             hn::StoreU(near, du8, rounded + at);
