@@ -3,7 +3,7 @@
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
 // than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
-// sample short of counting and just long enough, block deviations of exactly one half, an
+// sample short of counting and just long enough, block deviations of exactly k and k + 1/2, an
 // edge next to the first column, and a block loss threshold just below the edges' energy.
 #include <gtest/gtest.h>
 
@@ -70,13 +70,16 @@ const std::vector<Case>& cases() {
              const uint64_t end = 26 + (x / 32 + y / 32) % 2;
              return uint8_t{y % 32 >= 16 && y % 32 < end && x % 32 >= 16 && x % 32 < end ? uint8_t{230} : uint8_t{20}};
          }},
-        // 8 x 8 blocks of 28 ones and 36 zeros, whose deviation is exactly
-        // 0.5 (rounded up), among blocks of small noise.
+        // 8 x 8 blocks of 28 samples d and 36 zeros, whose deviation is
+        // exactly d / 2 (0.5, 1, 1.5 and 3, halves rounded up),
+        // among blocks of small noise.
         {"halfSigma", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
              if ((x / 8 + y / 8) % 3 == 0) {
                  return static_cast<uint8_t>(r() % 4);
              }
-             return static_cast<uint8_t>((y % 8) * 8 + x % 8 < 28 ? 1 : 0);
+             const uint8_t ds[] = {1, 2, 1, 3, 1, 6};
+             const uint8_t d = ds[(x / 24 + y / 8) % 6];
+             return (y % 8) * 8 + x % 8 < 28 ? d : uint8_t{0};
          }},
         // Equal rows rising by 100, 60 and 40 at columns 1 to 3, then
         // falling at column 10: column 2 is no horizontal maximum.
@@ -107,13 +110,23 @@ TEST(IndicatorFrames, CraftedFramesMatchTheLiteralBitForBit) {
             }
             const uint64_t expected[] = {bits(blockLoss(frame.get())), bits(blur(frame.get())),
                                          bits(noise(frame.get())), bits(slice(frame.get()))};
+            // Each kernel on its own, then within an analysis, whose second
+            // frame takes the joint walk over the frame.
             kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
-                const std::string at = std::string(c.name) + " " + std::to_string(w) + " x " + std::to_string(h) +
-                                       " at " + std::string(nrvq::kernels::simdLevelName(level));
-                EXPECT_EQ(bits(nrvq::kernels::blockLoss(frame.get(), scratch)), expected[0]) << "blockLoss, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::blur(frame.get(), scratch)), expected[1]) << "blur, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected[2]) << "noise, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::slice(frame.get(), scratch)), expected[3]) << "slice, " << at;
+                nrvq::Scratch run;
+                for (nrvq::Scratch* in : {&scratch, &run, &run}) {
+                    if (in == &run) {
+                        run.beginFrame();
+                    }
+                    const std::string at = std::string(c.name) + " " + std::to_string(w) + " x " +
+                                           std::to_string(h) + " at " +
+                                           std::string(nrvq::kernels::simdLevelName(level)) + ", frame " +
+                                           std::to_string(in->frameNumber());
+                    EXPECT_EQ(bits(nrvq::kernels::blockLoss(frame.get(), *in)), expected[0]) << "blockLoss, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::blur(frame.get(), *in)), expected[1]) << "blur, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), *in)), expected[2]) << "noise, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::slice(frame.get(), *in)), expected[3]) << "slice, " << at;
+                }
             });
         }
     }
