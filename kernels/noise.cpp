@@ -8,8 +8,8 @@
 //   block's floored and rounded deviation follows from integer comparisons
 //   (see blockLevels);
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
-//   counters wrapping): without wrapping it is the bin that first reached
-//   the highest count, which only a tie at the top needs the order for;
+//   counters wrapping): between wraps it follows from the counts and, for a
+//   tie at the top, the order (see levelHistogram);
 // - every smoothed sample is acc = sample * weight + acc from 0.0 in kernel
 //   order, and every residual sum and square sum adds its 36 values in row
 //   order from 0.0, as the literal does, one block per vector lane; the
@@ -165,55 +165,100 @@ void addChunkDeviations(const uint8_t* p, size_t stride, const uint64_t* origins
 // in the last bin.
 inline uint32_t binOf(uint8_t level) { return level < HISTOGRAM_ENTRIES - 1 ? level : HISTOGRAM_ENTRIES - 1; }
 
-// The histogram NoiseHistogram builds from the levels of the blocks in
-// raster order. While no counter can wrap (fewer than 2^16 blocks) its mode
-// is the bin that first reached the highest count: the counts are taken in
-// any order, four interleaved histograms at a time, and only when several
-// bins share the highest count are the levels walked again to see which
-// reached it first.
-NoiseHistogram levelHistogram(const uint8_t* rounded, size_t blocks) {
-    NoiseHistogram histogram;
-    if (blocks >= (size_t{1} << 16)) {
-        for (size_t i = 0; i < blocks; ++i) {
-            histogram.add(static_cast<int32_t>(binOf(rounded[i])));
-        }
-        return histogram;
-    }
-    uint32_t counts[4][HISTOGRAM_ENTRIES] = {};
-    size_t i = 0;
-    for (; i + 4 <= blocks; i += 4) {
+// Adds to counts (HISTOGRAM_ENTRIES of them) the bins of the levels of
+// blocks from ... to - 1, four interleaved histograms at a time.
+void countBins(const uint8_t* rounded, size_t from, size_t to, uint32_t* counts) {
+    uint32_t lanes[4][HISTOGRAM_ENTRIES] = {};
+    size_t i = from;
+    for (; i + 4 <= to; i += 4) {
         for (size_t k = 0; k < 4; ++k) {
-            ++counts[k][binOf(rounded[i + k])];
+            ++lanes[k][binOf(rounded[i + k])];
         }
     }
-    for (; i < blocks; ++i) {
-        ++counts[0][binOf(rounded[i])];
+    for (; i < to; ++i) {
+        ++lanes[0][binOf(rounded[i])];
     }
-    uint32_t top = 0;
-    uint32_t tied = 0;
     for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
-        const uint32_t count = counts[0][bin] + counts[1][bin] + counts[2][bin] + counts[3][bin];
-        histogram.counters[bin] = static_cast<uint16_t>(count);
-        if (count > top) {
-            top = count;
-            tied = 1;
-            histogram.mode = bin;
-        } else if (count == top) {
-            ++tied;
-        }
+        counts[bin] = lanes[0][bin] + lanes[1][bin] + lanes[2][bin] + lanes[3][bin];
     }
-    if (top != 0 && tied > 1) {
-        uint32_t* seen = counts[0];
+}
+
+// The histogram NoiseHistogram builds from the levels of the blocks in
+// raster order, taken in stretches in which no 16-bit counter can wrap:
+// the counts of a stretch in any order, then the mode it leaves.
+//
+// Why that is the literal's mode: within a stretch without wrapping, let m
+// be the mode at its start. The mode's count is then the highest count
+// among m and the bins counted so far in the stretch (a bin counted takes
+// the mode exactly when its count passes the mode's, and the mode's count
+// only grows), and the mode is the one of them that reached that count
+// first. So at the end of the stretch the mode is, among m and the bins the
+// stretch counts, the one that first reached the highest final count: m
+// itself when its count had it from the start, the only one with it, or
+// else the one whose count reaches it first on a second walk over the
+// stretch. (Before any wrap the mode's count is the highest of all; after
+// the mode's own counter wraps to 0 it need not be, hence m.) Where a
+// counter may wrap next, the blocks are added one at a time, as the
+// literal adds them.
+NoiseHistogram levelHistogram(const uint8_t* rounded, size_t blocks) {
+    constexpr size_t kOneByOne = 4096;  // blocks added one at a time near a wrap
+    NoiseHistogram histogram;
+    uint16_t* counters = histogram.counters;
+    uint32_t added[HISTOGRAM_ENTRIES];
+    size_t i = 0;
+    while (i < blocks) {
+        uint32_t top = 0;
         for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
-            seen[bin] = 0;
+            top = counters[bin] > top ? counters[bin] : top;
         }
-        for (size_t k = 0;; ++k) {
-            const uint32_t bin = binOf(rounded[k]);
-            if (++seen[bin] == top) {
-                histogram.mode = static_cast<int32_t>(bin);
-                break;
+        const size_t room = 0xFFFF - top;  // blocks that cannot wrap a counter
+        if (room < kOneByOne) {
+            const size_t end = blocks - i < kOneByOne ? blocks : i + kOneByOne;
+            for (; i < end; ++i) {
+                histogram.add(static_cast<int32_t>(binOf(rounded[i])));
+            }
+            continue;
+        }
+        const size_t end = blocks - i < room ? blocks : i + room;
+        countBins(rounded, i, end, added);
+        const int32_t first = histogram.mode;
+        // The highest final count among the mode and the bins counted.
+        uint32_t high = 0;
+        uint32_t reaching = 0;  // bins that end at it
+        int32_t reached = first;
+        for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+            if (bin != first && added[bin] == 0) {
+                continue;
+            }
+            const uint32_t count = counters[bin] + added[bin];
+            if (count > high) {
+                high = count;
+                reaching = 1;
+                reached = bin;
+            } else if (count == high) {
+                ++reaching;
             }
         }
+        if (reaching > 1 && !(added[first] == 0 && counters[first] == high)) {
+            uint32_t seen[HISTOGRAM_ENTRIES];
+            for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+                seen[bin] = counters[bin];
+            }
+            for (size_t k = i;; ++k) {
+                const uint32_t bin = binOf(rounded[k]);
+                if (++seen[bin] == high) {
+                    reached = static_cast<int32_t>(bin);
+                    break;
+                }
+            }
+        } else if (reaching > 1) {
+            reached = first;
+        }
+        histogram.mode = reached;
+        for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+            counters[bin] = static_cast<uint16_t>(counters[bin] + added[bin]);
+        }
+        i = end;
     }
     return histogram;
 }

@@ -151,21 +151,47 @@ TEST(IndicatorFrames, BlockLossThresholdJustBelowTheEdgeEnergy) {
     });
 }
 
+// Frames of more than 65 535 blocks (2048 samples wide), whose block
+// levels come in runs in raster order, the last run to the end: the 16-bit
+// counter of level 0 wraps, and the mode moves on or stays among the levels
+// counted after it. Level L blocks hold 28 samples 2 L and 36 zeros
+// (deviation exactly L).
 TEST(IndicatorFrames, NoiseHistogramCountersWrap) {
-    // 256 x 257 blocks: 65 536 of deviation 0 (bin 0 wraps to 0 on the
-    // last one) and 256 noisy ones further down.
-    const uint64_t w = 2048;
-    const uint64_t h = 2056;
-    auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
-    std::mt19937_64 random(5);
-    for (uint64_t i = 2048 * 2048; i < w * h; ++i) {
-        frame->data[i] = static_cast<uint8_t>(100 + random() % 4);
-    }
-    const uint64_t expected = bits(noise(frame.get()));
+    struct Run {
+        uint32_t blocks;
+        uint8_t level;
+    };
+    const std::vector<std::vector<Run>> cases = {
+        {{65536, 0}, {256, 1}},
+        // Level 5 keeps its 20 000 while level 1 leads with fewer.
+        {{20000, 5}, {65536, 0}, {15000, 1}},
+        // Levels 1 and 4 tie at 5 000 after the wrap: 1 reached it first.
+        {{20000, 6}, {70536, 1}, {5000, 4}, {100, 2}},
+    };
     nrvq::Scratch scratch;
-    kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
-        EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected) << nrvq::kernels::simdLevelName(level);
-    });
+    for (size_t c = 0; c < cases.size(); ++c) {
+        uint64_t blocks = 0;
+        for (const Run& run : cases[c]) {
+            blocks += run.blocks;
+        }
+        const uint64_t w = 2048;
+        const uint64_t h = (blocks + 255) / 256 * 8;
+        auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
+        uint64_t block = 0;
+        for (size_t r = 0; r < cases[c].size(); ++r) {
+            const uint64_t end = r + 1 == cases[c].size() ? w * h / 64 : block + cases[c][r].blocks;
+            for (; block < end; ++block) {
+                for (uint64_t k = 0; k < 28; ++k) {
+                    frame->data[(block / 256 * 8 + k / 8) * w + block % 256 * 8 + k % 8] = 2 * cases[c][r].level;
+                }
+            }
+        }
+        const uint64_t expected = bits(noise(frame.get()));
+        kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
+            EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected)
+                << "case " << c << " at " << nrvq::kernels::simdLevelName(level);
+        });
+    }
 }
 
 }  // namespace
