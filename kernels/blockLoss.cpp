@@ -184,27 +184,35 @@ void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, u
 // 16 x) of rows from ... to - 1 (from >= 1), saturated to 16 bits, into
 // energies, lineCols per row.
 void ColumnEnergies(const uint8_t* p, size_t w, size_t lineCols, size_t from, size_t to, uint16_t* energies) {
+    size_t x = 1;
+#if HWY_TARGET != HWY_SCALAR
+    // Several columns down the rows, each row's samples taken once.
+    const hn::ScalableTag<int32_t> d32;
+    const hn::Rebind<uint16_t, decltype(d32)> d16;
+    const size_t n = hn::Lanes(d32);
+    const auto byteMask = hn::Set(d32, 0xFF);
+    for (; x + n <= lineCols; x += n) {
+        const uint8_t* at = p + x * kGrid - 1;
+        auto word = GridWords(d32, at + (from - 1) * w);
+        auto upLeft = hn::And(word, byteMask);
+        auto upHere = hn::And(hn::ShiftRight<8>(word), byteMask);
+        for (size_t s = from; s < to; ++s) {
+            word = GridWords(d32, at + s * w);
+            const auto left = hn::And(word, byteMask);
+            const auto here = hn::And(hn::ShiftRight<8>(word), byteMask);
+            const auto d1 = hn::Sub(upLeft, here);
+            const auto d2 = hn::Sub(upHere, left);
+            hn::StoreU(hn::DemoteTo(d16, hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2))), d16, energies + s * lineCols + x);
+            upLeft = left;
+            upHere = here;
+        }
+    }
+#endif
     for (size_t s = from; s < to; ++s) {
         const uint8_t* up = p + (s - 1) * w;
-        const uint8_t* cur = up + w;
-        uint16_t* out = energies + s * lineCols;
-        size_t x = 1;
-#if HWY_TARGET != HWY_SCALAR
-        const hn::ScalableTag<int32_t> d32;
-        const hn::Rebind<uint16_t, decltype(d32)> d16;
-        const size_t n = hn::Lanes(d32);
-        const auto byteMask = hn::Set(d32, 0xFF);
-        for (; x + n <= lineCols; x += n) {
-            const auto upWord = GridWords(d32, up + x * kGrid - 1);
-            const auto curWord = GridWords(d32, cur + x * kGrid - 1);
-            const auto d1 = hn::Sub(hn::And(upWord, byteMask), hn::And(hn::ShiftRight<8>(curWord), byteMask));
-            const auto d2 = hn::Sub(hn::And(hn::ShiftRight<8>(upWord), byteMask), hn::And(curWord, byteMask));
-            hn::StoreU(hn::DemoteTo(d16, hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2))), d16, out + x);
-        }
-#endif
-        for (; x < lineCols; ++x) {
-            const uint32_t e = robertsEnergy(up, cur, x * kGrid);
-            out[x] = static_cast<uint16_t>(e < 0xFFFF ? e : 0xFFFF);
+        for (size_t c = x; c < lineCols; ++c) {
+            const uint32_t e = robertsEnergy(up, up + w, c * kGrid);
+            energies[s * lineCols + c] = static_cast<uint16_t>(e < 0xFFFF ? e : 0xFFFF);
         }
     }
 }
