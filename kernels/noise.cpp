@@ -14,9 +14,11 @@
 //   order, and every residual sum and square sum adds its 36 values in row
 //   order from 0.0, as the literal does, one block per vector lane; the
 //   kernel weights use the library exp.
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kernels/blockStats.h"
 #include "kernels/kernels.h"
@@ -110,17 +112,53 @@ void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint
     }
 }
 
+// Transposes the 8 x 8 bytes of rows (byte k of word i, with byte 0 the
+// lowest, is element i, k): halves, quarters, then single bytes trade
+// places across the diagonal.
+inline void transposeBytes(uint64_t* rows) {
+    constexpr uint64_t kKeep[3] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull};
+    for (size_t stage = 0; stage < 3; ++stage) {
+        const size_t span = size_t{4} >> stage;
+        for (size_t i = 0; i < 8; ++i) {
+            if ((i & span) == 0) {
+                const uint64_t t = ((rows[i] >> (8 * span)) ^ rows[i + span]) & kKeep[stage];
+                rows[i + span] ^= t;
+                rows[i] ^= t << (8 * span);
+            }
+        }
+    }
+}
+
 // Adds to total, one after the other, the residual deviations of count
 // blocks (count <= kChunk) whose top-left samples are at the given offsets of
 // the frame.
 void addChunkDeviations(const uint8_t* p, size_t stride, const uint64_t* origins, size_t count,
                         const double* weights, double* samples, double& total) {
     // samples[position * kChunk + j]: sample `position` (row-major in the
-    // block) of block j.
+    // block) of block j, by way of the same layout in bytes.
+    alignas(64) uint8_t bytes[kBlock * kBlock * kChunk];
+    size_t j0 = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; j0 + 8 <= count; j0 += 8) {
+            for (size_t r = 0; r < kBlock; ++r) {
+                uint64_t rows[8];
+                for (size_t k = 0; k < 8; ++k) {
+                    std::memcpy(&rows[k], p + origins[j0 + k] + r * stride, 8);
+                }
+                transposeBytes(rows);
+                for (size_t c = 0; c < kBlock; ++c) {
+                    std::memcpy(bytes + (r * kBlock + c) * kChunk + j0, &rows[c], 8);
+                }
+            }
+        }
+    }
     for (size_t pos = 0; pos < kBlock * kBlock; ++pos) {
         const size_t offset = (pos / kBlock) * stride + pos % kBlock;
+        for (size_t j = j0; j < count; ++j) {
+            bytes[pos * kChunk + j] = p[origins[j] + offset];
+        }
         for (size_t j = 0; j < count; ++j) {
-            samples[pos * kChunk + j] = static_cast<double>(p[origins[j] + offset]);
+            samples[pos * kChunk + j] = static_cast<double>(bytes[pos * kChunk + j]);
         }
     }
     double sums[kChunk];
