@@ -6,7 +6,7 @@
 // Why this gives the literal value bit for bit:
 // - block sums and square sums are integer sums (any order), and each
 //   block's floored and rounded deviation follows from integer comparisons
-//   (see blockLevels);
+//   (see blockLevels), the floored one only where the selection asks;
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
 //   counters wrapping): between wraps it follows from the counts and, for a
 //   tie at the top, the order (see levelHistogram);
@@ -39,10 +39,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 constexpr size_t kBlock = 8;
 constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
 
-// Rounded (half away from zero) and floored deviation of each of count
-// blocks, each at most 129, several blocks per vector, in integers.
-//
-// Why these are the literal's levels: with s the block's sum and q its
+// Why the levels below are the literal's: with s a block's sum and q its
 // square sum, N = 64 q - s^2 is an integer of 0 ... 66 585 600 (64 times the
 // sum of squared distances from the mean, at most 64 * 64 * 255^2 / 4). The
 // literal's double steps are exact up to the last two: s^2 / 64 and
@@ -52,19 +49,22 @@ constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
 // integer plus one half, c^2 is a double, so sigma >= c when N >= 4032 c^2
 // (then fl(N / 4032) >= c^2 and sqrt of it >= c). When N < 4032 c^2, N is
 // at most 4032 c^2 - 1, so N / 4032 <= c^2 - 1/4032 and sqrt(N / 4032) <=
-// c - 1 / (4032 * 2c) < c - 1.9e-6 for c <= 130; the two roundings move
+// c - 1 / (4032 * 2c) < c - 9e-7 for c <= 130; the two roundings move
 // their results by less than 2^-52 relative (below 1e-11 here), so sigma
 // < c. Hence sigma >= c exactly when N >= 4032 c^2, and
-// - floor(sigma) is the largest k with 4032 k^2 <= N;
-// - round(sigma), half away from zero for sigma >= 0, is floor(sigma) + 1
-//   exactly when sigma >= floor(sigma) + 1/2 (a fraction of exactly one
-//   half rounds up), that is when 4032 (k + 1/2)^2 = 4032 k (k + 1) + 1008
-//   <= N, with k = floor(sigma).
-// An estimate of floor(sigma) from float operations (relative error below
-// 1e-6, so below 2e-4 at sigma <= 129) is off by at most one, which one
-// comparison either way corrects. Every product fits 32 bits:
-// 4032 * 130^2 < 2^27.
-void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded, uint8_t* floored) {
+// - floor(sigma) = t exactly when 4032 t^2 <= N < 4032 (t + 1)^2;
+// - round(sigma), half away from zero for sigma >= 0, is the largest k >= 1
+//   with sigma >= k - 1/2 (a fraction of exactly one half rounds up), that
+//   is with 4032 (k - 1/2)^2 = 4032 k (k - 1) + 1008 <= N, or 0 when there
+//   is none; so for t >= 1 it is t exactly when
+//   4032 t (t - 1) + 1008 <= N < 4032 t (t + 1) + 1008.
+// Every product fits 32 bits: 4032 * 130^2 < 2^27.
+
+// The rounded deviation of each of count blocks, at most 129, several
+// blocks per vector: an estimate floor(sqrt(N / 4032) + 1/2) from float
+// operations (relative error below 1e-6, so below 2e-4 at sigma <= 129) is
+// off by at most one, which one comparison either way corrects.
+void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded) {
     const hn::ScalableTag<int32_t> di;
     const hn::Rebind<float, decltype(di)> df;
     const hn::Rebind<uint8_t, decltype(di)> du8;
@@ -76,23 +76,19 @@ void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint
     const auto store = [&](auto s, auto q, size_t at, size_t lanes) {
         const auto big = hn::Sub(hn::ShiftLeft<6>(q), hn::Mul(s, s));  // N
         const auto above = hn::Add(big, one);  // x <= N as N + 1 > x
-        auto k = hn::ConvertTo(di, hn::Sqrt(hn::Mul(hn::ConvertTo(df, big), inverse)));
-        const auto next = hn::Add(k, one);
-        k = hn::IfThenElse(hn::Gt(above, hn::Mul(scale, hn::Mul(next, next))), next, k);
-        k = hn::Sub(k, hn::IfThenElseZero(hn::Gt(hn::Mul(scale, hn::Mul(k, k)), big), one));
-        const auto up = hn::Gt(above, hn::Add(hn::Mul(scale, hn::Mul(k, hn::Add(k, one))), half));
-        const auto down = hn::DemoteTo(du8, k);
-        const auto near = hn::DemoteTo(du8, hn::Add(k, hn::IfThenElseZero(up, one)));
+        const auto estimate = hn::Add(hn::Sqrt(hn::Mul(hn::ConvertTo(df, big), inverse)), hn::Set(df, 0.5f));
+        auto k = hn::ConvertTo(di, estimate);
+        // k + 1 qualifies: 4032 (k + 1) k + 1008 <= N.
+        k = hn::Add(k, hn::IfThenElseZero(hn::Gt(above, hn::Add(hn::Mul(scale, hn::Mul(k, hn::Add(k, one))), half)), one));
+        // k does not: 4032 k (k - 1) + 1008 > N (from k = 0 to -1, then 0).
+        k = hn::Sub(k, hn::IfThenElseZero(hn::Gt(hn::Add(hn::Mul(scale, hn::Mul(k, hn::Sub(k, one))), half), big), one));
+        const auto near = hn::DemoteTo(du8, hn::Max(k, hn::Zero(di)));
         if (lanes == n) {
-            hn::StoreU(down, du8, floored + at);
             hn::StoreU(near, du8, rounded + at);
         } else {
-            HWY_ALIGN uint8_t lanesDown[hn::MaxLanes(du8)];
             HWY_ALIGN uint8_t lanesNear[hn::MaxLanes(du8)];
-            hn::Store(down, du8, lanesDown);
             hn::Store(near, du8, lanesNear);
             for (size_t i = 0; i < lanes; ++i) {
-                floored[at + i] = lanesDown[i];
                 rounded[at + i] = lanesNear[i];
             }
         }
@@ -309,9 +305,8 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const uint8_t* p = frame->data;
 
     uint8_t* rounded = scratch.get<uint8_t>(slot(KernelSlots::noise, 0), blocks);
-    uint8_t* floored = scratch.get<uint8_t>(slot(KernelSlots::noise, 1), blocks);
     const BlockStats stats = blockStats(frame, scratch);
-    blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
+    blockLevels(stats.sums, stats.squares, blocks, rounded);
 
     const auto [target, floorTarget] = levelHistogram(rounded, blocks).level();
     if (target == 0) {
@@ -325,13 +320,19 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const double corner = std::exp(-2.0 / (2.0 * t2)) * centre;
     const double weights[9] = {corner, edge, corner, edge, centre, edge, corner, edge, corner};
 
-    // The first MAX_CONTAINER_WIDTH qualifying blocks in raster order.
-    const uint8_t* levels = floorTarget == target ? floored : rounded;
+    // The first MAX_CONTAINER_WIDTH qualifying blocks in raster order: those
+    // whose N (see blockLevels) lies in [low, high), for the floored or the
+    // rounded deviation at the target.
+    const uint32_t t = static_cast<uint32_t>(target);
+    const uint32_t low = floorTarget == target ? 4032 * t * t : 4032 * t * (t - 1) + 1008;
+    const uint32_t high = floorTarget == target ? 4032 * (t + 1) * (t + 1) : 4032 * t * (t + 1) + 1008;
     uint64_t* origins = scratch.get<uint64_t>(slot(KernelSlots::noise, 2), MAX_CONTAINER_WIDTH);
     double* samples = scratch.get<double>(slot(KernelSlots::noise, 3), kBlock * kBlock * kChunk);
     size_t n = 0;
     for (size_t i = 0; i < blocks && n < static_cast<size_t>(MAX_CONTAINER_WIDTH); ++i) {
-        if (levels[i] == target) {
+        const uint32_t big = (static_cast<uint32_t>(stats.squares[i]) << 6) -
+                             static_cast<uint32_t>(stats.sums[i]) * static_cast<uint32_t>(stats.sums[i]);
+        if (big - low < high - low) {
             origins[n++] = (i / bw) * kBlock * stride + (i % bw) * kBlock;
         }
     }

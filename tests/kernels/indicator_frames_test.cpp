@@ -81,6 +81,12 @@ const std::vector<Case>& cases() {
              const uint8_t d = ds[(x / 24 + y / 8) % 6];
              return (y % 8) * 8 + x % 8 < 28 ? d : uint8_t{0};
          }},
+        // Three in five blocks of deviation exactly 0.5, the others flat:
+        // the level is 0.6, rounded to 1 (floor 0), and the blocks at 0.5
+        // are those measured.
+        {"roundedHalf", [](uint64_t y, uint64_t x, std::mt19937_64&) {
+             return (x / 8 + y / 8) % 5 < 3 && (y % 8) * 8 + x % 8 < 28 ? uint8_t{1} : uint8_t{0};
+         }},
         // Equal rows rising by 100, 60 and 40 at columns 1 to 3, then
         // falling at column 10: column 2 is no horizontal maximum.
         {"leftStep", [](uint64_t, uint64_t x, std::mt19937_64&) {
