@@ -65,6 +65,7 @@ constexpr std::pair<Scratch::Shared, std::array<Column, 4>> kJointUsers[] = {
     {Scratch::Shared::sliceMatches, {kSlice, kSlice, kSlice, kSlice}},
     {Scratch::Shared::blockinessRows, {kBlockiness, kBlockiness, kBlockiness, kBlockiness}},
     {Scratch::Shared::combedBlocks, {kInterlace, kInterlace, kInterlace, kInterlace}},
+    {Scratch::Shared::gridEnergies, {kBlockLoss, kBlockLoss, kBlockLoss, kBlockLoss}},
 };
 
 }  // namespace

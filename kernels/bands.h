@@ -45,4 +45,16 @@ uint32_t* combedCount(Scratch& scratch);
 // frame (whose sample count fits 32 bits).
 void combedBlocks(const Image* frame, size_t from, size_t to, uint32_t* combed);
 
+// ---- block loss: the Roberts energies down its vertical grid lines
+
+// Whether block loss counts runs on frame (at least 256 x 256 samples, whose
+// count fits 32 bits).
+bool gridEnergiesApply(const Image* frame);
+// Where block loss keeps the energies of frame in scratch, marked as
+// collected for the frame: one per grid column (sample 16 x) of each row of
+// the whole 256-row regions, saturated to 16 bits.
+uint16_t* gridEnergyBuffer(const Image* frame, Scratch& scratch);
+// The energies of rows from ... to - 1 of frame into energies.
+void gridColumnEnergies(const Image* frame, size_t from, size_t to, uint16_t* energies);
+
 }  // namespace nrvq::kernels

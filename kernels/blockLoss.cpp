@@ -3,17 +3,23 @@
 // grid sample computed where it is needed, several at a time: along the
 // horizontal lines into bits whose runs are found with bit scans, down the
 // vertical lines with run counters for several columns per vector; no
-// working image.
+// working image. Within an analysis the joint walk over the frame
+// (kernels/bands.h) collects the energies down the vertical lines, 16 bits
+// each, while the rows are in the caches, and the runs are then counted
+// over those instead of the frame's rows.
 //
 // Why this gives the literal value bit for bit: the energy sum is an integer
 // sum (any order gives it); every energy is an integer of 0 ... 2 * 255^2,
 // so "energy > threshold" in double is "energy >= floor(threshold) + 1"; and
 // the runs are counted per 256-sample segment of a grid row and per column of
-// a 256-row region row exactly as the literal counters do.
+// a 256-row region row exactly as the literal counters do. An energy
+// saturated to 65 535 compares with a cut of at most 65 535 as the energy
+// itself does; above that cut the frame's rows serve.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/bands.h"
 #include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "kernels/limits.h"
@@ -174,7 +180,71 @@ void gridColumnRuns(const uint8_t* p, size_t above, size_t w, size_t lineCols, u
     }
 }
 
-double blockLossFrame(const Image* frame, Scratch& scratch) {
+// The Roberts energies of grid columns 1 ... lineCols - 1 (at samples
+// 16 x) of rows from ... to - 1 (from >= 1), saturated to 16 bits, into
+// energies, lineCols per row.
+void ColumnEnergies(const uint8_t* p, size_t w, size_t lineCols, size_t from, size_t to, uint16_t* energies) {
+    size_t x = 1;
+#if HWY_TARGET != HWY_SCALAR
+    // Several columns down the rows, each row's samples taken once.
+    const hn::ScalableTag<int32_t> d32;
+    const hn::Rebind<uint16_t, decltype(d32)> d16;
+    const size_t n = hn::Lanes(d32);
+    const auto byteMask = hn::Set(d32, 0xFF);
+    for (; x + n <= lineCols; x += n) {
+        const uint8_t* at = p + x * kGrid - 1;
+        auto word = GridWords(d32, at + (from - 1) * w);
+        auto upLeft = hn::And(word, byteMask);
+        auto upHere = hn::And(hn::ShiftRight<8>(word), byteMask);
+        for (size_t s = from; s < to; ++s) {
+            word = GridWords(d32, at + s * w);
+            const auto left = hn::And(word, byteMask);
+            const auto here = hn::And(hn::ShiftRight<8>(word), byteMask);
+            const auto d1 = hn::Sub(upLeft, here);
+            const auto d2 = hn::Sub(upHere, left);
+            hn::StoreU(hn::DemoteTo(d16, hn::Add(hn::Mul(d1, d1), hn::Mul(d2, d2))), d16, energies + s * lineCols + x);
+            upLeft = left;
+            upHere = here;
+        }
+    }
+#endif
+    for (size_t s = from; s < to; ++s) {
+        const uint8_t* up = p + (s - 1) * w;
+        for (size_t c = x; c < lineCols; ++c) {
+            const uint32_t e = robertsEnergy(up, up + w, c * kGrid);
+            energies[s * lineCols + c] = static_cast<uint16_t>(e < 0xFFFF ? e : 0xFFFF);
+        }
+    }
+}
+
+// gridColumnRuns over one row of collected energies (cut <= 65535).
+void collectedColumnRuns(const uint16_t* energies, size_t lineCols, uint32_t cut, uint16_t* runs, uint16_t* hits) {
+    size_t x = 1;
+    const hn::ScalableTag<uint16_t> d16;
+    const size_t n = hn::Lanes(d16);
+    const auto cutVec = hn::Set(d16, static_cast<uint16_t>(cut));
+    const auto zero = hn::Zero(d16);
+    const auto one = hn::Set(d16, 1);
+    const auto counting = hn::Set(d16, static_cast<uint16_t>(kMinRun));
+    for (; x + n <= lineCols; x += n) {
+        // energy >= cut exactly when cut - energy saturates to 0.
+        const auto strong = hn::Eq(hn::SaturatedSub(cutVec, hn::LoadU(d16, energies + x)), zero);
+        const auto run = hn::IfThenElseZero(strong, hn::Add(hn::LoadU(d16, runs + x), one));
+        hn::StoreU(run, d16, runs + x);
+        hn::StoreU(hn::Add(hn::LoadU(d16, hits + x), hn::IfThenElseZero(hn::Eq(run, counting), one)), d16, hits + x);
+    }
+    for (; x < lineCols; ++x) {
+        if (energies[x] >= cut) {
+            if (++runs[x] == kMinRun) {
+                ++hits[x];
+            }
+        } else {
+            runs[x] = 0;
+        }
+    }
+}
+
+double blockLossFrame(const Image* frame, Scratch& scratch, const uint16_t* energies) {
     const size_t w = frame->w;
     const size_t h = frame->h;
     const uint8_t* p = frame->data;
@@ -200,6 +270,11 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
     const size_t lineCols = regionCols * (kRegion / kGrid);  // grid columns that count
     int32_t* columnRun = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 2), lineCols);
     int32_t* columnHits = scratch.get<int32_t>(slot(KernelSlots::blockLoss, 3), lineCols);
+    // The energies the joint walk collected serve while the cut fits their
+    // 16 bits; run counts of at most 256 rows fit 16 bits too.
+    const bool collected = energies != nullptr && cut <= 0xFFFF;
+    uint16_t* shortRun = scratch.get<uint16_t>(slot(KernelSlots::blockLoss, 4), lineCols);
+    uint16_t* shortHits = scratch.get<uint16_t>(slot(KernelSlots::blockLoss, 5), lineCols);
 
     for (size_t by = 0; by < regionRows; ++by) {
         // Along the horizontal grid lines 16 * gr of this region row (grid
@@ -220,6 +295,20 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
         }
         // Down the vertical grid lines 16 * x; runs restart in every region
         // row, and grid column 0 (energy 0) never runs.
+        int32_t* counts = colRuns + by * regionCols;
+        if (collected) {
+            for (size_t x = 0; x < lineCols; ++x) {
+                shortRun[x] = 0;
+                shortHits[x] = 0;
+            }
+            for (size_t s = by == 0 ? 1 : by * kRegion; s < (by + 1) * kRegion; ++s) {
+                collectedColumnRuns(energies + s * lineCols, lineCols, cut, shortRun, shortHits);
+            }
+            for (size_t x = 1; x < lineCols; ++x) {
+                counts[x / kGrid] += shortHits[x];
+            }
+            continue;
+        }
         for (size_t x = 0; x < lineCols; ++x) {
             columnRun[x] = 0;
             columnHits[x] = 0;
@@ -229,7 +318,6 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
                 gridColumnRuns(p, (s - 1) * w, w, lineCols, cut, columnRun, columnHits);
             }
         }
-        int32_t* counts = colRuns + by * regionCols;
         for (size_t x = 1; x < lineCols; ++x) {
             counts[x / kGrid] += columnHits[x];
         }
@@ -245,7 +333,13 @@ double blockLossFrame(const Image* frame, Scratch& scratch) {
 
 }  // namespace
 
-double BlockLossKernel(const Image* frame, Scratch& scratch) { return blockLossFrame(frame, scratch); }
+double BlockLossKernel(const Image* frame, Scratch& scratch, const uint16_t* energies) {
+    return blockLossFrame(frame, scratch, energies);
+}
+
+void GridColumnEnergies(const uint8_t* p, size_t w, size_t lineCols, size_t from, size_t to, uint16_t* energies) {
+    ColumnEnergies(p, w, lineCols, from, to, energies);
+}
 
 }  // namespace nrvq::kernels::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -254,12 +348,58 @@ HWY_AFTER_NAMESPACE();
 namespace nrvq::kernels {
 
 HWY_EXPORT(BlockLossKernel);
+HWY_EXPORT(GridColumnEnergies);
+
+namespace {
+
+// Grid columns whose runs count: those of whole 256-sample regions.
+size_t lineColumns(const Image* frame) { return frame->w / 256 * 16; }
+// Rows whose energies count: those of whole 256-row regions.
+size_t energyRows(const Image* frame) { return frame->h / 256 * 256; }
+
+// Whether the grid energies in scratch were collected for the frame that
+// last took them.
+bool* collectedMark(Scratch& scratch) { return scratch.get<bool>(slot(KernelSlots::blockLoss, 6), 1); }
+
+uint16_t* energyBuffer(const Image* frame, Scratch& scratch) {
+    return scratch.get<uint16_t>(slot(KernelSlots::blockLoss, 7), energyRows(frame) * lineColumns(frame));
+}
+
+// The grid energies of frame when the joint walk collects them (see
+// bands.h), else null.
+const uint16_t* collectedEnergies(const Image* frame, Scratch& scratch) {
+    if (!gridEnergiesApply(frame)) {
+        return nullptr;
+    }
+    if (!scratch.holds(Scratch::Shared::gridEnergies, frame)) {
+        *collectedMark(scratch) = false;
+        walkJointly(frame, scratch, Scratch::Shared::gridEnergies);
+    }
+    return *collectedMark(scratch) ? energyBuffer(frame, scratch) : nullptr;
+}
+
+}  // namespace
+
+bool gridEnergiesApply(const Image* frame) { return frame->w >= 256 && frame->h >= 256 && indexFits32(frame); }
+
+uint16_t* gridEnergyBuffer(const Image* frame, Scratch& scratch) {
+    *collectedMark(scratch) = true;
+    return energyBuffer(frame, scratch);
+}
+
+void gridColumnEnergies(const Image* frame, size_t from, size_t to, uint16_t* energies) {
+    const size_t first = from == 0 ? 1 : from;
+    const size_t last = to < energyRows(frame) ? to : energyRows(frame);
+    if (first < last) {
+        HWY_DYNAMIC_DISPATCH(GridColumnEnergies)(frame->data, frame->w, lineColumns(frame), first, last, energies);
+    }
+}
 
 double blockLoss(const Image* frame, Scratch& scratch) {
     if (!indexFits32(frame)) {
         return ::blockLoss(frame);
     }
-    return HWY_DYNAMIC_DISPATCH(BlockLossKernel)(frame, scratch);
+    return HWY_DYNAMIC_DISPATCH(BlockLossKernel)(frame, scratch, collectedEnergies(frame, scratch));
 }
 
 }  // namespace nrvq::kernels

@@ -215,8 +215,9 @@ using Shared = Scratch::Shared;
 
 // The work on the rows the walk has read: the block statistics (when sums is
 // not null), slice's band matches (when matches is not null),
-// blockiness's walk (when blockiness) and interlace's combed blocks (when
-// combed is not null).
+// blockiness's walk (when blockiness), interlace's combed blocks (when
+// combed is not null) and block loss's grid energies (when gridEnergies is
+// not null).
 struct Joint {
     const Image* frame;
     int32_t* sums = nullptr;
@@ -229,6 +230,8 @@ struct Joint {
     size_t rowsWalked = 0;  // rows of blockiness's walk
     uint32_t* combed = nullptr;
     size_t combRows = 0;  // block rows of interlace counted
+    uint16_t* gridEnergies = nullptr;
+    size_t energyRows = 0;  // rows of block loss's energies
 
     static void read(void* context, size_t rows) {
         auto& joint = *static_cast<Joint*>(context);
@@ -254,6 +257,10 @@ struct Joint {
         if (joint.combed != nullptr && rows / 4 > joint.combRows) {
             combedBlocks(joint.frame, joint.combRows, rows / 4, joint.combed);
             joint.combRows = rows / 4;
+        }
+        if (joint.gridEnergies != nullptr && rows > joint.energyRows) {
+            gridColumnEnergies(joint.frame, joint.energyRows, rows, joint.gridEnergies);
+            joint.energyRows = rows;
         }
     }
 };
@@ -302,6 +309,9 @@ bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
     if (take(Shared::combedBlocks)) {
         joint.combed = combedCount(scratch);
         *joint.combed = 0;
+    }
+    if (gridEnergiesApply(frame) && take(Shared::gridEnergies)) {
+        joint.gridEnergies = gridEnergyBuffer(frame, scratch);
     }
     *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
     return true;

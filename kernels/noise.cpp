@@ -5,20 +5,20 @@
 //
 // Why this gives the literal value bit for bit:
 // - block sums and square sums are integer sums (any order), and each
-//   block's deviation goes through the literal's double operations, in
-//   vector lanes (division and square root are correctly rounded there too);
-// - round(sigma) for sigma >= 0 is floor(sigma) plus one when the exact
-//   fraction sigma - floor(sigma) reaches one half;
+//   block's floored and rounded deviation follows from integer comparisons
+//   (see blockLevels), the floored one only where the selection asks;
 // - the histogram mode depends on the order of the blocks (and on the 16-bit
-//   counters wrapping): without wrapping it is the bin that first reached
-//   the highest count, which only a tie at the top needs the order for;
+//   counters wrapping): between wraps it follows from the counts and, for a
+//   tie at the top, the order (see levelHistogram);
 // - every smoothed sample is acc = sample * weight + acc from 0.0 in kernel
 //   order, and every residual sum and square sum adds its 36 values in row
 //   order from 0.0, as the literal does, one block per vector lane; the
 //   kernel weights use the library exp.
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kernels/blockStats.h"
 #include "kernels/kernels.h"
@@ -39,34 +39,56 @@ namespace hn = hwy::HWY_NAMESPACE;
 constexpr size_t kBlock = 8;
 constexpr size_t kChunk = 64;  // selected blocks smoothed side by side
 
-// Rounded (half away from zero) and floored deviation of each of count
-// blocks, each at most 129, several blocks per vector. Every lane goes
-// through the literal's double operations (square of the sum, / 64, from
-// the square sum, / 63, square root), which are exact or correctly rounded
-// in a vector lane as in a scalar.
-void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded, uint8_t* floored) {
-    const hn::ScalableTag<double> df;
-    const hn::Rebind<int32_t, decltype(df)> di;
-    const hn::Rebind<uint8_t, decltype(df)> du8;
-    const size_t n = hn::Lanes(df);
+// Why the levels below are the literal's: with s a block's sum and q its
+// square sum, N = 64 q - s^2 is an integer of 0 ... 66 585 600 (64 times the
+// sum of squared distances from the mean, at most 64 * 64 * 255^2 / 4). The
+// literal's double steps are exact up to the last two: s^2 / 64 and
+// q - s^2 / 64 = N / 64 are exact (multiples of 1/64 below 2^21), so its
+// deviation is sigma = fl(sqrt(fl(N / 4032))), with fl rounding to nearest,
+// which like sqrt is monotonic. For a level c that is an integer or an
+// integer plus one half, c^2 is a double, so sigma >= c when N >= 4032 c^2
+// (then fl(N / 4032) >= c^2 and sqrt of it >= c). When N < 4032 c^2, N is
+// at most 4032 c^2 - 1, so N / 4032 <= c^2 - 1/4032 and sqrt(N / 4032) <=
+// c - 1 / (4032 * 2c) < c - 9e-7 for c <= 130; the two roundings move
+// their results by less than 2^-52 relative (below 1e-11 here), so sigma
+// < c. Hence sigma >= c exactly when N >= 4032 c^2, and
+// - floor(sigma) = t exactly when 4032 t^2 <= N < 4032 (t + 1)^2;
+// - round(sigma), half away from zero for sigma >= 0, is the largest k >= 1
+//   with sigma >= k - 1/2 (a fraction of exactly one half rounds up), that
+//   is with 4032 (k - 1/2)^2 = 4032 k (k - 1) + 1008 <= N, or 0 when there
+//   is none; so for t >= 1 it is t exactly when
+//   4032 t (t - 1) + 1008 <= N < 4032 t (t + 1) + 1008.
+// Every product fits 32 bits: 4032 * 130^2 < 2^27.
+
+// The rounded deviation of each of count blocks, at most 129, several
+// blocks per vector: an estimate floor(sqrt(N / 4032) + 1/2) from float
+// operations (relative error below 1e-6, so below 2e-4 at sigma <= 129) is
+// off by at most one, which one comparison either way corrects.
+void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint8_t* rounded) {
+    const hn::ScalableTag<int32_t> di;
+    const hn::Rebind<float, decltype(di)> df;
+    const hn::Rebind<uint8_t, decltype(di)> du8;
+    const size_t n = hn::Lanes(di);
+    const auto one = hn::Set(di, 1);
+    const auto scale = hn::Set(di, 4032);
+    const auto half = hn::Set(di, 1008);
+    const auto inverse = hn::Set(df, 1.0f / 4032.0f);
     const auto store = [&](auto s, auto q, size_t at, size_t lanes) {
-        // A sum of 64 samples is at most 16320; its square fits 32 bits.
-        const auto mean = hn::Div(hn::PromoteTo(df, hn::Mul(s, s)), hn::Set(df, 64.0));
-        const auto sigma = hn::Sqrt(hn::Div(hn::Sub(hn::PromoteTo(df, q), mean), hn::Set(df, 63.0)));
-        const auto whole = hn::Floor(sigma);
-        const auto up = hn::IfThenElseZero(hn::Ge(hn::Sub(sigma, whole), hn::Set(df, 0.5)), hn::Set(df, 1.0));
-        const auto down = hn::DemoteTo(du8, hn::DemoteTo(di, whole));
-        const auto near = hn::DemoteTo(du8, hn::DemoteTo(di, hn::Add(whole, up)));
+        const auto big = hn::Sub(hn::ShiftLeft<6>(q), hn::Mul(s, s));  // N
+        const auto above = hn::Add(big, one);  // x <= N as N + 1 > x
+        const auto estimate = hn::Add(hn::Sqrt(hn::Mul(hn::ConvertTo(df, big), inverse)), hn::Set(df, 0.5f));
+        auto k = hn::ConvertTo(di, estimate);
+        // k + 1 qualifies: 4032 (k + 1) k + 1008 <= N.
+        k = hn::Add(k, hn::IfThenElseZero(hn::Gt(above, hn::Add(hn::Mul(scale, hn::Mul(k, hn::Add(k, one))), half)), one));
+        // k does not: 4032 k (k - 1) + 1008 > N (from k = 0 to -1, then 0).
+        k = hn::Sub(k, hn::IfThenElseZero(hn::Gt(hn::Add(hn::Mul(scale, hn::Mul(k, hn::Sub(k, one))), half), big), one));
+        const auto near = hn::DemoteTo(du8, hn::Max(k, hn::Zero(di)));
         if (lanes == n) {
-            hn::StoreU(down, du8, floored + at);
             hn::StoreU(near, du8, rounded + at);
         } else {
-            HWY_ALIGN uint8_t lanesDown[hn::MaxLanes(du8)];
             HWY_ALIGN uint8_t lanesNear[hn::MaxLanes(du8)];
-            hn::Store(down, du8, lanesDown);
             hn::Store(near, du8, lanesNear);
             for (size_t i = 0; i < lanes; ++i) {
-                floored[at + i] = lanesDown[i];
                 rounded[at + i] = lanesNear[i];
             }
         }
@@ -86,17 +108,53 @@ void blockLevels(const int32_t* sums, const int32_t* squares, size_t count, uint
     }
 }
 
+// Transposes the 8 x 8 bytes of rows (byte k of word i, with byte 0 the
+// lowest, is element i, k): halves, quarters, then single bytes trade
+// places across the diagonal.
+inline void transposeBytes(uint64_t* rows) {
+    constexpr uint64_t kKeep[3] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull};
+    for (size_t stage = 0; stage < 3; ++stage) {
+        const size_t span = size_t{4} >> stage;
+        for (size_t i = 0; i < 8; ++i) {
+            if ((i & span) == 0) {
+                const uint64_t t = ((rows[i] >> (8 * span)) ^ rows[i + span]) & kKeep[stage];
+                rows[i + span] ^= t;
+                rows[i] ^= t << (8 * span);
+            }
+        }
+    }
+}
+
 // Adds to total, one after the other, the residual deviations of count
 // blocks (count <= kChunk) whose top-left samples are at the given offsets of
 // the frame.
 void addChunkDeviations(const uint8_t* p, size_t stride, const uint64_t* origins, size_t count,
                         const double* weights, double* samples, double& total) {
     // samples[position * kChunk + j]: sample `position` (row-major in the
-    // block) of block j.
+    // block) of block j, by way of the same layout in bytes.
+    alignas(64) uint8_t bytes[kBlock * kBlock * kChunk];
+    size_t j0 = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; j0 + 8 <= count; j0 += 8) {
+            for (size_t r = 0; r < kBlock; ++r) {
+                uint64_t rows[8];
+                for (size_t k = 0; k < 8; ++k) {
+                    std::memcpy(&rows[k], p + origins[j0 + k] + r * stride, 8);
+                }
+                transposeBytes(rows);
+                for (size_t c = 0; c < kBlock; ++c) {
+                    std::memcpy(bytes + (r * kBlock + c) * kChunk + j0, &rows[c], 8);
+                }
+            }
+        }
+    }
     for (size_t pos = 0; pos < kBlock * kBlock; ++pos) {
         const size_t offset = (pos / kBlock) * stride + pos % kBlock;
+        for (size_t j = j0; j < count; ++j) {
+            bytes[pos * kChunk + j] = p[origins[j] + offset];
+        }
         for (size_t j = 0; j < count; ++j) {
-            samples[pos * kChunk + j] = static_cast<double>(p[origins[j] + offset]);
+            samples[pos * kChunk + j] = static_cast<double>(bytes[pos * kChunk + j]);
         }
     }
     double sums[kChunk];
@@ -141,55 +199,100 @@ void addChunkDeviations(const uint8_t* p, size_t stride, const uint64_t* origins
 // in the last bin.
 inline uint32_t binOf(uint8_t level) { return level < HISTOGRAM_ENTRIES - 1 ? level : HISTOGRAM_ENTRIES - 1; }
 
-// The histogram NoiseHistogram builds from the levels of the blocks in
-// raster order. While no counter can wrap (fewer than 2^16 blocks) its mode
-// is the bin that first reached the highest count: the counts are taken in
-// any order, four interleaved histograms at a time, and only when several
-// bins share the highest count are the levels walked again to see which
-// reached it first.
-NoiseHistogram levelHistogram(const uint8_t* rounded, size_t blocks) {
-    NoiseHistogram histogram;
-    if (blocks >= (size_t{1} << 16)) {
-        for (size_t i = 0; i < blocks; ++i) {
-            histogram.add(static_cast<int32_t>(binOf(rounded[i])));
-        }
-        return histogram;
-    }
-    uint32_t counts[4][HISTOGRAM_ENTRIES] = {};
-    size_t i = 0;
-    for (; i + 4 <= blocks; i += 4) {
+// Adds to counts (HISTOGRAM_ENTRIES of them) the bins of the levels of
+// blocks from ... to - 1, four interleaved histograms at a time.
+void countBins(const uint8_t* rounded, size_t from, size_t to, uint32_t* counts) {
+    uint32_t lanes[4][HISTOGRAM_ENTRIES] = {};
+    size_t i = from;
+    for (; i + 4 <= to; i += 4) {
         for (size_t k = 0; k < 4; ++k) {
-            ++counts[k][binOf(rounded[i + k])];
+            ++lanes[k][binOf(rounded[i + k])];
         }
     }
-    for (; i < blocks; ++i) {
-        ++counts[0][binOf(rounded[i])];
+    for (; i < to; ++i) {
+        ++lanes[0][binOf(rounded[i])];
     }
-    uint32_t top = 0;
-    uint32_t tied = 0;
     for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
-        const uint32_t count = counts[0][bin] + counts[1][bin] + counts[2][bin] + counts[3][bin];
-        histogram.counters[bin] = static_cast<uint16_t>(count);
-        if (count > top) {
-            top = count;
-            tied = 1;
-            histogram.mode = bin;
-        } else if (count == top) {
-            ++tied;
-        }
+        counts[bin] = lanes[0][bin] + lanes[1][bin] + lanes[2][bin] + lanes[3][bin];
     }
-    if (top != 0 && tied > 1) {
-        uint32_t* seen = counts[0];
+}
+
+// The histogram NoiseHistogram builds from the levels of the blocks in
+// raster order, taken in stretches in which no 16-bit counter can wrap:
+// the counts of a stretch in any order, then the mode it leaves.
+//
+// Why that is the literal's mode: within a stretch without wrapping, let m
+// be the mode at its start. The mode's count is then the highest count
+// among m and the bins counted so far in the stretch (a bin counted takes
+// the mode exactly when its count passes the mode's, and the mode's count
+// only grows), and the mode is the one of them that reached that count
+// first. So at the end of the stretch the mode is, among m and the bins the
+// stretch counts, the one that first reached the highest final count: m
+// itself when its count had it from the start, the only one with it, or
+// else the one whose count reaches it first on a second walk over the
+// stretch. (Before any wrap the mode's count is the highest of all; after
+// the mode's own counter wraps to 0 it need not be, hence m.) Where a
+// counter may wrap next, the blocks are added one at a time, as the
+// literal adds them.
+NoiseHistogram levelHistogram(const uint8_t* rounded, size_t blocks) {
+    constexpr size_t kOneByOne = 4096;  // blocks added one at a time near a wrap
+    NoiseHistogram histogram;
+    uint16_t* counters = histogram.counters;
+    uint32_t added[HISTOGRAM_ENTRIES];
+    size_t i = 0;
+    while (i < blocks) {
+        uint32_t top = 0;
         for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
-            seen[bin] = 0;
+            top = counters[bin] > top ? counters[bin] : top;
         }
-        for (size_t k = 0;; ++k) {
-            const uint32_t bin = binOf(rounded[k]);
-            if (++seen[bin] == top) {
-                histogram.mode = static_cast<int32_t>(bin);
-                break;
+        const size_t room = 0xFFFF - top;  // blocks that cannot wrap a counter
+        if (room < kOneByOne) {
+            const size_t end = blocks - i < kOneByOne ? blocks : i + kOneByOne;
+            for (; i < end; ++i) {
+                histogram.add(static_cast<int32_t>(binOf(rounded[i])));
+            }
+            continue;
+        }
+        const size_t end = blocks - i < room ? blocks : i + room;
+        countBins(rounded, i, end, added);
+        const int32_t first = histogram.mode;
+        // The highest final count among the mode and the bins counted.
+        uint32_t high = 0;
+        uint32_t reaching = 0;  // bins that end at it
+        int32_t reached = first;
+        for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+            if (bin != first && added[bin] == 0) {
+                continue;
+            }
+            const uint32_t count = counters[bin] + added[bin];
+            if (count > high) {
+                high = count;
+                reaching = 1;
+                reached = bin;
+            } else if (count == high) {
+                ++reaching;
             }
         }
+        if (reaching > 1 && !(added[first] == 0 && counters[first] == high)) {
+            uint32_t seen[HISTOGRAM_ENTRIES];
+            for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+                seen[bin] = counters[bin];
+            }
+            for (size_t k = i;; ++k) {
+                const uint32_t bin = binOf(rounded[k]);
+                if (++seen[bin] == high) {
+                    reached = static_cast<int32_t>(bin);
+                    break;
+                }
+            }
+        } else if (reaching > 1) {
+            reached = first;
+        }
+        histogram.mode = reached;
+        for (int32_t bin = 0; bin < HISTOGRAM_ENTRIES; ++bin) {
+            counters[bin] = static_cast<uint16_t>(counters[bin] + added[bin]);
+        }
+        i = end;
     }
     return histogram;
 }
@@ -202,9 +305,8 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const uint8_t* p = frame->data;
 
     uint8_t* rounded = scratch.get<uint8_t>(slot(KernelSlots::noise, 0), blocks);
-    uint8_t* floored = scratch.get<uint8_t>(slot(KernelSlots::noise, 1), blocks);
     const BlockStats stats = blockStats(frame, scratch);
-    blockLevels(stats.sums, stats.squares, blocks, rounded, floored);
+    blockLevels(stats.sums, stats.squares, blocks, rounded);
 
     const auto [target, floorTarget] = levelHistogram(rounded, blocks).level();
     if (target == 0) {
@@ -218,13 +320,19 @@ double noiseFrame(const Image* frame, Scratch& scratch) {
     const double corner = std::exp(-2.0 / (2.0 * t2)) * centre;
     const double weights[9] = {corner, edge, corner, edge, centre, edge, corner, edge, corner};
 
-    // The first MAX_CONTAINER_WIDTH qualifying blocks in raster order.
-    const uint8_t* levels = floorTarget == target ? floored : rounded;
+    // The first MAX_CONTAINER_WIDTH qualifying blocks in raster order: those
+    // whose N (see blockLevels) lies in [low, high), for the floored or the
+    // rounded deviation at the target.
+    const uint32_t t = static_cast<uint32_t>(target);
+    const uint32_t low = floorTarget == target ? 4032 * t * t : 4032 * t * (t - 1) + 1008;
+    const uint32_t high = floorTarget == target ? 4032 * (t + 1) * (t + 1) : 4032 * t * (t + 1) + 1008;
     uint64_t* origins = scratch.get<uint64_t>(slot(KernelSlots::noise, 2), MAX_CONTAINER_WIDTH);
     double* samples = scratch.get<double>(slot(KernelSlots::noise, 3), kBlock * kBlock * kChunk);
     size_t n = 0;
     for (size_t i = 0; i < blocks && n < static_cast<size_t>(MAX_CONTAINER_WIDTH); ++i) {
-        if (levels[i] == target) {
+        const uint32_t big = (static_cast<uint32_t>(stats.squares[i]) << 6) -
+                             static_cast<uint32_t>(stats.sums[i]) * static_cast<uint32_t>(stats.sums[i]);
+        if (big - low < high - low) {
             origins[n++] = (i / bw) * kBlock * stride + (i % bw) * kBlock;
         }
     }

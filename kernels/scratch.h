@@ -44,6 +44,7 @@ public:
         sliceMatches,    // slice's band matches (kernels/bands.h)
         blockinessRows,  // blockiness's walk over the rows (kernels/bands.h)
         combedBlocks,    // interlace's combed blocks (kernels/bands.h)
+        gridEnergies,    // block loss's grid energies (kernels/bands.h)
         count,
     };
 

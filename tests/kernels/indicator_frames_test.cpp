@@ -3,7 +3,7 @@
 // edges on the 16-sample grid, ramps of edge widths, bands whose ratios are
 // not-a-number among ordinary ones (where qsort's order decides), and more
 // than 65 535 noise blocks (the 16-bit histogram counters wrap), runs one
-// sample short of counting and just long enough, block deviations of exactly one half, an
+// sample short of counting and just long enough, block deviations of exactly k and k + 1/2, an
 // edge next to the first column, and a block loss threshold just below the edges' energy.
 #include <gtest/gtest.h>
 
@@ -70,13 +70,22 @@ const std::vector<Case>& cases() {
              const uint64_t end = 26 + (x / 32 + y / 32) % 2;
              return uint8_t{y % 32 >= 16 && y % 32 < end && x % 32 >= 16 && x % 32 < end ? uint8_t{230} : uint8_t{20}};
          }},
-        // 8 x 8 blocks of 28 ones and 36 zeros, whose deviation is exactly
-        // 0.5 (rounded up), among blocks of small noise.
+        // 8 x 8 blocks of 28 samples d and 36 zeros, whose deviation is
+        // exactly d / 2 (0.5, 1, 1.5 and 3, halves rounded up),
+        // among blocks of small noise.
         {"halfSigma", [](uint64_t y, uint64_t x, std::mt19937_64& r) {
              if ((x / 8 + y / 8) % 3 == 0) {
                  return static_cast<uint8_t>(r() % 4);
              }
-             return static_cast<uint8_t>((y % 8) * 8 + x % 8 < 28 ? 1 : 0);
+             const uint8_t ds[] = {1, 2, 1, 3, 1, 6};
+             const uint8_t d = ds[(x / 24 + y / 8) % 6];
+             return (y % 8) * 8 + x % 8 < 28 ? d : uint8_t{0};
+         }},
+        // Three in five blocks of deviation exactly 0.5, the others flat:
+        // the level is 0.6, rounded to 1 (floor 0), and the blocks at 0.5
+        // are those measured.
+        {"roundedHalf", [](uint64_t y, uint64_t x, std::mt19937_64&) {
+             return (x / 8 + y / 8) % 5 < 3 && (y % 8) * 8 + x % 8 < 28 ? uint8_t{1} : uint8_t{0};
          }},
         // Equal rows rising by 100, 60 and 40 at columns 1 to 3, then
         // falling at column 10: column 2 is no horizontal maximum.
@@ -107,13 +116,23 @@ TEST(IndicatorFrames, CraftedFramesMatchTheLiteralBitForBit) {
             }
             const uint64_t expected[] = {bits(blockLoss(frame.get())), bits(blur(frame.get())),
                                          bits(noise(frame.get())), bits(slice(frame.get()))};
+            // Each kernel on its own, then within an analysis, whose second
+            // frame takes the joint walk over the frame.
             kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
-                const std::string at = std::string(c.name) + " " + std::to_string(w) + " x " + std::to_string(h) +
-                                       " at " + std::string(nrvq::kernels::simdLevelName(level));
-                EXPECT_EQ(bits(nrvq::kernels::blockLoss(frame.get(), scratch)), expected[0]) << "blockLoss, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::blur(frame.get(), scratch)), expected[1]) << "blur, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected[2]) << "noise, " << at;
-                EXPECT_EQ(bits(nrvq::kernels::slice(frame.get(), scratch)), expected[3]) << "slice, " << at;
+                nrvq::Scratch run;
+                for (nrvq::Scratch* in : {&scratch, &run, &run}) {
+                    if (in == &run) {
+                        run.beginFrame();
+                    }
+                    const std::string at = std::string(c.name) + " " + std::to_string(w) + " x " +
+                                           std::to_string(h) + " at " +
+                                           std::string(nrvq::kernels::simdLevelName(level)) + ", frame " +
+                                           std::to_string(in->frameNumber());
+                    EXPECT_EQ(bits(nrvq::kernels::blockLoss(frame.get(), *in)), expected[0]) << "blockLoss, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::blur(frame.get(), *in)), expected[1]) << "blur, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), *in)), expected[2]) << "noise, " << at;
+                    EXPECT_EQ(bits(nrvq::kernels::slice(frame.get(), *in)), expected[3]) << "slice, " << at;
+                }
             });
         }
     }
@@ -138,21 +157,47 @@ TEST(IndicatorFrames, BlockLossThresholdJustBelowTheEdgeEnergy) {
     });
 }
 
+// Frames of more than 65 535 blocks (2048 samples wide), whose block
+// levels come in runs in raster order, the last run to the end: the 16-bit
+// counter of level 0 wraps, and the mode moves on or stays among the levels
+// counted after it. Level L blocks hold 28 samples 2 L and 36 zeros
+// (deviation exactly L).
 TEST(IndicatorFrames, NoiseHistogramCountersWrap) {
-    // 256 x 257 blocks: 65 536 of deviation 0 (bin 0 wraps to 0 on the
-    // last one) and 256 noisy ones further down.
-    const uint64_t w = 2048;
-    const uint64_t h = 2056;
-    auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
-    std::mt19937_64 random(5);
-    for (uint64_t i = 2048 * 2048; i < w * h; ++i) {
-        frame->data[i] = static_cast<uint8_t>(100 + random() % 4);
-    }
-    const uint64_t expected = bits(noise(frame.get()));
+    struct Run {
+        uint32_t blocks;
+        uint8_t level;
+    };
+    const std::vector<std::vector<Run>> cases = {
+        {{65536, 0}, {256, 1}},
+        // Level 5 keeps its 20 000 while level 1 leads with fewer.
+        {{20000, 5}, {65536, 0}, {15000, 1}},
+        // Levels 1 and 4 tie at 5 000 after the wrap: 1 reached it first.
+        {{20000, 6}, {70536, 1}, {5000, 4}, {100, 2}},
+    };
     nrvq::Scratch scratch;
-    kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
-        EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected) << nrvq::kernels::simdLevelName(level);
-    });
+    for (size_t c = 0; c < cases.size(); ++c) {
+        uint64_t blocks = 0;
+        for (const Run& run : cases[c]) {
+            blocks += run.blocks;
+        }
+        const uint64_t w = 2048;
+        const uint64_t h = (blocks + 255) / 256 * 8;
+        auto frame = kernel_testing::filledImage(w, h, kernel_testing::Fill::zeros, 0);
+        uint64_t block = 0;
+        for (size_t r = 0; r < cases[c].size(); ++r) {
+            const uint64_t end = r + 1 == cases[c].size() ? w * h / 64 : block + cases[c][r].blocks;
+            for (; block < end; ++block) {
+                for (uint64_t k = 0; k < 28; ++k) {
+                    frame->data[(block / 256 * 8 + k / 8) * w + block % 256 * 8 + k % 8] = 2 * cases[c][r].level;
+                }
+            }
+        }
+        const uint64_t expected = bits(noise(frame.get()));
+        kernel_testing::forEachSimdLevel([&](nrvq::kernels::SimdLevel level) {
+            EXPECT_EQ(bits(nrvq::kernels::noise(frame.get(), scratch)), expected)
+                << "case " << c << " at " << nrvq::kernels::simdLevelName(level);
+        });
+    }
 }
 
 }  // namespace
