@@ -4,9 +4,16 @@
 // once and serve all three sums; the Sobel operator is applied as separable
 // passes (gx is the vertical [1 2 1] smoothing of the horizontal differences
 // d = p(x+1) - p(x-1), gy the vertical difference of the horizontal [1 2 1]
-// smoothings s), with the last three rows' d and s kept in registers, and
-// the row above's samples serve the Roberts differences. Every term is an
-// integer; the sums are integer sums, the same in any order.
+// smoothings s), with the last three rows' d and s kept in registers.
+//
+// The Roberts energy comes from the horizontal terms: with u and c the rows
+// above and at y, and v(x) = u(x) - c(x),
+//   (u(x-1) - c(x))^2 + (u(x) - c(x-1))^2
+//     = (u(x) - u(x-1))^2 + (c(x) - c(x-1))^2 + 2 v(x-1) v(x),
+// so summed over rows 1 ... h - 1 it is twice the horizontal sum, plus row
+// 0's horizontal terms, less row h - 1's, plus twice the sum of the
+// products v(x-1) v(x): one product a sample instead of two squares. Every
+// term is an integer; the sums are integer sums, the same in any order.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "kernels/frameSums.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -25,14 +32,14 @@ HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Adds to sums the horizontal and Roberts terms of sample x of row cur,
-// with up the row above (x >= 1).
-inline void AddTerms(const uint8_t* up, const uint8_t* cur, size_t x, FrameSums& sums) {
-    const int32_t g = int32_t{cur[x]} - int32_t{cur[x - 1]};
-    const int32_t d1 = int32_t{up[x - 1]} - int32_t{cur[x]};
-    const int32_t d2 = int32_t{up[x]} - int32_t{cur[x - 1]};
-    sums.horizontal += static_cast<uint64_t>(g * g);
-    sums.roberts += static_cast<uint64_t>(d1 * d1 + d2 * d2);
+// The horizontal terms (p(x) - p(x - 1))^2 of row p, x = 1 ... w - 1.
+inline uint64_t RowHorizontal(const uint8_t* p, size_t w) {
+    uint64_t sum = 0;
+    for (size_t x = 1; x < w; ++x) {
+        const int32_t g = int32_t{p[x]} - int32_t{p[x - 1]};
+        sum += static_cast<uint64_t>(g * g);
+    }
+    return sum;
 }
 
 // The three sums one sample at a time, in loops the compiler vectorises for
@@ -94,19 +101,20 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
     }
     constexpr size_t kBand = 16;
     // Per row, a 32-bit lane gains at most 4 squares of at most 1 040 400
-    // (Sobel), 2 of at most 65 025 (horizontal) and 4 of at most 65 025
-    // (Roberts): emptied after at most 256 rows of columns, each stays below
-    // 2^31.
+    // (Sobel), 2 of at most 65 025 (horizontal) and 2 products of at most
+    // 65 025 in size (cross, signed): emptied after at most 257 rows of
+    // columns, each stays below 2^31 in size.
     constexpr size_t kStepsPerFlush = 256 / kBand;
     HWY_ALIGN int32_t parts[hn::MaxLanes(d32)];
     FrameSums sums;
+    int64_t crossTotal = 0;  // the sum of the products v(x-1) v(x)
     auto sobel = hn::Zero(d32);
     auto horizontal = hn::Zero(d32);
-    auto roberts = hn::Zero(d32);
+    auto cross = hn::Zero(d32);
     // The second accumulators of the widening products (unused on x86).
     auto sobel1 = hn::Zero(d32);
     auto horizontal1 = hn::Zero(d32);
-    auto roberts1 = hn::Zero(d32);
+    auto cross1 = hn::Zero(d32);
     const auto empty = [&](auto& lanes, uint64_t& total) {
         hn::Store(lanes, d32, parts);
         for (size_t i = 0; i < hn::Lanes(d32); ++i) {
@@ -114,17 +122,24 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
         }
         lanes = hn::Zero(d32);
     };
+    const auto emptySigned = [&](auto& lanes, int64_t& total) {
+        hn::Store(lanes, d32, parts);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += parts[i];
+        }
+        lanes = hn::Zero(d32);
+    };
     const auto flush = [&] {
         empty(sobel, sums.sobel);
         empty(horizontal, sums.horizontal);
-        empty(roberts, sums.roberts);
+        emptySigned(cross, crossTotal);
         empty(sobel1, sums.sobel);
         empty(horizontal1, sums.horizontal);
-        empty(roberts1, sums.roberts);
+        emptySigned(cross1, crossTotal);
     };
     // Output rows y0 ... y1 - 1 of columns at ... at + n - 1, and the
-    // horizontal and Roberts terms of rows y0 + 1 ... y1 (and of row y0 when
-    // first); with masked, only the lanes in fresh count.
+    // horizontal terms and products v(x-1) v(x) of rows y0 + 1 ... y1 (and
+    // of row y0 when first); with masked, only the lanes in fresh count.
     const auto columns = [&](size_t y0, size_t y1, size_t at, bool first, bool masked, auto fresh) {
         struct Row {
             hn::Vec<decltype(d16)> l, c, d, s;
@@ -143,32 +158,36 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
             }
             return v;
         };
-        // The horizontal and Roberts terms of row cur under row up.
+        // The horizontal terms and products v(x-1) v(x) of row cur under
+        // row up.
         const auto count = [&](const Row& up, const Row& cur) {
             auto g = hn::Sub(cur.c, cur.l);
-            auto d1 = hn::Sub(up.l, cur.c);
-            auto d2 = hn::Sub(up.c, cur.l);
+            auto vl = hn::Sub(up.l, cur.l);
+            const auto vc = hn::Sub(up.c, cur.c);
             if (masked) {
                 g = hn::IfThenElseZero(fresh, g);
-                d1 = hn::IfThenElseZero(fresh, d1);
-                d2 = hn::IfThenElseZero(fresh, d2);
+                vl = hn::IfThenElseZero(fresh, vl);
             }
             horizontal = hn::ReorderWidenMulAccumulate(d32, g, g, horizontal, horizontal1);
-            roberts = hn::ReorderWidenMulAccumulate(d32, d1, d1, roberts, roberts1);
-            roberts = hn::ReorderWidenMulAccumulate(d32, d2, d2, roberts, roberts1);
+            cross = hn::ReorderWidenMulAccumulate(d32, vl, vc, cross, cross1);
         };
         Row up = load(y0 - 1);
         Row mid = load(y0);
         if (first) {
             count(up, mid);
         }
+        // gx(y) = d(y - 1) + 2 d(y) + d(y + 1) = pair(y - 1) + pair(y), with
+        // pair(y) = d(y) + d(y + 1).
+        auto pair = hn::Add(up.d, mid.d);
         for (size_t y = y0; y < y1; ++y) {
             const Row down = load(y + 1);
             count(mid, down);
-            const auto gx = hn::Add(hn::Add(up.d, down.d), hn::Add(mid.d, mid.d));
+            const auto next = hn::Add(mid.d, down.d);
+            const auto gx = hn::Add(pair, next);
             const auto gy = hn::Sub(down.s, up.s);
             sobel = hn::ReorderWidenMulAccumulate(d32, gx, gx, sobel, sobel1);
             sobel = hn::ReorderWidenMulAccumulate(d32, gy, gy, sobel, sobel1);
+            pair = next;
             up = mid;
             mid = down;
         }
@@ -193,10 +212,18 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
         flush();
         // Column w - 1, which has no Sobel term.
         for (size_t y = first ? 1 : y0 + 1; y <= y1; ++y) {
-            AddTerms(p + (y - 1) * w, p + y * w, w - 1, sums);
+            const uint8_t* up = p + (y - 1) * w;
+            const uint8_t* cur = up + w;
+            const int32_t g = int32_t{cur[w - 1]} - int32_t{cur[w - 2]};
+            sums.horizontal += static_cast<uint64_t>(g * g);
+            crossTotal += (int32_t{up[w - 2]} - int32_t{cur[w - 2]}) * (int32_t{up[w - 1]} - int32_t{cur[w - 1]});
         }
         read(context, y1 + 1 < h ? y1 + 1 : h);
     }
+    // The sum is not negative; in 64-bit wrap-around arithmetic its parts
+    // give it exactly.
+    sums.roberts = 2 * sums.horizontal + RowHorizontal(p, w) - RowHorizontal(p + (h - 1) * w, w) +
+                   2 * static_cast<uint64_t>(crossTotal);
     return sums;
 #endif
 }
