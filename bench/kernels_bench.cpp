@@ -162,6 +162,24 @@ void registerAll() {
     registerShared("sharedFrameSums",
                    [](const Image* frame, Scratch& s) { return static_cast<double>(k::frameSums(frame, s).sobel); });
 
+    // The joint walk over the two frames when temporal activity and
+    // flickering are both selected: the changed blocks and the squared
+    // differences.
+    for (const SimdLevel level : k::availableSimdLevels()) {
+        const std::string name = "sharedPairWalk/fast/" + std::string(k::simdLevelName(level));
+        benchmark::RegisterBenchmark(name.c_str(), [level](benchmark::State& state) {
+            nrvq::kernels::setSimdLevel(level);
+            Frames& f = frames();
+            std::vector<uint8_t> changed(static_cast<size_t>(kWidth / 8) * (kHeight / 8));
+            const LoopClock clock;
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(k::changedBlocksAndActivity(&f.current, &f.previous, changed.data()));
+            }
+            setCounters(state, clock);
+            nrvq::kernels::setSimdLevel(SimdLevel::best);
+        })->Unit(benchmark::kMillisecond);
+    }
+
     benchmark::RegisterBenchmark("wholeFrame/reference", [](benchmark::State& state) { wholeFrame(state, true); })
         ->Unit(benchmark::kMillisecond);
     for (const SimdLevel level : k::availableSimdLevels()) {

@@ -1,17 +1,26 @@
 // The frame sums in one walk: the frame is taken in bands of rows that stay
 // in the caches, and within a band one vector of columns at a time goes down
 // the rows. Each row's samples at x - 1, x and x + 1 are loaded and widened
-// once and serve all three sums; the Sobel operator is applied as separable
+// once (with 32 vector registers, split into even and odd columns instead
+// of widened) and serve all three sums; the Sobel operator is applied as separable
 // passes (gx is the vertical [1 2 1] smoothing of the horizontal differences
 // d = p(x+1) - p(x-1), gy the vertical difference of the horizontal [1 2 1]
-// smoothings s), with the last three rows' d and s kept in registers, and
-// the row above's samples serve the Roberts differences. Every term is an
-// integer; the sums are integer sums, the same in any order.
+// smoothings s), with the last three rows' d and s kept in registers.
+//
+// The Roberts energy comes from the horizontal terms: with u and c the rows
+// above and at y, and v(x) = u(x) - c(x),
+//   (u(x-1) - c(x))^2 + (u(x) - c(x-1))^2
+//     = (u(x) - u(x-1))^2 + (c(x) - c(x-1))^2 + 2 v(x-1) v(x),
+// so summed over rows 1 ... h - 1 it is twice the horizontal sum, plus row
+// 0's horizontal terms, less row h - 1's, plus twice the sum of the
+// products v(x-1) v(x): one product a sample instead of two squares. Every
+// term is an integer; the sums are integer sums, the same in any order.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "kernels/frameSums.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,14 +34,14 @@ HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Adds to sums the horizontal and Roberts terms of sample x of row cur,
-// with up the row above (x >= 1).
-inline void AddTerms(const uint8_t* up, const uint8_t* cur, size_t x, FrameSums& sums) {
-    const int32_t g = int32_t{cur[x]} - int32_t{cur[x - 1]};
-    const int32_t d1 = int32_t{up[x - 1]} - int32_t{cur[x]};
-    const int32_t d2 = int32_t{up[x]} - int32_t{cur[x - 1]};
-    sums.horizontal += static_cast<uint64_t>(g * g);
-    sums.roberts += static_cast<uint64_t>(d1 * d1 + d2 * d2);
+// The horizontal terms (p(x) - p(x - 1))^2 of row p, x = 1 ... w - 1.
+inline uint64_t RowHorizontal(const uint8_t* p, size_t w) {
+    uint64_t sum = 0;
+    for (size_t x = 1; x < w; ++x) {
+        const int32_t g = int32_t{p[x]} - int32_t{p[x - 1]};
+        sum += static_cast<uint64_t>(g * g);
+    }
+    return sum;
 }
 
 // The three sums one sample at a time, in loops the compiler vectorises for
@@ -83,30 +92,41 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
     read(context, h);
     return sums;
 #else
-    const hn::ScalableTag<int16_t> d16;
-    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    static_assert(std::endian::native == std::endian::little, "a 16-bit lane's low byte is its first sample");
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::Repartition<uint16_t, decltype(d8)> du16;
+    const hn::RebindToSigned<decltype(du16)> d16;
     const hn::Repartition<int32_t, decltype(d16)> d32;
-    const size_t n = hn::Lanes(d16);
+    using V = hn::Vec<decltype(d16)>;
+    using M = hn::Mask<decltype(d16)>;
+#if HWY_TARGET <= HWY_AVX3
+    const size_t n = hn::Lanes(d8);  // columns per step
+#else
+    const hn::Rebind<uint8_t, decltype(d16)> d8half;
+    const size_t n = hn::Lanes(d16);  // columns per step
+#endif
     if (w < n + 2) {
         const FrameSums sums = SumsBySample(p, w, h);
         read(context, h);
         return sums;
     }
     constexpr size_t kBand = 16;
-    // Per row, a 32-bit lane gains at most 4 squares of at most 1 040 400
-    // (Sobel), 2 of at most 65 025 (horizontal) and 4 of at most 65 025
-    // (Roberts): emptied after at most 256 rows of columns, each stays below
-    // 2^31.
+    // Per row, a 32-bit lane gains at most 8 squares of at most 1 040 400
+    // (Sobel), 4 of at most 65 025 (horizontal) and 2 products of at most
+    // 130 050 in size (cross, signed), half of each with one column a lane:
+    // emptied after at most 256 rows of Sobel terms and 257 of the others,
+    // each stays below 2^31 in size.
     constexpr size_t kStepsPerFlush = 256 / kBand;
     HWY_ALIGN int32_t parts[hn::MaxLanes(d32)];
     FrameSums sums;
+    int64_t crossTotal = 0;  // the sum of the products v(x-1) v(x)
     auto sobel = hn::Zero(d32);
     auto horizontal = hn::Zero(d32);
-    auto roberts = hn::Zero(d32);
+    auto cross = hn::Zero(d32);
     // The second accumulators of the widening products (unused on x86).
     auto sobel1 = hn::Zero(d32);
     auto horizontal1 = hn::Zero(d32);
-    auto roberts1 = hn::Zero(d32);
+    auto cross1 = hn::Zero(d32);
     const auto empty = [&](auto& lanes, uint64_t& total) {
         hn::Store(lanes, d32, parts);
         for (size_t i = 0; i < hn::Lanes(d32); ++i) {
@@ -114,27 +134,137 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
         }
         lanes = hn::Zero(d32);
     };
+    const auto emptySigned = [&](auto& lanes, int64_t& total) {
+        hn::Store(lanes, d32, parts);
+        for (size_t i = 0; i < hn::Lanes(d32); ++i) {
+            total += parts[i];
+        }
+        lanes = hn::Zero(d32);
+    };
     const auto flush = [&] {
         empty(sobel, sums.sobel);
         empty(horizontal, sums.horizontal);
-        empty(roberts, sums.roberts);
+        emptySigned(cross, crossTotal);
         empty(sobel1, sums.sobel);
         empty(horizontal1, sums.horizontal);
-        empty(roberts1, sums.roberts);
+        emptySigned(cross1, crossTotal);
     };
-    // Output rows y0 ... y1 - 1 of columns at ... at + n - 1, and the
-    // horizontal and Roberts terms of rows y0 + 1 ... y1 (and of row y0 when
-    // first); with masked, only the lanes in fresh count.
-    const auto columns = [&](size_t y0, size_t y1, size_t at, bool first, bool masked, auto fresh) {
+#if HWY_TARGET <= HWY_AVX3
+    // With 32 vector registers, a step takes columns at ... at + n - 1 as
+    // two halves of 16-bit lanes,
+    // the even columns at + 2i and the odd ones at + 2i + 1: three loads of
+    // a row, at at - 1, at and at + 1, give by masking or shifting their
+    // 16-bit lanes a = p(at + 2i - 1), b = p(at + 2i), c = p(at + 2i + 1)
+    // and e = p(at + 2i + 2), an even column's left, centre and right
+    // samples being a, b, c and an odd one's b, c, e, without a widening
+    // shuffle. The products v(x-1) v(x) of both halves are then
+    // v(b) (v(a) + v(c)).
+    struct Row {
+        V a, b, c, dEven, dOdd, sEven, sOdd;
+    };
+    // Output rows y0 ... y1 - 1 of the step's columns, and the horizontal
+    // terms and products v(x-1) v(x) of rows y0 + 1 ... y1 (and of row y0
+    // when first); with masked, the first k columns count as 0: the even
+    // lanes i with 2i < k and the odd ones with 2i + 1 < k.
+    const auto columns = [&](size_t y0, size_t y1, size_t at, bool first, bool masked, size_t k) {
+        const M freshEven = hn::Not(hn::FirstN(d16, (k + 1) / 2));
+        const M freshOdd = hn::Not(hn::FirstN(d16, k / 2));
+        // The step's sums, in registers, added to the running ones at its
+        // end.
+        auto stepSobel = hn::Zero(d32), stepHorizontal = hn::Zero(d32), stepCross = hn::Zero(d32);
+        auto stepSobel1 = hn::Zero(d32), stepHorizontal1 = hn::Zero(d32), stepCross1 = hn::Zero(d32);
+        const auto low = hn::Set(du16, 0xFF);
+        const auto load = [&](size_t y) {
+            const uint8_t* row = p + y * w + at;
+            const auto before = hn::BitCast(du16, hn::LoadU(d8, row - 1));
+            const auto here = hn::BitCast(du16, hn::LoadU(d8, row));
+            const auto after = hn::BitCast(du16, hn::LoadU(d8, row + 1));
+            Row v;
+            v.a = hn::BitCast(d16, hn::And(before, low));
+            v.b = hn::BitCast(d16, hn::And(here, low));
+            v.c = hn::BitCast(d16, hn::ShiftRight<8>(here));
+            const V e = hn::BitCast(d16, hn::ShiftRight<8>(after));
+            v.dEven = hn::Sub(v.c, v.a);
+            v.dOdd = hn::Sub(e, v.b);
+            v.sEven = hn::Add(hn::Add(v.a, v.c), hn::Add(v.b, v.b));
+            v.sOdd = hn::Add(hn::Add(v.b, e), hn::Add(v.c, v.c));
+            if (masked) {
+                v.dEven = hn::IfThenElseZero(freshEven, v.dEven);
+                v.dOdd = hn::IfThenElseZero(freshOdd, v.dOdd);
+                v.sEven = hn::IfThenElseZero(freshEven, v.sEven);
+                v.sOdd = hn::IfThenElseZero(freshOdd, v.sOdd);
+            }
+            return v;
+        };
+        // The horizontal terms and products v(x-1) v(x) of row cur under
+        // row up.
+        const auto count = [&](const Row& up, const Row& cur) {
+            auto gEven = hn::Sub(cur.b, cur.a);
+            auto gOdd = hn::Sub(cur.c, cur.b);
+            auto va = hn::Sub(up.a, cur.a);
+            const auto vb = hn::Sub(up.b, cur.b);
+            auto vc = hn::Sub(up.c, cur.c);
+            if (masked) {
+                gEven = hn::IfThenElseZero(freshEven, gEven);
+                gOdd = hn::IfThenElseZero(freshOdd, gOdd);
+                va = hn::IfThenElseZero(freshEven, va);
+                vc = hn::IfThenElseZero(freshOdd, vc);
+            }
+            stepHorizontal = hn::ReorderWidenMulAccumulate(d32, gEven, gEven, stepHorizontal, stepHorizontal1);
+            stepHorizontal = hn::ReorderWidenMulAccumulate(d32, gOdd, gOdd, stepHorizontal, stepHorizontal1);
+            stepCross = hn::ReorderWidenMulAccumulate(d32, vb, hn::Add(va, vc), stepCross, stepCross1);
+        };
+        Row up = load(y0 - 1);
+        Row mid = load(y0);
+        if (first) {
+            count(up, mid);
+        }
+        // gx(y) = d(y - 1) + 2 d(y) + d(y + 1) = pair(y - 1) + pair(y), with
+        // pair(y) = d(y) + d(y + 1).
+        V pairEven = hn::Add(up.dEven, mid.dEven);
+        V pairOdd = hn::Add(up.dOdd, mid.dOdd);
+        for (size_t y = y0; y < y1; ++y) {
+            const Row down = load(y + 1);
+            count(mid, down);
+            const V nextEven = hn::Add(mid.dEven, down.dEven);
+            const V nextOdd = hn::Add(mid.dOdd, down.dOdd);
+            const V gxEven = hn::Add(pairEven, nextEven);
+            const V gxOdd = hn::Add(pairOdd, nextOdd);
+            const V gyEven = hn::Sub(down.sEven, up.sEven);
+            const V gyOdd = hn::Sub(down.sOdd, up.sOdd);
+            stepSobel = hn::ReorderWidenMulAccumulate(d32, gxEven, gxEven, stepSobel, stepSobel1);
+            stepSobel = hn::ReorderWidenMulAccumulate(d32, gxOdd, gxOdd, stepSobel, stepSobel1);
+            stepSobel = hn::ReorderWidenMulAccumulate(d32, gyEven, gyEven, stepSobel, stepSobel1);
+            stepSobel = hn::ReorderWidenMulAccumulate(d32, gyOdd, gyOdd, stepSobel, stepSobel1);
+            pairEven = nextEven;
+            pairOdd = nextOdd;
+            up = mid;
+            mid = down;
+        }
+        sobel = hn::Add(sobel, stepSobel);
+        horizontal = hn::Add(horizontal, stepHorizontal);
+        cross = hn::Add(cross, stepCross);
+        sobel1 = hn::Add(sobel1, stepSobel1);
+        horizontal1 = hn::Add(horizontal1, stepHorizontal1);
+        cross1 = hn::Add(cross1, stepCross1);
+    };
+#else
+    // With 16 vector registers, one column a 16-bit lane: the three loads
+    // of a row widened. Output rows y0 ... y1 - 1 of columns at ... at + n -
+    // 1, and the horizontal terms and products v(x-1) v(x) of rows y0 + 1
+    // ... y1 (and of row y0 when first); with masked, the first k columns
+    // count as 0.
+    const auto columns = [&](size_t y0, size_t y1, size_t at, bool first, bool masked, size_t k) {
+        const M fresh = hn::Not(hn::FirstN(d16, k));
         struct Row {
-            hn::Vec<decltype(d16)> l, c, d, s;
+            V l, c, d, s;
         };
         const auto load = [&](size_t y) {
             const uint8_t* row = p + y * w + at;
             Row v;
-            v.l = hn::PromoteTo(d16, hn::LoadU(d8, row - 1));
-            v.c = hn::PromoteTo(d16, hn::LoadU(d8, row));
-            const auto r = hn::PromoteTo(d16, hn::LoadU(d8, row + 1));
+            v.l = hn::PromoteTo(d16, hn::LoadU(d8half, row - 1));
+            v.c = hn::PromoteTo(d16, hn::LoadU(d8half, row));
+            const auto r = hn::PromoteTo(d16, hn::LoadU(d8half, row + 1));
             v.d = hn::Sub(r, v.l);
             v.s = hn::Add(hn::Add(v.l, r), hn::Add(v.c, v.c));
             if (masked) {
@@ -143,60 +273,72 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
             }
             return v;
         };
-        // The horizontal and Roberts terms of row cur under row up.
+        // The horizontal terms and products v(x-1) v(x) of row cur under
+        // row up.
         const auto count = [&](const Row& up, const Row& cur) {
             auto g = hn::Sub(cur.c, cur.l);
-            auto d1 = hn::Sub(up.l, cur.c);
-            auto d2 = hn::Sub(up.c, cur.l);
+            auto vl = hn::Sub(up.l, cur.l);
+            const auto vc = hn::Sub(up.c, cur.c);
             if (masked) {
                 g = hn::IfThenElseZero(fresh, g);
-                d1 = hn::IfThenElseZero(fresh, d1);
-                d2 = hn::IfThenElseZero(fresh, d2);
+                vl = hn::IfThenElseZero(fresh, vl);
             }
             horizontal = hn::ReorderWidenMulAccumulate(d32, g, g, horizontal, horizontal1);
-            roberts = hn::ReorderWidenMulAccumulate(d32, d1, d1, roberts, roberts1);
-            roberts = hn::ReorderWidenMulAccumulate(d32, d2, d2, roberts, roberts1);
+            cross = hn::ReorderWidenMulAccumulate(d32, vl, vc, cross, cross1);
         };
         Row up = load(y0 - 1);
         Row mid = load(y0);
         if (first) {
             count(up, mid);
         }
+        // gx(y) = d(y - 1) + 2 d(y) + d(y + 1) = pair(y - 1) + pair(y), with
+        // pair(y) = d(y) + d(y + 1).
+        auto pair = hn::Add(up.d, mid.d);
         for (size_t y = y0; y < y1; ++y) {
             const Row down = load(y + 1);
             count(mid, down);
-            const auto gx = hn::Add(hn::Add(up.d, down.d), hn::Add(mid.d, mid.d));
+            const auto next = hn::Add(mid.d, down.d);
+            const auto gx = hn::Add(pair, next);
             const auto gy = hn::Sub(down.s, up.s);
             sobel = hn::ReorderWidenMulAccumulate(d32, gx, gx, sobel, sobel1);
             sobel = hn::ReorderWidenMulAccumulate(d32, gy, gy, sobel, sobel1);
+            pair = next;
             up = mid;
             mid = down;
         }
     };
-    const auto all = hn::FirstN(d16, n);
+#endif
     for (size_t y0 = 1; y0 + 1 < h; y0 += kBand) {
         const size_t y1 = y0 + kBand < h - 1 ? y0 + kBand : h - 1;
         const bool first = y0 == 1;
         size_t x = 1;
         for (size_t steps = 1; x + n <= w - 1; x += n, ++steps) {
-            columns(y0, y1, x, first, false, all);
+            columns(y0, y1, x, first, false, 0);
             if (steps % kStepsPerFlush == 0) {
                 flush();
             }
         }
         // The last columns by one more step ending at column w - 2, its
-        // lanes before column x (counted already) set to 0.
+        // columns before x (counted already) set to 0.
         if (x < w - 1) {
             const size_t at = w - 1 - n;
-            columns(y0, y1, at, first, true, hn::Not(hn::FirstN(d16, x - at)));
+            columns(y0, y1, at, first, true, x - at);
         }
         flush();
         // Column w - 1, which has no Sobel term.
         for (size_t y = first ? 1 : y0 + 1; y <= y1; ++y) {
-            AddTerms(p + (y - 1) * w, p + y * w, w - 1, sums);
+            const uint8_t* up = p + (y - 1) * w;
+            const uint8_t* cur = up + w;
+            const int32_t g = int32_t{cur[w - 1]} - int32_t{cur[w - 2]};
+            sums.horizontal += static_cast<uint64_t>(g * g);
+            crossTotal += (int32_t{up[w - 2]} - int32_t{cur[w - 2]}) * (int32_t{up[w - 1]} - int32_t{cur[w - 1]});
         }
         read(context, y1 + 1 < h ? y1 + 1 : h);
     }
+    // The sum is not negative; in 64-bit wrap-around arithmetic its parts
+    // give it exactly.
+    sums.roberts = 2 * sums.horizontal + RowHorizontal(p, w) - RowHorizontal(p + (h - 1) * w, w) +
+                   2 * static_cast<uint64_t>(crossTotal);
     return sums;
 #endif
 }

@@ -17,6 +17,7 @@
 #include "engine/registry.h"
 #include "kernels/dispatch.h"
 #include "kernels/fills.h"
+#include "kernels/frameSums.h"
 #include "kernels/kernels.h"
 #include "metrics/blackout.h"
 #include "metrics/blockLoss.h"
@@ -135,6 +136,51 @@ TEST(KernelDifferential, SingleFrameKernelsMatchTheLiteralOnLargeFrames) {
             if (!huge || fill == Fill::random || (!kernel_testing::sanitized() && fill == Fill::full)) {
                 compareSingleFrame(w, h, fill, ++seed, scratch);
             }
+        }
+    }
+}
+
+// The frame sums against their definition, which the indicators only see
+// through thresholds and ratios. The 0/255 checkerboard has the largest
+// horizontal terms and the most negative products of vertical differences
+// (its Roberts energy is 0); the widths leave every remainder of a vector.
+TEST(KernelDifferential, FrameSumsMatchTheirDefinition) {
+    const std::pair<uint64_t, uint64_t> sizes[] = {{3, 3}, {40, 17}, {71, 9}, {257, 263}, {8300, 4}, {1023, 300}};
+    for (const auto& [w, h] : sizes) {
+        for (const int fill : {0, 1, 2, 3}) {
+            auto frame = kernel_testing::filledImage(w, h, fill == 3 ? Fill::sobelPeak : Fill::random, w + h);
+            for (uint64_t i = 0; fill < 3 && i < w * h; ++i) {
+                const uint64_t x = i % w, y = i / w;
+                frame->data[i] = fill == 0 ? ((x + y) % 2 == 0 ? 255 : 0) : fill == 1 ? (x % 2 == 0 ? 255 : 0)
+                                                                              : frame->data[i];
+            }
+            const auto at = [&](uint64_t x, uint64_t y) { return int64_t{frame->data[y * w + x]}; };
+            uint64_t sobel = 0, horizontal = 0, roberts = 0;
+            for (uint64_t y = 1; y < h; ++y) {
+                for (uint64_t x = 1; x < w; ++x) {
+                    const int64_t g = at(x, y) - at(x - 1, y);
+                    const int64_t d1 = at(x - 1, y - 1) - at(x, y), d2 = at(x, y - 1) - at(x - 1, y);
+                    horizontal += static_cast<uint64_t>(g * g);
+                    roberts += static_cast<uint64_t>(d1 * d1 + d2 * d2);
+                    if (y + 1 < h && x + 1 < w) {
+                        const int64_t gx = at(x + 1, y - 1) + 2 * at(x + 1, y) + at(x + 1, y + 1) - at(x - 1, y - 1) -
+                                           2 * at(x - 1, y) - at(x - 1, y + 1);
+                        const int64_t gy = at(x - 1, y + 1) + 2 * at(x, y + 1) + at(x + 1, y + 1) - at(x - 1, y - 1) -
+                                           2 * at(x, y - 1) - at(x + 1, y - 1);
+                        sobel += static_cast<uint64_t>(gx * gx + gy * gy);
+                    }
+                }
+            }
+            kernel_testing::forEachSimdLevel([&](SimdLevel level) {
+                Scratch scratch;
+                const nrvq::kernels::FrameSums sums = nrvq::kernels::frameSums(frame.get(), scratch);
+                const std::string where = std::to_string(w) + " x " + std::to_string(h) + ", fill " +
+                                          std::to_string(fill) + ", " +
+                                          std::string(nrvq::kernels::simdLevelName(level));
+                EXPECT_EQ(sums.sobel, sobel) << where;
+                EXPECT_EQ(sums.horizontal, horizontal) << where;
+                EXPECT_EQ(sums.roberts, roberts) << where;
+            });
         }
     }
 }
