@@ -1,12 +1,16 @@
-// A whole run: a reader thread fills frame slots ahead of the analysis, worker
-// threads compute the single-frame indicators of several frames at once and
-// the temporal indicators' work on each frame and the one before it, and the
-// calling thread applies the temporal indicators' state changes and hands
-// every record to the consumer in frame order. Slots are reused, so memory stays bounded by
-// the frames in flight.
+// A whole run: frames are read into slots, worker threads compute the
+// single-frame indicators of several frames at once and the temporal
+// indicators' work on each frame and the one before it, and the calling
+// thread applies the temporal indicators' state changes and hands every
+// record to the consumer in frame order. A source that reads frames by their
+// number (a file) is read by the workers themselves, each frame by the worker
+// that analyses it, so that reading is spread over the cores; any other is
+// read in order by a reader thread that fills the slots ahead of the workers.
+// Slots are reused, so memory stays bounded by the frames in flight.
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,7 +27,7 @@ struct Slot {
     Timings timings;
     double sourceSeconds = 0;  // the source's timestamp of the frame
     TemporalInputs temporal;  // against the frame before, when there is one
-    enum State { Free, Read, Done } state = Free;
+    enum State { Free, Reading, Read, Done } state = Free;
     Slot(Image image, int32_t width, int32_t height) : frame(image), temporal(width, height) {}
 };
 
@@ -44,6 +48,7 @@ public:
         for (unsigned i = 0; i < workers; ++i) {
             workers_.emplace_back(info.width, info.height, options.reference, options.indicators);
         }
+        workersRead_ = source.prepareReaders(workers);
     }
 
     RunOutcome run(const FrameConsumer& consumer, const std::atomic<bool>* stop) {
@@ -51,9 +56,17 @@ public:
         TemporalState temporal(info.width, info.height, info.fps, options_.reference, options_.indicators);
         RunOutcome outcome;
         std::vector<std::thread> threads;
-        threads.emplace_back([this] { readLoop(); });
-        for (FrameWorker& worker : workers_) {
-            threads.emplace_back([this, &worker] { workLoop(worker); });
+        if (!workersRead_) {
+            threads.emplace_back([this] { readLoop(); });
+        }
+        for (unsigned i = 0; i < workers_.size(); ++i) {
+            threads.emplace_back([this, i] {
+                if (workersRead_) {
+                    readAndWorkLoop(workers_[i], i);
+                } else {
+                    workLoop(workers_[i]);
+                }
+            });
         }
         try {
             consume(consumer, stop, temporal, outcome);
@@ -92,8 +105,7 @@ private:
             std::lock_guard lock(mutex_);
             if (result.status != ReadStatus::Frame) {
                 end_ = result;
-                readCount_ = n;
-                readEnded_ = true;
+                endFrame_ = n;
                 frameDone_.notify_all();
                 return;
             }
@@ -133,6 +145,76 @@ private:
         }
     }
 
+    // Claims the next frame, reads it into its slot, analyses it and, once
+    // the frame before it is read too (perhaps by another worker at this
+    // moment), runs the pair steps on the two.
+    void readAndWorkLoop(FrameWorker& worker, unsigned reader) {
+        for (;;) {
+            int64_t n = 0;
+            {
+                std::unique_lock lock(mutex_);
+                slotFreed_.wait(lock, [&] {
+                    return quit_ || nextWork_ >= endFrame_ || slotOf(nextWork_).state == Slot::Free;
+                });
+                if (quit_ || nextWork_ >= endFrame_) {
+                    return;
+                }
+                n = nextWork_++;
+                slotOf(n).state = Slot::Reading;
+            }
+            Slot& slot = slotOf(n);
+            slot.timings = Timings{};
+            try {
+                const ReadResult result = source_.readFrame(reader, n, slot.frame->data);
+                if (result.status != ReadStatus::Frame) {
+                    // The lowest frame that did not come ends the run; frames
+                    // after it that were read are never handed on.
+                    std::lock_guard lock(mutex_);
+                    if (n < endFrame_) {
+                        endFrame_ = n;
+                        end_ = result;
+                    }
+                    frameDone_.notify_all();
+                    frameRead_.notify_all();
+                    slotFreed_.notify_all();
+                    return;
+                }
+                slot.sourceSeconds = result.seconds;
+                {
+                    std::lock_guard lock(mutex_);
+                    slot.state = Slot::Read;
+                    if (pairWaiting_) {
+                        frameRead_.notify_all();
+                    }
+                }
+                worker.analyze(slot.frame.get(), slot.record, slot.timings);
+                const Image* previous = nullptr;
+                if (n > 0) {
+                    // The frame before stays in its slot until this one is
+                    // consumed.
+                    Slot& before = slotOf(n - 1);
+                    std::unique_lock lock(mutex_);
+                    ++pairWaiting_;
+                    frameRead_.wait(lock, [&] {
+                        return quit_ || n - 1 >= endFrame_ || before.state == Slot::Read || before.state == Slot::Done;
+                    });
+                    --pairWaiting_;
+                    if (quit_ || n - 1 >= endFrame_) {
+                        continue;
+                    }
+                    previous = before.frame.get();
+                }
+                worker.analyzeTemporal(slot.frame.get(), previous, slot.temporal, slot.timings);
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+            std::lock_guard lock(mutex_);
+            slot.state = Slot::Done;
+            frameDone_.notify_all();
+        }
+    }
+
     void consume(const FrameConsumer& consumer, const std::atomic<bool>* stop, TemporalState& temporal,
                  RunOutcome& outcome) {
         const int64_t first = source_.info().startFrame;
@@ -140,7 +222,7 @@ private:
             {
                 std::unique_lock lock(mutex_);
                 frameDone_.wait(lock, [&] {
-                    return failure_ || slotOf(n).state == Slot::Done || (readEnded_ && n >= readCount_);
+                    return failure_ || slotOf(n).state == Slot::Done || n >= endFrame_;
                 });
                 if (failure_) {
                     return;
@@ -209,12 +291,15 @@ private:
     std::mutex mutex_;
     // Each waits for one kind of change, so that a change wakes only the
     // threads that wait for it.
-    std::condition_variable slotFreed_;  // the reader
+    std::condition_variable slotFreed_;  // the reader, or the workers that read
     std::condition_variable frameRead_;  // the workers
     std::condition_variable frameDone_;  // the consumer
-    int64_t readCount_ = 0;   // frames read so far
+    bool workersRead_ = false;  // the workers read the frames; no reader thread
+    int64_t readCount_ = 0;   // frames read so far, by the reader thread
     int64_t nextWork_ = 0;    // next frame for a worker
-    bool readEnded_ = false;  // the source has no more frames
+    int pairWaiting_ = 0;     // workers waiting for the frame before theirs to be read
+    // The first frame that did not come, and why; until then past any frame.
+    int64_t endFrame_ = std::numeric_limits<int64_t>::max();
     ReadResult end_;
     bool quit_ = false;
     std::exception_ptr failure_;
