@@ -41,9 +41,13 @@ public:
     Pipeline(FrameSource& source, const AnalyzerOptions& options, unsigned workers)
         : source_(source), options_(options) {
         const SourceInfo& info = source.info();
-        // Every worker may hold a frame, the reader may run ahead by as many
-        // again, and the consumer keeps the previous frame.
-        const size_t count = 2 * static_cast<size_t>(workers) + 2;
+        workersRead_ = source.prepareReaders(workers);
+        // Every worker may hold a frame and the consumer keeps the previous
+        // one; a reader thread may run ahead by as many frames as there are
+        // workers, and workers that read take one frame more, so that they
+        // go on while the calling thread analyses a frame before handing on
+        // the ones done. Fewer frames in flight stay in the caches.
+        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
@@ -52,7 +56,6 @@ public:
         for (unsigned i = 0; i < workers; ++i) {
             workers_.emplace_back(info.width, info.height, options.reference, options.indicators);
         }
-        workersRead_ = source.prepareReaders(workers);
     }
 
     RunOutcome run(const FrameConsumer& consumer, const std::atomic<bool>* stop) {
