@@ -1,12 +1,16 @@
-// A whole run: a reader thread fills frame slots ahead of the analysis, worker
-// threads compute the single-frame indicators of several frames at once and
-// the temporal indicators' work on each frame and the one before it, and the
-// calling thread applies the temporal indicators' state changes and hands
-// every record to the consumer in frame order. Slots are reused, so memory stays bounded by
-// the frames in flight.
+// A whole run: frames are read into slots, worker threads compute the
+// single-frame indicators of several frames at once and the temporal
+// indicators' work on each frame and the one before it, and the calling
+// thread applies the temporal indicators' state changes and hands every
+// record to the consumer in frame order. A source that reads frames by their
+// number (a file) is read by the workers themselves, each frame by the worker
+// that analyses it, so that reading is spread over the cores; any other is
+// read in order by a reader thread that fills the slots ahead of the workers.
+// Slots are reused, so memory stays bounded by the frames in flight.
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,19 +27,27 @@ struct Slot {
     Timings timings;
     double sourceSeconds = 0;  // the source's timestamp of the frame
     TemporalInputs temporal;  // against the frame before, when there is one
-    enum State { Free, Read, Done } state = Free;
+    enum State { Free, Reading, Read, Done } state = Free;
     Slot(Image image, int32_t width, int32_t height) : frame(image), temporal(width, height) {}
 };
 
 // The frames of one run in flight, and the one lock that guards their states.
+// The calling thread is one of the workers: between the frames it analyses it
+// hands on every frame that is done, in order, so that a run has no more
+// threads busy than it has workers (and, for a source read only in order, the
+// reader).
 class Pipeline {
 public:
     Pipeline(FrameSource& source, const AnalyzerOptions& options, unsigned workers)
         : source_(source), options_(options) {
         const SourceInfo& info = source.info();
-        // Every worker may hold a frame, the reader may run ahead by as many
-        // again, and the consumer keeps the previous frame.
-        const size_t count = 2 * static_cast<size_t>(workers) + 2;
+        workersRead_ = source.prepareReaders(workers);
+        // Every worker may hold a frame and the consumer keeps the previous
+        // one; a reader thread may run ahead by as many frames as there are
+        // workers, and workers that read take one frame more, so that they
+        // go on while the calling thread analyses a frame before handing on
+        // the ones done. Fewer frames in flight stay in the caches.
+        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
@@ -51,9 +63,11 @@ public:
         TemporalState temporal(info.width, info.height, info.fps, options_.reference, options_.indicators);
         RunOutcome outcome;
         std::vector<std::thread> threads;
-        threads.emplace_back([this] { readLoop(); });
-        for (FrameWorker& worker : workers_) {
-            threads.emplace_back([this, &worker] { workLoop(worker); });
+        if (!workersRead_) {
+            threads.emplace_back([this] { readLoop(); });
+        }
+        for (unsigned i = 1; i < workers_.size(); ++i) {
+            threads.emplace_back([this, i] { workLoop(i); });
         }
         try {
             consume(consumer, stop, temporal, outcome);
@@ -70,6 +84,21 @@ public:
 
 private:
     Slot& slotOf(int64_t n) { return slots_[static_cast<size_t>(n) % slots_.size()]; }
+
+    // Whether a worker can take the next frame: the reader thread has read
+    // it, or (the workers reading) its slot is free and the input has not
+    // ended before it. Under the lock.
+    bool claimable() {
+        return workersRead_ ? nextWork_ < endFrame_ && slotOf(nextWork_).state == Slot::Free : nextWork_ < readCount_;
+    }
+    // Takes the next frame. Under the lock, when claimable().
+    int64_t claim() {
+        const int64_t n = nextWork_++;
+        if (workersRead_) {
+            slotOf(n).state = Slot::Reading;
+        }
+        return n;
+    }
 
     void readLoop() {
         for (int64_t n = 0;; ++n) {
@@ -92,63 +121,134 @@ private:
             std::lock_guard lock(mutex_);
             if (result.status != ReadStatus::Frame) {
                 end_ = result;
-                readCount_ = n;
-                readEnded_ = true;
+                endFrame_ = n;
                 frameDone_.notify_all();
                 return;
             }
             slot->sourceSeconds = result.seconds;
             slot->state = Slot::Read;
             readCount_ = n + 1;
-            frameRead_.notify_one();
+            wake();
         }
     }
 
-    void workLoop(FrameWorker& worker) {
+    // Wakes a thread that can take the frame that became claimable: a
+    // waiting worker, else the calling thread.
+    void wake() {
+        if (idleWorkers_ > 0) {
+            workReady_.notify_one();
+        } else if (consumerWaits_) {
+            frameDone_.notify_one();
+        }
+    }
+
+    void workLoop(unsigned index) {
         for (;;) {
             int64_t n = 0;
             {
                 std::unique_lock lock(mutex_);
-                frameRead_.wait(lock, [&] { return quit_ || nextWork_ < readCount_; });
-                if (quit_) {
+                ++idleWorkers_;
+                workReady_.wait(lock, [&] { return quit_ || claimable() || (workersRead_ && nextWork_ >= endFrame_); });
+                --idleWorkers_;
+                if (quit_ || !claimable()) {
                     return;
                 }
-                n = nextWork_++;
+                n = claim();
             }
-            Slot& slot = slotOf(n);
-            slot.timings = Timings{};
             try {
-                worker.analyze(slot.frame.get(), slot.record, slot.timings);
-                // The frame before stays in its slot until this one is
-                // consumed.
-                worker.analyzeTemporal(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr,
-                                       slot.temporal, slot.timings);
+                process(index, n);
             } catch (...) {
                 fail(std::current_exception());
                 return;
             }
-            std::lock_guard lock(mutex_);
-            slot.state = Slot::Done;
-            frameDone_.notify_all();
         }
     }
 
+    // Analyses frame n with worker `index`: reads it into its slot first when
+    // the workers read, and runs the pair steps on it and the frame before
+    // it once that one is read too (perhaps by another worker at this
+    // moment). Marks it done, unless its read ended the input or the run is
+    // ending.
+    void process(unsigned index, int64_t n) {
+        FrameWorker& worker = workers_[index];
+        Slot& slot = slotOf(n);
+        slot.timings = Timings{};
+        if (workersRead_) {
+            const ReadResult result = source_.readFrame(index, n, slot.frame->data);
+            std::lock_guard lock(mutex_);
+            if (result.status != ReadStatus::Frame) {
+                // The lowest frame that did not come ends the run; frames
+                // after it that were read are never handed on.
+                if (n < endFrame_) {
+                    endFrame_ = n;
+                    end_ = result;
+                }
+                frameDone_.notify_all();
+                frameRead_.notify_all();
+                workReady_.notify_all();
+                return;
+            }
+            slot.sourceSeconds = result.seconds;
+            slot.state = Slot::Read;
+            if (pairWaiting_ > 0) {
+                frameRead_.notify_all();
+            }
+        }
+        worker.analyze(slot.frame.get(), slot.record, slot.timings);
+        const Image* previous = nullptr;
+        if (n > 0) {
+            // The frame before stays in its slot until this one is consumed.
+            Slot& before = slotOf(n - 1);
+            if (workersRead_) {
+                std::unique_lock lock(mutex_);
+                ++pairWaiting_;
+                frameRead_.wait(lock, [&] {
+                    return quit_ || failure_ || n - 1 >= endFrame_ || before.state == Slot::Read ||
+                           before.state == Slot::Done;
+                });
+                --pairWaiting_;
+                if (quit_ || failure_ || n - 1 >= endFrame_) {
+                    return;
+                }
+            }
+            previous = before.frame.get();
+        }
+        worker.analyzeTemporal(slot.frame.get(), previous, slot.temporal, slot.timings);
+        std::lock_guard lock(mutex_);
+        slot.state = Slot::Done;
+        if (consumerWaits_) {
+            frameDone_.notify_one();
+        }
+    }
+
+    // Hands every frame on in order; analyses a frame itself whenever the
+    // next one to hand on is not done yet and another can be taken.
     void consume(const FrameConsumer& consumer, const std::atomic<bool>* stop, TemporalState& temporal,
                  RunOutcome& outcome) {
         const int64_t first = source_.info().startFrame;
-        for (int64_t n = 0;; ++n) {
+        for (int64_t n = 0;;) {
+            int64_t mine = -1;
             {
                 std::unique_lock lock(mutex_);
+                consumerWaits_ = true;
                 frameDone_.wait(lock, [&] {
-                    return failure_ || slotOf(n).state == Slot::Done || (readEnded_ && n >= readCount_);
+                    return failure_ || slotOf(n).state == Slot::Done || n >= endFrame_ || claimable();
                 });
+                consumerWaits_ = false;
                 if (failure_) {
                     return;
                 }
                 if (slotOf(n).state != Slot::Done) {
-                    outcome.end = end_;
-                    return;
+                    if (n >= endFrame_) {
+                        outcome.end = end_;
+                        return;
+                    }
+                    mine = claim();
                 }
+            }
+            if (mine >= 0) {
+                process(0, mine);
+                continue;
             }
             Slot& slot = slotOf(n);
             slot.record.index = first + n;
@@ -167,17 +267,25 @@ private:
                 if (n > 0) {
                     slotOf(n - 1).state = Slot::Free;
                 }
-                slotFreed_.notify_all();
+                if (workersRead_) {
+                    if (idleWorkers_ > 0) {
+                        workReady_.notify_one();
+                    }
+                } else {
+                    slotFreed_.notify_all();
+                }
             }
             if (!more || (stop != nullptr && stop->load())) {
                 outcome.stopped = true;
                 return;
             }
+            ++n;
         }
     }
 
     void notifyEveryone() {
         slotFreed_.notify_all();
+        workReady_.notify_all();
         frameRead_.notify_all();
         frameDone_.notify_all();
     }
@@ -204,17 +312,23 @@ private:
     FrameSource& source_;
     AnalyzerOptions options_;
     std::vector<Slot> slots_;
-    std::deque<FrameWorker> workers_;
+    std::deque<FrameWorker> workers_;  // the first is the calling thread's
 
     std::mutex mutex_;
     // Each waits for one kind of change, so that a change wakes only the
     // threads that wait for it.
-    std::condition_variable slotFreed_;  // the reader
-    std::condition_variable frameRead_;  // the workers
-    std::condition_variable frameDone_;  // the consumer
-    int64_t readCount_ = 0;   // frames read so far
-    int64_t nextWork_ = 0;    // next frame for a worker
-    bool readEnded_ = false;  // the source has no more frames
+    std::condition_variable slotFreed_;  // the reader thread
+    std::condition_variable workReady_;  // the worker threads, for a frame to take
+    std::condition_variable frameRead_;  // workers, for the frame before theirs to be read
+    std::condition_variable frameDone_;  // the calling thread
+    bool workersRead_ = false;  // the workers read the frames; no reader thread
+    int64_t readCount_ = 0;     // frames read so far, by the reader thread
+    int64_t nextWork_ = 0;      // next frame for a worker
+    int idleWorkers_ = 0;       // worker threads waiting for a frame to take
+    int pairWaiting_ = 0;       // workers waiting for the frame before theirs to be read
+    bool consumerWaits_ = false;
+    // The first frame that did not come, and why; until then past any frame.
+    int64_t endFrame_ = std::numeric_limits<int64_t>::max();
     ReadResult end_;
     bool quit_ = false;
     std::exception_ptr failure_;

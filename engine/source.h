@@ -59,6 +59,27 @@ public:
     // Writes the next frame's luma plane into luma: width x height samples,
     // rows back to back. Frames come in order, from info().startFrame on.
     virtual ReadResult next(uint8_t* luma) = 0;
+
+    // Frames by their number, for inputs that hold them at known places (a
+    // file of whole frames): several threads may read at once, so that no
+    // thread has to copy every frame for the others. Prepares `readers`
+    // readers, each used by one thread at a time, and returns true; false
+    // (the default) when frames come only in order through next().
+    virtual bool prepareReaders(unsigned readers) {
+        static_cast<void>(readers);
+        return false;
+    }
+    // Reads frame k (counted from info().startFrame) with reader `reader`
+    // into luma: the result that next() would give for it after the k frames
+    // before it. Of the reads that do not deliver a frame, the one of the
+    // lowest k leaves the source as next() would have (frames missing,
+    // bytes left over), as if the run had read up to it.
+    virtual ReadResult readFrame(unsigned reader, int64_t k, uint8_t* luma) {
+        static_cast<void>(reader);
+        static_cast<void>(k);
+        static_cast<void>(luma);
+        return ReadResult{.status = ReadStatus::Error, .message = "frames of this input are read only in order"};
+    }
 };
 
 }  // namespace nrvq

@@ -155,17 +155,24 @@ bool ByteStream::seek(int64_t offset) {
     return true;
 }
 
-size_t ByteStream::readAt(int64_t offset, uint8_t* out, size_t count) {
+size_t ByteStream::readAt(int64_t offset, uint8_t* out, size_t count, int* error) const {
     size_t done = 0;
+    int failure = 0;
     while (done < count) {
         const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n < 0) {
+            failure = errno;
+        }
         if (n <= 0) {
             break;
         }
         done += static_cast<size_t>(n);
+    }
+    if (error != nullptr) {
+        *error = failure;
     }
     return done;
 }

@@ -50,8 +50,10 @@ public:
     // error() set) when the system refuses.
     bool seek(int64_t offset);
     // Reads up to count bytes at offset of a seekable input without moving
-    // its position; the number read, 0 on failure.
-    size_t readAt(int64_t offset, uint8_t* out, size_t count);
+    // its position: the number read, fewer at the end of the input or when a
+    // read fails (its errno then in *error when error is given; 0 otherwise).
+    // Several threads may read at once; it changes nothing of the stream.
+    size_t readAt(int64_t offset, uint8_t* out, size_t count, int* error = nullptr) const;
     // Offset of the next byte to be read, counted from the start.
     int64_t position() const { return position_; }
     int error() const { return error_; }

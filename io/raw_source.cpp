@@ -15,8 +15,19 @@ namespace nrvq {
 FrameReader::FrameReader(const PixelLayout& layout, int32_t width, int32_t height)
     : layout_(layout), lumaBytes_(layout.lumaBytes(width, height)), frameBytes_(layout.frameBytes(width, height)) {
     if (layout.bits > 8) {
-        wide_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        // Wide samples are read a piece at a time, each narrowed into its
+        // place.
+        wide_.resize(std::min<size_t>(static_cast<size_t>(width) * static_cast<size_t>(height), size_t{1} << 17));
     }
+}
+
+void FrameReader::narrow(uint8_t* luma, size_t count) {
+    if constexpr (std::endian::native == std::endian::big) {
+        for (size_t i = 0; i < count; ++i) {
+            wide_[i] = static_cast<uint16_t>((wide_[i] >> 8) | (wide_[i] << 8));
+        }
+    }
+    narrowSamples(wide_.data(), layout_.bits, luma, count);
 }
 
 int64_t FrameReader::read(ByteStream& stream, uint8_t* luma) {
@@ -24,20 +35,48 @@ int64_t FrameReader::read(ByteStream& stream, uint8_t* luma) {
     if (wide_.empty()) {
         got = stream.read(luma, static_cast<size_t>(lumaBytes_));
     } else {
-        got = stream.read(reinterpret_cast<uint8_t*>(wide_.data()), static_cast<size_t>(lumaBytes_));
-        if (got == static_cast<size_t>(lumaBytes_)) {
-            if constexpr (std::endian::native == std::endian::big) {
-                for (uint16_t& v : wide_) {
-                    v = static_cast<uint16_t>((v >> 8) | (v << 8));
-                }
+        const size_t piece = wide_.size() * sizeof(uint16_t);
+        while (got < static_cast<size_t>(lumaBytes_)) {
+            const size_t want = std::min(piece, static_cast<size_t>(lumaBytes_) - got);
+            const size_t n = stream.read(reinterpret_cast<uint8_t*>(wide_.data()), want);
+            if (n < want) {
+                got += n;
+                break;
             }
-            narrowSamples(wide_.data(), layout_.bits, luma, wide_.size());
+            narrow(luma + got / sizeof(uint16_t), want / sizeof(uint16_t));
+            got += n;
         }
     }
     if (got < static_cast<size_t>(lumaBytes_) || stream.error() != 0) {
         return static_cast<int64_t>(got);
     }
     return lumaBytes_ + stream.skip(frameBytes_ - lumaBytes_);
+}
+
+int64_t FrameReader::readAt(const ByteStream& stream, int64_t offset, uint8_t* luma, int& error) {
+    error = 0;
+    const auto whole = static_cast<size_t>(lumaBytes_);
+    size_t got = 0;
+    if (wide_.empty()) {
+        got = stream.readAt(offset, luma, whole, &error);
+    } else {
+        const size_t piece = wide_.size() * sizeof(uint16_t);
+        while (got < whole && error == 0) {
+            const size_t want = std::min(piece, whole - got);
+            const size_t n = stream.readAt(offset + static_cast<int64_t>(got),
+                                           reinterpret_cast<uint8_t*>(wide_.data()), want, &error);
+            if (n == want && error == 0) {
+                narrow(luma + got / sizeof(uint16_t), want / sizeof(uint16_t));
+            }
+            got += n;
+            if (n < want) {
+                break;
+            }
+        }
+    }
+    // The chroma planes are not read: a whole luma plane is a whole frame, as
+    // positioning past them is for read().
+    return got < whole || error != 0 ? static_cast<int64_t>(got) : frameBytes_;
 }
 
 std::string describeFrame(int32_t width, int32_t height, const PixelLayout& layout) {
@@ -147,31 +186,95 @@ RawSource::RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& optio
     }
 }
 
-ReadResult RawSource::next(uint8_t* luma) {
+ReadResult RawSource::readFileFrame(FrameReader& reader, int64_t k, uint8_t* luma, ReadProgress& progress) const {
     ReadResult result;
-    const int64_t frame = info_.startFrame + progress_.delivered;
+    if (progress.done(info_)) {
+        result.status = ReadStatus::End;
+        return result;
+    }
+    const int64_t frame = info_.startFrame + k;
+    const int64_t frameBytes = reader.frameBytes();
+    const int64_t offset = frame * frameBytes;
+    if (offset + frameBytes > stream_->size()) {
+        // Only whole frames are examined, from a file as from a pipe.
+        progress.endOfInput(info_, std::max<int64_t>(0, stream_->size() - offset));
+        result.status = ReadStatus::End;
+        return result;
+    }
+    int error = 0;
+    const int64_t got = reader.readAt(*stream_, offset, luma, error);
+    if (error != 0) {
+        result.status = ReadStatus::Error;
+        result.error = error;
+        result.bytesRead = static_cast<size_t>(std::min(got, reader.lumaBytes()));
+        return result;
+    }
+    if (got < frameBytes && stream_->shrunk()) {
+        progress.ended = true;
+        result.status = ReadStatus::Error;
+        result.message = shrunkMessage(name_, frame, got, frameBytes);
+        return result;
+    }
+    if (got < frameBytes) {
+        progress.endOfInput(info_, got);
+        result.status = ReadStatus::End;
+        if (k == 0 && info_.startFrame == 0) {
+            result.status = ReadStatus::Error;
+            result.message = name_ + (got == 0 ? std::string(" is empty") :
+                                                 " holds " + std::to_string(got) + " bytes, less than one frame of " +
+                                                     describeFrame(info_.width, info_.height, layout_));
+        }
+        return result;
+    }
+    ++progress.delivered;
+    return result;
+}
+
+bool RawSource::prepareReaders(unsigned readers) {
+    if (!stream_->seekable()) {
+        return false;
+    }
+    readers_.clear();
+    readers_.reserve(readers);
+    for (unsigned i = 0; i < readers; ++i) {
+        readers_.emplace_back(layout_, info_.width, info_.height);
+    }
+    opened_ = progress_;
+    endedAt_ = INT64_MAX;
+    return true;
+}
+
+ReadResult RawSource::readFrame(unsigned reader, int64_t k, uint8_t* luma) {
+    ReadProgress progress = opened_;
+    progress.delivered = k;
+    ReadResult result = readFileFrame(readers_.at(reader), k, luma, progress);
+    if (result.status != ReadStatus::Frame) {
+        // The run ends at the lowest frame that did not come; reads past it
+        // (by threads that ran ahead) change nothing.
+        std::lock_guard lock(endMutex_);
+        if (k < endedAt_) {
+            endedAt_ = k;
+            progress_ = progress;
+        }
+    }
+    return result;
+}
+
+ReadResult RawSource::next(uint8_t* luma) {
+    if (stream_->seekable()) {
+        return readFileFrame(reader_, progress_.delivered, luma, progress_);
+    }
+    ReadResult result;
     if (progress_.done(info_)) {
         result.status = ReadStatus::End;
         return result;
     }
     const int64_t frameBytes = reader_.frameBytes();
-    if (stream_->seekable() && stream_->position() + frameBytes > stream_->size()) {
-        // Only whole frames are examined, from a file as from a pipe.
-        progress_.endOfInput(info_, std::max<int64_t>(0, stream_->size() - stream_->position()));
-        result.status = ReadStatus::End;
-        return result;
-    }
     const int64_t got = reader_.read(*stream_, luma);
     if (stream_->error() != 0) {
         result.status = ReadStatus::Error;
         result.error = stream_->error();
         result.bytesRead = static_cast<size_t>(std::min(got, reader_.lumaBytes()));
-        return result;
-    }
-    if (got < frameBytes && stream_->shrunk()) {
-        progress_.ended = true;
-        result.status = ReadStatus::Error;
-        result.message = shrunkMessage(name_, frame, got, frameBytes);
         return result;
     }
     if (got < frameBytes) {

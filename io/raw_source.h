@@ -1,11 +1,13 @@
 // Raw planar video with no header: frames of one layout back to back, from a
-// file (positioned at each frame) or a pipe (read in order, the bytes before
-// the start frame and the chroma planes read and dropped).
+// file (each frame's luma read at its offset, by any number of threads at
+// once) or a pipe (read in order, the bytes before the start frame and the
+// chroma planes read and dropped).
 #pragma once
 
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@ namespace nrvq {
 
 // Reads frames of one layout and size: the luma plane, narrowed to 8 bits
 // where the samples are wider, and skips the chroma planes. Its memory is
-// allocated once.
+// allocated once. Each reader is used by one thread at a time.
 class FrameReader {
 public:
     FrameReader(const PixelLayout& layout, int32_t width, int32_t height);
@@ -26,14 +28,20 @@ public:
     // of the frame that the input held: frameBytes() for a whole frame.
     // The stream's error() tells a failed read from the end of the input.
     int64_t read(ByteStream& stream, uint8_t* luma);
+    // Reads the frame at offset of a seekable stream into luma, leaving the
+    // stream as it is, and returns the same count; a failed read's errno goes
+    // to error (0 when none failed).
+    int64_t readAt(const ByteStream& stream, int64_t offset, uint8_t* luma, int& error);
     int64_t frameBytes() const { return frameBytes_; }
     int64_t lumaBytes() const { return lumaBytes_; }
 
 private:
+    // Narrows the first count wide samples read to luma.
+    void narrow(uint8_t* luma, size_t count);
     const PixelLayout& layout_;
     int64_t lumaBytes_;
     int64_t frameBytes_;
-    std::vector<uint16_t> wide_;  // samples of more than 8 bits, as read
+    std::vector<uint16_t> wide_;  // samples of more than 8 bits, as read, a piece of the plane at a time
 };
 
 // How far a source's reading got, for the raw and the YUV4MPEG2 sources.
@@ -78,6 +86,9 @@ public:
     RawSource(std::unique_ptr<ByteStream> stream, const RawOptions& options);
     const SourceInfo& info() const override { return info_; }
     ReadResult next(uint8_t* luma) override;
+    // A file: frames read at their offsets (a pipe only in order).
+    bool prepareReaders(unsigned readers) override;
+    ReadResult readFrame(unsigned reader, int64_t k, uint8_t* luma) override;
 
     const PixelLayout& layout() const { return layout_; }
     const ByteStream& stream() const { return *stream_; }
@@ -93,6 +104,10 @@ public:
     void setNote(std::string note) { note_ = std::move(note); }
 
 private:
+    // Reads frame k of a file with reader into luma, after progress (what
+    // reading the frames before it left), which takes what this read changes.
+    ReadResult readFileFrame(FrameReader& reader, int64_t k, uint8_t* luma, ReadProgress& progress) const;
+
     std::unique_ptr<ByteStream> stream_;
     std::string name_;  // for messages
     const PixelLayout& layout_;
@@ -100,6 +115,12 @@ private:
     SourceInfo info_;
     ReadProgress progress_;
     std::string note_;
+    // Reading by frame number: a reader per thread, the progress before the
+    // first frame, and the lowest frame whose read ended the input so far.
+    std::vector<FrameReader> readers_;
+    ReadProgress opened_;
+    std::mutex endMutex_;
+    int64_t endedAt_ = INT64_MAX;
 };
 
 // Hints for an input of total bytes that is not a whole number of frames

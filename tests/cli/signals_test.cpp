@@ -98,7 +98,8 @@ TEST(Signals, ClosedOutputStopsQuietlyWithWholeRowsInTheLog) {
 // Reads that fail, a file cut short by another program part-way through
 // frame 6, or a damaged frame header there: the six rows before it are
 // printed, logged and written to the CSV alike, and the run ends with the
-// reason and exit status 255.
+// reason and exit status 255, in order or with frames read by several
+// threads past the fault.
 TEST(ReadFaults, FailedOrShortenedReadsKeepTheRowsBefore) {
     TempDir dir;
     writeClip(dir / "clip.yuv", 512, 288, 10);
@@ -121,15 +122,15 @@ TEST(ReadFaults, FailedOrShortenedReadsKeepTheRowsBefore) {
          "clip.y4m became shorter while it was read: frame 6 ends after 1000 of its 221184 bytes\n"},
         {"eio", "no-such-file", 0, "damaged.y4m", "damaged.y4m: frame 6: expected a FRAME header, found \"FRAMX\"\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fault + " " + c.args);
+    for (const Case& c : cases) for (const std::string threads : {"1", "3"}) {
+        SCOPED_TRACE(c.fault + " " + c.args + " --threads " + threads);
         writeFile(dir / "clip.yuv", raw);
         writeFile(dir / "clip.y4m", y4m);
         writeFile(dir / "damaged.y4m", damaged);
         const std::string script = "export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 LD_PRELOAD=" +
                                    std::string(NRVQ_READ_FAULTS) + " NRVQ_FAULT=" + c.fault + " NRVQ_FAULT_FILE=" +
                                    c.file + " NRVQ_FAULT_AT=" + std::to_string(c.at) + "; " + NRVQ_BINARY + " " +
-                                   c.args + " --csv out.csv >out.txt 2>err.txt";
+                                   c.args + " --threads " + threads + " --csv out.csv >out.txt 2>err.txt";
         EXPECT_EQ(shell(dir.path(), script), 255);
         const std::string out = readFile(dir / "out.txt");
         ASSERT_EQ(frameRows(out).size(), 6u);

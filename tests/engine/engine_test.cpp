@@ -50,10 +50,11 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
     return frames;
 }
 
+// Frames in memory, read in order or, byNumber, by the workers themselves.
 class MemorySource : public nrvq::FrameSource {
 public:
-    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1)
-        : frames_(frames), failAt_(failAt) {
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false)
+        : frames_(frames), failAt_(failAt), byNumber_(byNumber) {
         info_.kind = "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
@@ -61,12 +62,13 @@ public:
         info_.frameCount = static_cast<int64_t>(frames.size());
     }
     const nrvq::SourceInfo& info() const override { return info_; }
-    nrvq::ReadResult next(uint8_t* luma) override {
-        if (next_ == failAt_) throw std::runtime_error("source failed");
+    nrvq::ReadResult next(uint8_t* luma) override { return readFrame(0, next_++, luma); }
+    bool prepareReaders(unsigned) override { return byNumber_; }
+    nrvq::ReadResult readFrame(unsigned, int64_t k, uint8_t* luma) override {
+        if (k == failAt_) throw std::runtime_error("source failed");
         nrvq::ReadResult r;
-        if (next_ < frames_.size()) {
-            std::memcpy(luma, frames_[next_].samples.data(), frames_[next_].samples.size());
-            ++next_;
+        if (k < static_cast<int64_t>(frames_.size())) {
+            std::memcpy(luma, frames_[k].samples.data(), frames_[k].samples.size());
         } else {
             r.status = failsAtEnd ? nrvq::ReadStatus::Error : nrvq::ReadStatus::End;
         }
@@ -77,13 +79,14 @@ public:
 private:
     const std::vector<Plane>& frames_;
     nrvq::SourceInfo info_;
-    size_t next_ = 0;
-    size_t failAt_;
+    int64_t next_ = 0;
+    int64_t failAt_;
+    bool byNumber_;
 };
 
 std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
-                                int64_t start = 0) {
-    MemorySource source(frames, start);
+                                int64_t start = 0, bool byNumber = false) {
+    MemorySource source(frames, start, -1, byNumber);
     std::vector<FrameRecord> records;
     const auto keep = [&](const FrameRecord& r) {
         records.push_back(r);
@@ -141,8 +144,10 @@ TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
         EXPECT_FALSE(reference.front().hasPrevious);
         EXPECT_TRUE(reference.back().hasPrevious);
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
-            expectSameRecords(runAll(frames, threads, false, 7), reference, "fast");
-            expectSameRecords(runAll(frames, threads, true, 7), reference, "literal");
+            for (const bool byNumber : {false, true}) {
+                expectSameRecords(runAll(frames, threads, false, 7, byNumber), reference, "fast");
+                expectSameRecords(runAll(frames, threads, true, 7, byNumber), reference, "literal");
+            }
         }
     }
 }
@@ -206,9 +211,9 @@ TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
 
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
     const std::vector<Plane> frames = testFrames(32, 32);
-    for (const unsigned threads : {1u, 3u}) {
+    for (const auto& [threads, byNumber] : {std::pair{1u, false}, {3u, false}, {2u, true}, {3u, true}}) {
         const nrvq::AnalyzerOptions options{.threads = threads};
-        MemorySource failing(frames, 0, 9);
+        MemorySource failing(frames, 0, 9, byNumber);
         int seen = 0;
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
@@ -216,7 +221,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
 
         // A failed read ends the run after every frame before it.
         const std::vector<Plane> nine(frames.begin(), frames.begin() + 9);
-        MemorySource truncated(nine, 0);
+        MemorySource truncated(nine, 0, -1, byNumber);
         truncated.failsAtEnd = true;
         seen = 0;
         const nrvq::RunOutcome failed = nrvq::runAnalysis(truncated, options, count);
@@ -224,7 +229,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         EXPECT_EQ(failed.examined, 9);
         EXPECT_EQ(failed.end.status, nrvq::ReadStatus::Error);
 
-        MemorySource source(frames, 0);
+        MemorySource source(frames, 0, -1, byNumber);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
         const auto record = [&](const FrameRecord& r) {

@@ -31,25 +31,36 @@ bool faultyFile(int fd, char (&path)[PATH_MAX]) {
 
 }  // namespace
 
+// The bytes of a read of count bytes at offset at that may go through: all of
+// them, fewer up to the offset of the fault, or -1 (EIO) past it.
+static ssize_t allowed(int fd, off_t at, size_t count) {
+    char path[PATH_MAX];
+    const char* fault = std::getenv("NRVQ_FAULT");
+    if (fault == nullptr || at < 0 || !faultyFile(fd, path)) return static_cast<ssize_t>(count);
+    const off_t limit = std::atoll(std::getenv("NRVQ_FAULT_AT"));
+    if (at + static_cast<off_t>(count) <= limit) return static_cast<ssize_t>(count);
+    if (std::strcmp(fault, "eio") == 0) {
+        if (at >= limit) {
+            errno = EIO;
+            return -1;
+        }
+        return static_cast<ssize_t>(limit - at);
+    }
+    return ::truncate(path, limit) == 0 ? static_cast<ssize_t>(count) : -1;
+}
+
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
     using Read = ssize_t (*)(int, void*, size_t);
     static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
-    char path[PATH_MAX];
-    const char* fault = std::getenv("NRVQ_FAULT");
-    if (fault != nullptr && faultyFile(fd, path)) {
-        const off_t limit = std::atoll(std::getenv("NRVQ_FAULT_AT"));
-        const off_t at = ::lseek(fd, 0, SEEK_CUR);
-        if (at >= 0 && at + static_cast<off_t>(count) > limit) {
-            if (std::strcmp(fault, "eio") == 0) {
-                if (at >= limit) {
-                    errno = EIO;
-                    return -1;
-                }
-                count = static_cast<size_t>(limit - at);
-            } else if (::truncate(path, limit) != 0) {
-                return -1;
-            }
-        }
-    }
-    return real(fd, buffer, count);
+    const ssize_t n = allowed(fd, ::lseek(fd, 0, SEEK_CUR), count);
+    return n < 0 ? n : real(fd, buffer, static_cast<size_t>(n));
 }
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    using Read = ssize_t (*)(int, void*, size_t, off_t);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "pread"));
+    const ssize_t n = allowed(fd, offset, count);
+    return n < 0 ? n : real(fd, buffer, static_cast<size_t>(n), offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) { return pread(fd, buffer, count, offset); }
