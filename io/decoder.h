@@ -86,7 +86,7 @@ const DecoderModule* decoderModule(std::string* why = nullptr);
 
 // What the module hands the library. abi and the sizes guard against a
 // module of another build.
-inline constexpr int kDecoderModuleAbi = 3;
+inline constexpr int kDecoderModuleAbi = 4;
 struct DecoderModule {
     int abi;
     size_t optionsSize;
