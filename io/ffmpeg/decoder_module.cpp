@@ -188,9 +188,10 @@ struct State {
         return r;
     }
 
-    // A decode error: memory exhaustion is thrown, everything else counted.
+    // A decode error, counted. Memory the decoder cannot have for a packet
+    // counts too: damaged input asks it for absurd sizes, and errors that go
+    // on end the run with the frames before them kept.
     void damaged(int code) {
-        if (code == AVERROR(ENOMEM)) throw std::bad_alloc();
         ++damagedPackets;
         ++errorsInARow;
         lastError = code;
@@ -208,7 +209,6 @@ struct State {
                 inputEnded = true;
                 return true;
             }
-            if (rc == AVERROR(ENOMEM)) throw std::bad_alloc();
             if (rc == AVERROR_INVALIDDATA || rc == AVERROR(EAGAIN)) {
                 // The demuxer met damage; it resynchronises on the next call
                 // unless the damage goes on, which ends the input.
