@@ -32,7 +32,8 @@ public:
     ~Loan() { giveBack(); }
     Loan(const Loan&) = delete;
     Loan& operator=(const Loan&) = delete;
-    Loan(Loan&& other) noexcept : source_(other.source_), token_(other.token_), held_(std::exchange(other.held_, false)) {}
+    Loan(Loan&& other) noexcept
+        : source_(other.source_), token_(other.token_), held_(std::exchange(other.held_, false)) {}
     Loan& operator=(Loan&& other) noexcept {
         if (this != &other) {
             giveBack();
@@ -105,7 +106,8 @@ public:
         const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            slots_.emplace_back(source, callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
+            slots_.emplace_back(source,
+                                callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
                                 info.width, info.height);
         }
         for (unsigned i = 0; i < workers; ++i) {

@@ -58,8 +58,9 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
 // in the records, and to the sanitizers).
 class MemorySource : public nrvq::FrameSource {
 public:
-    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false)
-        : frames_(frames), failAt_(failAt), byNumber_(byNumber) {
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false,
+                 bool lends = false)
+        : lends(lends), frames_(frames), failAt_(failAt), byNumber_(byNumber) {
         info_.kind = "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
@@ -98,7 +99,7 @@ public:
         --outstanding;
     }
     bool failsAtEnd = false;  // the read after the last frame fails
-    bool lends = false;
+    const bool lends;
     std::atomic<int> outstanding{0};  // loans not given back
 
 private:
@@ -111,8 +112,7 @@ private:
 
 std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
                                 int64_t start = 0, bool byNumber = false, bool lends = false) {
-    MemorySource source(frames, start, -1, byNumber);
-    source.lends = lends;
+    MemorySource source(frames, start, -1, byNumber, lends);
     std::vector<FrameRecord> records;
     const auto keep = [&](const FrameRecord& r) {
         records.push_back(r);
@@ -239,12 +239,12 @@ TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
     const std::vector<Plane> frames = testFrames(32, 32);
     // Lent frames are all given back however the run ends.
-    const std::vector<std::tuple<unsigned, bool, bool>> runs = {{1u, false, false}, {3u, false, false}, {2u, true, false},
-                                                                {3u, true, false},  {1u, false, true},  {3u, false, true}};
+    const std::vector<std::tuple<unsigned, bool, bool>> runs = {{1u, false, false}, {3u, false, false},
+                                                                {2u, true, false},  {3u, true, false},
+                                                                {1u, false, true},  {3u, false, true}};
     for (const auto& [threads, byNumber, lends] : runs) {
         const nrvq::AnalyzerOptions options{.threads = threads};
-        MemorySource failing(frames, 0, 9, byNumber);
-        failing.lends = lends;
+        MemorySource failing(frames, 0, 9, byNumber, lends);
         int seen = 0;
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
@@ -253,9 +253,8 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
 
         // A failed read ends the run after every frame before it.
         const std::vector<Plane> nine(frames.begin(), frames.begin() + 9);
-        MemorySource truncated(nine, 0, -1, byNumber);
+        MemorySource truncated(nine, 0, -1, byNumber, lends);
         truncated.failsAtEnd = true;
-        truncated.lends = lends;
         seen = 0;
         const nrvq::RunOutcome failed = nrvq::runAnalysis(truncated, options, count);
         EXPECT_EQ(seen, 9);
@@ -263,8 +262,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         EXPECT_EQ(failed.end.status, nrvq::ReadStatus::Error);
         EXPECT_EQ(truncated.outstanding, 0);
 
-        MemorySource source(frames, 0, -1, byNumber);
-        source.lends = lends;
+        MemorySource source(frames, 0, -1, byNumber, lends);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
         const auto record = [&](const FrameRecord& r) {
