@@ -6,13 +6,16 @@
 // number (a file) is read by the workers themselves, each frame by the worker
 // that analyses it, so that reading is spread over the cores; any other is
 // read in order by a reader thread that fills the slots ahead of the workers.
-// Slots are reused, so memory stays bounded by the frames in flight.
+// Slots are reused, so memory stays bounded by the frames in flight. A
+// source that lends its frames (a decoder) is analysed in place: a slot then
+// holds the loan instead of a copy until the slot is freed.
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/analyzer.h"
@@ -21,14 +24,67 @@ namespace nrvq {
 
 namespace {
 
+// A plane that the source lent, given back when the loan is given up,
+// replaced or destroyed.
+class Loan {
+public:
+    explicit Loan(FrameSource& source) : source_(&source) {}
+    ~Loan() { giveBack(); }
+    Loan(const Loan&) = delete;
+    Loan& operator=(const Loan&) = delete;
+    Loan(Loan&& other) noexcept
+        : source_(other.source_), token_(other.token_), held_(std::exchange(other.held_, false)) {}
+    Loan& operator=(Loan&& other) noexcept {
+        if (this != &other) {
+            giveBack();
+            source_ = other.source_;
+            token_ = other.token_;
+            held_ = std::exchange(other.held_, false);
+        }
+        return *this;
+    }
+
+    // Reads the next frame: lent, when the source lends it, and held here
+    // (a loan held before is given back first); else copied into buffer.
+    // Returns the result and sets image to where the frame is.
+    ReadResult read(uint8_t* buffer, Image& image) {
+        giveBack();
+        const uint8_t* plane = nullptr;
+        void* token = nullptr;
+        ReadResult result = source_->lend(buffer, plane, token);
+        image.data = buffer;
+        if (plane != nullptr) {
+            token_ = token;
+            held_ = true;
+            // The analysis only reads the frame.
+            image.data = const_cast<uint8_t*>(plane);
+        }
+        return result;
+    }
+    void giveBack() noexcept {
+        if (held_) {
+            held_ = false;
+            source_->giveBack(token_);
+        }
+    }
+
+private:
+    FrameSource* source_;
+    void* token_ = nullptr;
+    bool held_ = false;
+};
+
 struct Slot {
-    OwnedImage<Image> frame;
+    OwnedImage<Image> frame;  // the slot's own buffer, for frames copied in
+    Image image;              // the frame: in that buffer, or lent by the source
+    Loan loan;
     FrameRecord record;
     Timings timings;
     double sourceSeconds = 0;  // the source's timestamp of the frame
     TemporalInputs temporal;  // against the frame before, when there is one
     enum State { Free, Reading, Read, Done } state = Free;
-    Slot(Image image, int32_t width, int32_t height) : frame(image), temporal(width, height) {}
+    Slot(FrameSource& source, Image buffer, int32_t width, int32_t height)
+        : frame(buffer), image(buffer), loan(source), temporal(width, height) {}
 };
 
 // The frames of one run in flight, and the one lock that guards their states.
@@ -50,7 +106,8 @@ public:
         const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            slots_.emplace_back(callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
+            slots_.emplace_back(source,
+                                callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
                                 info.width, info.height);
         }
         for (unsigned i = 0; i < workers; ++i) {
@@ -113,7 +170,7 @@ private:
             }
             ReadResult result;
             try {
-                result = source_.next(slot->frame->data);
+                result = slot->loan.read(slot->frame->data, slot->image);
             } catch (...) {
                 fail(std::current_exception());
                 return;
@@ -194,7 +251,7 @@ private:
                 frameRead_.notify_all();
             }
         }
-        worker.analyze(slot.frame.get(), slot.record, slot.timings);
+        worker.analyze(&slot.image, slot.record, slot.timings);
         const Image* previous = nullptr;
         if (n > 0) {
             // The frame before stays in its slot until this one is consumed.
@@ -211,9 +268,9 @@ private:
                     return;
                 }
             }
-            previous = before.frame.get();
+            previous = &before.image;
         }
-        worker.analyzeTemporal(slot.frame.get(), previous, slot.temporal, slot.timings);
+        worker.analyzeTemporal(&slot.image, previous, slot.temporal, slot.timings);
         std::lock_guard lock(mutex_);
         slot.state = Slot::Done;
         if (consumerWaits_) {
@@ -253,13 +310,19 @@ private:
             Slot& slot = slotOf(n);
             slot.record.index = first + n;
             slot.record.seconds = frameTime(slot.sourceSeconds, slot.record.index, source_.info().fps);
-            temporal.analyze(slot.frame.get(), n > 0 ? slotOf(n - 1).frame.get() : nullptr, slot.record,
+            temporal.analyze(&slot.image, n > 0 ? &slotOf(n - 1).image : nullptr, slot.record,
                              slot.timings, &slot.temporal);
             outcome.timings += slot.timings;
             ++outcome.examined;
-            slot.record.luma = slot.frame->data;
+            slot.record.luma = slot.image.data;
             const bool more = consumer(slot.record);
             slot.record.luma = nullptr;
+            if (n > 0) {
+                // Nothing uses the previous frame now (the next frame's pair
+                // step uses this one), and the reader takes its slot only
+                // once it is free.
+                slotOf(n - 1).loan.giveBack();
+            }
             {
                 // The previous frame is no longer needed; this one is, by the
                 // next frame.
@@ -340,15 +403,23 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     const SourceInfo& info = source.info();
     const auto w = static_cast<uint64_t>(info.width);
     const auto h = static_cast<uint64_t>(info.height);
+    // Buffers for frames that are copied in, swapped after each frame, and
+    // where the frame and the one before it are: in those buffers or lent
+    // by the source (the previous frame's loan is kept until the next
+    // frame's pair step is done).
     OwnedImage<Image> current(callocImage(w, h));
     OwnedImage<Image> previous(callocImage(w, h));
+    Image frame = *current;
+    Image before = *previous;
+    Loan currentLoan(source);
+    Loan previousLoan(source);
     FrameWorker worker(info.width, info.height, options.reference, options.indicators);
     TemporalState temporal(info.width, info.height, info.fps, options.reference, options.indicators);
     TemporalInputs inputs(info.width, info.height);
     RunOutcome outcome;
     FrameRecord record;
     for (int64_t n = 0;; ++n) {
-        const ReadResult result = source.next(current->data);
+        const ReadResult result = currentLoan.read(current->data, frame);
         if (result.status != ReadStatus::Frame) {
             outcome.end = result;
             break;
@@ -356,14 +427,16 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
         record.index = info.startFrame + n;
         record.seconds = frameTime(result.seconds, record.index, info.fps);
         Timings timings;
-        worker.analyze(current.get(), record, timings);
+        worker.analyze(&frame, record, timings);
         // The temporal columns' work on the two frames as the workers do it.
-        worker.analyzeTemporal(current.get(), n > 0 ? previous.get() : nullptr, inputs, timings);
-        temporal.analyze(current.get(), n > 0 ? previous.get() : nullptr, record, timings, &inputs);
+        worker.analyzeTemporal(&frame, n > 0 ? &before : nullptr, inputs, timings);
+        temporal.analyze(&frame, n > 0 ? &before : nullptr, record, timings, &inputs);
         outcome.timings += timings;
         ++outcome.examined;
         std::swap(current->data, previous->data);
-        record.luma = previous->data;  // this frame's, after the swap
+        before = frame;
+        previousLoan = std::move(currentLoan);  // gives the older loan back
+        record.luma = before.data;
         const bool more = consumer(record);
         record.luma = nullptr;
         if (!more || (stop != nullptr && stop->load())) {

@@ -60,6 +60,22 @@ public:
     // rows back to back. Frames come in order, from info().startFrame on.
     virtual ReadResult next(uint8_t* luma) = 0;
 
+    // The next frame, as next() gives it, lent instead of copied when the
+    // source can: then plane points at its width x height samples (rows back
+    // to back), which stay valid and unchanged until giveBack(loan), and
+    // luma is left alone; else plane is null and the frame is in luma, as
+    // next() writes it. A frame is lent only when the result is a Frame.
+    // Several loans may be outstanding at once; each is given back exactly
+    // once, from any thread and in any order, before the source is
+    // destroyed. The default lends nothing.
+    virtual ReadResult lend(uint8_t* luma, const uint8_t*& plane, void*& loan) {
+        plane = nullptr;
+        loan = nullptr;
+        return next(luma);
+    }
+    // Takes back a plane that lend() lent. Does not throw.
+    virtual void giveBack(void* loan) noexcept { static_cast<void>(loan); }
+
     // Frames by their number, for inputs that hold them at known places (a
     // file of whole frames): several threads may read at once, so that no
     // thread has to copy every frame for the others. Prepares `readers`

@@ -85,8 +85,9 @@ struct DecoderModule;
 const DecoderModule* decoderModule(std::string* why = nullptr);
 
 // What the module hands the library. abi and the sizes guard against a
-// module of another build.
-inline constexpr int kDecoderModuleAbi = 4;
+// module of another build; abi goes up whenever the table or the sources'
+// entry points change (5: sources lend their decoded planes).
+inline constexpr int kDecoderModuleAbi = 5;
 struct DecoderModule {
     int abi;
     size_t optionsSize;

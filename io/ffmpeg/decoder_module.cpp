@@ -144,6 +144,14 @@ struct State {
     std::unique_ptr<AVCodecContext, CodecFreer> codec;
     std::unique_ptr<AVPacket, PacketFreer> packet;
     std::unique_ptr<AVFrame, FrameFreer> frame;
+    // Frames that hold the pictures lent to the caller, made only when none
+    // is spare: a run of lent frames allocates none per frame. Spare ones
+    // hold no picture; the list has room for every frame made, so that a
+    // frame given back never needs memory. Guarded by loansMutex, as loans
+    // come back from other threads.
+    std::mutex loansMutex;
+    std::vector<std::unique_ptr<AVFrame, FrameFreer>> loanFrames;
+    std::vector<AVFrame*> spareFrames;
     std::unique_ptr<SwsContext, ScalerFreer> scaler;  // made on the first picture without stored luma
     std::unique_ptr<uint8_t, AvFreer> gray;           // swscale's aligned output
     int grayStride = 0;
@@ -318,7 +326,60 @@ struct State {
         return r;
     }
 
-    ReadResult next(uint8_t* luma) {
+    // The decoded frame's luma plane when it can be analysed where the
+    // decoder put it: the frame's size, 8-bit samples side by side and rows
+    // back to back. Null otherwise (extract() copies or converts it).
+    const uint8_t* inPlace() const {
+        const AVFrame& f = *frame;
+        if (f.width != info.width || f.height != info.height || f.buf[0] == nullptr) return nullptr;
+        const auto pixfmt = static_cast<AVPixelFormat>(f.format);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixfmt);
+        if (desc == nullptr || !hasStoredLuma(pixfmt, desc)) return nullptr;
+        const AVComponentDescriptor& c = desc->comp[0];
+        if (c.depth != 8 || c.step != 1 || f.linesize[c.plane] != info.width) return nullptr;
+        return f.data[c.plane] + c.offset;
+    }
+
+    // Lends the decoded frame's plane, which inPlace() gave: the picture's
+    // reference moves to a frame of the loan list until giveBack().
+    ReadResult lendFrame(const uint8_t* inPlacePlane, const uint8_t*& plane, void*& loan) {
+        AVFrame* holder = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(loansMutex);
+            if (spareFrames.empty()) {
+                loanFrames.reserve(loanFrames.size() + 1);
+                spareFrames.reserve(loanFrames.size() + 1);
+                std::unique_ptr<AVFrame, FrameFreer> made(av_frame_alloc());
+                if (!made) throw std::bad_alloc();
+                holder = made.get();
+                loanFrames.push_back(std::move(made));
+            } else {
+                holder = spareFrames.back();
+                spareFrames.pop_back();
+            }
+        }
+        av_frame_move_ref(holder, frame.get());
+        plane = inPlacePlane;
+        loan = holder;
+        ReadResult r;
+        r.bytesRead = static_cast<size_t>(info.width) * static_cast<size_t>(info.height);
+        return r;
+    }
+
+    void giveBack(void* loan) noexcept {
+        auto* holder = static_cast<AVFrame*>(loan);
+        av_frame_unref(holder);
+        const std::lock_guard<std::mutex> lock(loansMutex);
+        spareFrames.push_back(holder);
+    }
+
+    // The next frame into luma; or, with plane and loan given, lent when
+    // inPlace() allows (see FrameSource::lend).
+    ReadResult next(uint8_t* luma, const uint8_t** plane = nullptr, void** loan = nullptr) {
+        if (plane != nullptr) {
+            *plane = nullptr;
+            *loan = nullptr;
+        }
         if (!failure.empty()) return error();
         if (ended || remaining == 0) return end();
         for (;;) {
@@ -340,7 +401,8 @@ struct State {
                 }
                 const int64_t pts = frame->best_effort_timestamp;
                 if (origin == AV_NOPTS_VALUE) origin = pts;
-                ReadResult r = extract(luma);
+                const uint8_t* lendable = plane != nullptr ? inPlace() : nullptr;
+                ReadResult r = lendable != nullptr ? lendFrame(lendable, *plane, *loan) : extract(luma);
                 if (timestamps) {
                     // A frame without a timestamp follows the last one by a
                     // frame period.
@@ -377,6 +439,10 @@ public:
     explicit FfmpegSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
     const SourceInfo& info() const override { return state_->info; }
     ReadResult next(uint8_t* luma) override { return state_->next(luma); }
+    ReadResult lend(uint8_t* luma, const uint8_t*& plane, void*& loan) override {
+        return state_->next(luma, &plane, &loan);
+    }
+    void giveBack(void* loan) noexcept override { state_->giveBack(loan); }
     int64_t damagedPackets() const override { return state_->damagedPackets; }
     int64_t damagedFrames() const override { return state_->damagedFrames; }
     bool endReached() const override { return state_->ended; }

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "clips/clip.h"
@@ -51,10 +53,14 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
 }
 
 // Frames in memory, read in order or, byNumber, by the workers themselves.
+// With lends set, two frames in three are lent from copies of their own that
+// are overwritten and freed when given back (a frame used after that shows
+// in the records, and to the sanitizers).
 class MemorySource : public nrvq::FrameSource {
 public:
-    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false)
-        : frames_(frames), failAt_(failAt), byNumber_(byNumber) {
+    MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false,
+                 bool lends = false)
+        : lends(lends), frames_(frames), failAt_(failAt), byNumber_(byNumber) {
         info_.kind = "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
@@ -74,7 +80,27 @@ public:
         }
         return r;
     }
+    nrvq::ReadResult lend(uint8_t* luma, const uint8_t*& plane, void*& loan) override {
+        plane = nullptr;
+        loan = nullptr;
+        if (!lends || next_ % 3 == 2) return next(luma);
+        auto copy = std::make_unique<std::vector<uint8_t>>(frames_.front().samples.size());
+        const nrvq::ReadResult r = next(copy->data());
+        if (r.status == nrvq::ReadStatus::Frame) {
+            plane = copy->data();
+            loan = copy.release();
+            ++outstanding;
+        }
+        return r;
+    }
+    void giveBack(void* loan) noexcept override {
+        const std::unique_ptr<std::vector<uint8_t>> copy(static_cast<std::vector<uint8_t>*>(loan));
+        std::fill(copy->begin(), copy->end(), uint8_t{0x5A});
+        --outstanding;
+    }
     bool failsAtEnd = false;  // the read after the last frame fails
+    const bool lends;
+    std::atomic<int> outstanding{0};  // loans not given back
 
 private:
     const std::vector<Plane>& frames_;
@@ -85,8 +111,8 @@ private:
 };
 
 std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threads, bool reference,
-                                int64_t start = 0, bool byNumber = false) {
-    MemorySource source(frames, start, -1, byNumber);
+                                int64_t start = 0, bool byNumber = false, bool lends = false) {
+    MemorySource source(frames, start, -1, byNumber, lends);
     std::vector<FrameRecord> records;
     const auto keep = [&](const FrameRecord& r) {
         records.push_back(r);
@@ -95,6 +121,7 @@ std::vector<FrameRecord> runAll(const std::vector<Plane>& frames, unsigned threa
     const nrvq::RunOutcome outcome = nrvq::runAnalysis(source, {.threads = threads, .reference = reference}, keep);
     EXPECT_EQ(outcome.examined, static_cast<int64_t>(frames.size()));
     EXPECT_EQ(outcome.end.status, nrvq::ReadStatus::End);
+    EXPECT_EQ(source.outstanding, 0);
     return records;
 }
 
@@ -144,9 +171,9 @@ TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
         EXPECT_FALSE(reference.front().hasPrevious);
         EXPECT_TRUE(reference.back().hasPrevious);
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
-            for (const bool byNumber : {false, true}) {
-                expectSameRecords(runAll(frames, threads, false, 7, byNumber), reference, "fast");
-                expectSameRecords(runAll(frames, threads, true, 7, byNumber), reference, "literal");
+            for (const auto& [byNumber, lends] : {std::pair{false, false}, {true, false}, {false, true}}) {
+                expectSameRecords(runAll(frames, threads, false, 7, byNumber, lends), reference, "fast");
+                expectSameRecords(runAll(frames, threads, true, 7, byNumber, lends), reference, "literal");
             }
         }
     }
@@ -211,25 +238,31 @@ TEST(Engine, AContextDestroyedAtItsThreadsExitFreesItsBuffers) {
 
 TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
     const std::vector<Plane> frames = testFrames(32, 32);
-    for (const auto& [threads, byNumber] : {std::pair{1u, false}, {3u, false}, {2u, true}, {3u, true}}) {
+    // Lent frames are all given back however the run ends.
+    const std::vector<std::tuple<unsigned, bool, bool>> runs = {{1u, false, false}, {3u, false, false},
+                                                                {2u, true, false},  {3u, true, false},
+                                                                {1u, false, true},  {3u, false, true}};
+    for (const auto& [threads, byNumber, lends] : runs) {
         const nrvq::AnalyzerOptions options{.threads = threads};
-        MemorySource failing(frames, 0, 9, byNumber);
+        MemorySource failing(frames, 0, 9, byNumber, lends);
         int seen = 0;
         const auto count = [&](const FrameRecord&) { return ++seen > 0; };
         EXPECT_THROW(nrvq::runAnalysis(failing, options, count), std::runtime_error);
         EXPECT_LE(seen, 9);
+        EXPECT_EQ(failing.outstanding, 0);
 
         // A failed read ends the run after every frame before it.
         const std::vector<Plane> nine(frames.begin(), frames.begin() + 9);
-        MemorySource truncated(nine, 0, -1, byNumber);
+        MemorySource truncated(nine, 0, -1, byNumber, lends);
         truncated.failsAtEnd = true;
         seen = 0;
         const nrvq::RunOutcome failed = nrvq::runAnalysis(truncated, options, count);
         EXPECT_EQ(seen, 9);
         EXPECT_EQ(failed.examined, 9);
         EXPECT_EQ(failed.end.status, nrvq::ReadStatus::Error);
+        EXPECT_EQ(truncated.outstanding, 0);
 
-        MemorySource source(frames, 0, -1, byNumber);
+        MemorySource source(frames, 0, -1, byNumber, lends);
         std::atomic<bool> stop{false};
         std::vector<int64_t> indices;
         const auto record = [&](const FrameRecord& r) {
@@ -241,6 +274,7 @@ TEST(Engine, FailuresAndStopsEndTheRunCleanly) {
         EXPECT_TRUE(outcome.stopped);
         EXPECT_EQ(indices, (std::vector<int64_t>{0, 1, 2, 3, 4}));
         EXPECT_EQ(outcome.examined, 5);
+        EXPECT_EQ(source.outstanding, 0);
     }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "clips/clip.h"
 #include "io/convert.h"
 #include "io/encode.h"
@@ -52,19 +55,38 @@ struct Decoded {
     nrvq::ReadResult end;
     int64_t damaged = 0;  // packets and frames
     std::vector<double> seconds;  // each frame's time as the source gave it
+    size_t lent = 0;  // frames lent rather than copied
 };
 
-// Every frame a source delivers, up to limit.
-Decoded decodeAll(const fs::path& path, const DecoderOptions& options = {}, size_t limit = 4 * kFrames) {
+// Every frame a source delivers, up to limit; lent where the source can,
+// when lend is set: the loans are held to the end, checked to be unchanged
+// then, and given back in an order of their own.
+Decoded decodeAll(const fs::path& path, const DecoderOptions& options = {}, size_t limit = 4 * kFrames,
+                  bool lend = false) {
     auto source = nrvq::openDecoderSource(path.string(), options);
     Decoded d;
     d.info = source->info();
     Plane8 plane(static_cast<size_t>(d.info.width) * static_cast<size_t>(d.info.height));
+    std::vector<std::tuple<const uint8_t*, void*, size_t>> loans;
     for (;;) {
-        d.end = source->next(plane.data());
+        const uint8_t* lentPlane = nullptr;
+        void* loan = nullptr;
+        d.end = lend ? source->lend(plane.data(), lentPlane, loan) : source->next(plane.data());
+        if (lentPlane != nullptr) {
+            loans.emplace_back(lentPlane, loan, d.frames.size());
+            std::copy_n(lentPlane, plane.size(), plane.begin());
+        }
         if (d.end.status != ReadStatus::Frame || d.frames.size() == limit) break;
         d.seconds.push_back(d.end.seconds);
         d.frames.push_back(plane);
+    }
+    d.lent = loans.size();
+    std::reverse(loans.begin(), loans.begin() + static_cast<ptrdiff_t>(loans.size() / 2));
+    for (const auto& [lentPlane, loan, index] : loans) {
+        if (index < d.frames.size()) {
+            EXPECT_TRUE(std::equal(d.frames[index].begin(), d.frames[index].end(), lentPlane));
+        }
+        source->giveBack(loan);
     }
     d.damaged = source->damagedPackets() + source->damagedFrames();
     return d;
@@ -87,7 +109,8 @@ double meanAbsDifference(const Plane8& a, const Plane8& b) {
 }
 
 // Clips of several codecs, containers and sample layouts come back with
-// every luma sample as written (narrowed for the 10- and 16-bit ones); RGB
+// every luma sample as written (narrowed for the 10- and 16-bit ones), lent
+// or copied alike; RGB
 // pictures of gray go through the conversion and keep their level; MPEG-4
 // with B-frames comes out close to what was written, every frame once, in
 // presentation order.
@@ -109,6 +132,11 @@ TEST(DecoderSource, ClipsReturnTheWrittenLuma) {
         const auto clip = wideClip(c.format.w, c.format.h, c.depth);
         writeClip(dir / c.file, c.format, clip);
         const Decoded d = decodeAll(dir / c.file);
+        const Decoded lent = decodeAll(dir / c.file, {}, 4 * kFrames, true);
+        // Raw 8-bit frames are lent from the packets (rows back to back).
+        EXPECT_EQ(lent.lent, c.file == "odd.avi" ? clip.size() : 0u);
+        EXPECT_EQ(lent.frames, d.frames);
+        EXPECT_EQ(lent.seconds, d.seconds);
         EXPECT_EQ(d.info.kind, "decoded");
         EXPECT_EQ(d.info.layout, av_get_pix_fmt_name(c.format.pixels));
         EXPECT_EQ(d.info.width, c.format.w);
@@ -134,7 +162,7 @@ TEST(DecoderSource, ClipsReturnTheWrittenLuma) {
 
 // The start counts decoded frames and the count limits the delivered ones;
 // the frame count shown is the container's, shortened by both, or else the
-// count asked for.
+// count asked for; lent frames (from the even starts) alike.
 TEST(DecoderSource, StartAndCountSelectFrames) {
     TempDir dir;
     const auto clip = wideClip(37, 29, 8);
@@ -146,7 +174,8 @@ TEST(DecoderSource, StartAndCountSelectFrames) {
                                            {"a.avi", 0, 0, 0, 0}, {"a.mkv", 2, 3, 3, 3},
                                            {"a.mkv", 5, -1, -1, kFrames - 5}}) {
         SCOPED_TRACE(c.file + " from " + std::to_string(c.start) + " count " + std::to_string(c.count));
-        const Decoded d = decodeAll(dir / c.file, {.fps = 12.5, .startFrame = c.start, .frameCount = c.count});
+        const Decoded d = decodeAll(dir / c.file, {.fps = 12.5, .startFrame = c.start, .frameCount = c.count},
+                                    4 * kFrames, c.start % 2 == 0);
         EXPECT_EQ(d.info.startFrame, c.start);
         EXPECT_EQ(d.info.frameCount, c.frameCount);
         EXPECT_DOUBLE_EQ(d.info.fps, 12.5);
@@ -182,8 +211,8 @@ TEST(DecoderSource, FramesCarryTheirTimestamps) {
     }
 }
 
-// Flipped bytes and files cut short never crash or hang: the run ends with
-// the frames that could be decoded, or with a message.
+// Flipped bytes and files cut short never crash or hang, frames lent or
+// not: the run ends with the frames that could be decoded, or with a message.
 TEST(DecoderSource, DamagedFilesEndCleanly) {
     TempDir dir;
     const auto clip = wideClip(64, 48, 8);
@@ -205,7 +234,7 @@ TEST(DecoderSource, DamagedFilesEndCleanly) {
                 const fs::path path = dir / ("damaged-" + file);
                 writeFile(path, damaged);
                 try {
-                    const Decoded d = decodeAll(path);
+                    const Decoded d = decodeAll(path, {}, 4 * kFrames, part % 2 == 1);
                     EXPECT_LE(d.frames.size(), clip.size());
                     if (d.end.status == ReadStatus::Error) {
                         EXPECT_NE(d.end.message, "");
