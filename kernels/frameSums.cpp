@@ -19,6 +19,7 @@
 #define HWY_TARGET_INCLUDE "kernels/frameSums.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
+#include <hwy/cache_control.h>
 
 #include <bit>
 #include <cstddef>
@@ -311,8 +312,18 @@ FrameSums SumFrame(const uint8_t* p, size_t w, size_t h, void (*read)(void*, siz
     for (size_t y0 = 1; y0 + 1 < h; y0 += kBand) {
         const size_t y1 = y0 + kBand < h - 1 ? y0 + kBand : h - 1;
         const bool first = y0 == 1;
+        // The rows of the next band are asked for one step at a time, a band
+        // ahead of their use. The walk takes a step's columns down the 18
+        // rows of the band at once, more streams than the processor follows
+        // on its own: a frame that is not in the caches (a decoder's picture)
+        // would otherwise make the walk wait on memory at every step.
+        const size_t ahead0 = y1 + 1;
+        const size_t ahead1 = y1 + 1 + kBand < h ? y1 + 1 + kBand : h;
         size_t x = 1;
         for (size_t steps = 1; x + n <= w - 1; x += n, ++steps) {
+            for (size_t y = ahead0; y < ahead1; ++y) {
+                hwy::Prefetch(p + y * w + x);
+            }
             columns(y0, y1, x, first, false, 0);
             if (steps % kStepsPerFlush == 0) {
                 flush();
