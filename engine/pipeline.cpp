@@ -6,9 +6,19 @@
 // number (a file) is read by the workers themselves, each frame by the worker
 // that analyses it, so that reading is spread over the cores; any other is
 // read in order by a reader thread that fills the slots ahead of the workers.
+// When that reader decodes, decoding is what limits the run: the workers are
+// then threads of their own that yield the cores to the reader's and the
+// decoder's threads, and the calling thread only hands frames on.
 // Slots are reused, so memory stays bounded by the frames in flight. A
 // source that lends its frames (a decoder) is analysed in place: a slot then
 // holds the loan instead of a copy until the slot is freed.
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -23,6 +33,25 @@
 namespace nrvq {
 
 namespace {
+
+// How far below the decoder's priority the workers analyse: enough that a
+// decoding thread which wakes takes a core from them at once, not so far
+// that the analysis starves beside other programs.
+constexpr int kAnalysisNice = 10;
+
+// Lowers the calling thread's priority by kAnalysisNice. Only threads that a
+// run creates call it, so the caller's thread is never changed; a failure
+// leaves the priority as it was, since it only orders the run's threads.
+void yieldToDecoder() {
+#if defined(__linux__)
+    const auto self = static_cast<id_t>(gettid());
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, self);
+    if (errno == 0) {
+        setpriority(PRIO_PROCESS, self, nice + kAnalysisNice);
+    }
+#endif
+}
 
 // A plane that the source lent, given back when the loan is given up,
 // replaced or destroyed.
@@ -88,16 +117,17 @@ struct Slot {
 };
 
 // The frames of one run in flight, and the one lock that guards their states.
-// The calling thread is one of the workers: between the frames it analyses it
-// hands on every frame that is done, in order, so that a run has no more
-// threads busy than it has workers (and, for a source read only in order, the
-// reader).
+// The calling thread is one of the workers, unless the reader decodes: between
+// the frames it analyses it hands on every frame that is done, in order, so
+// that a run has no more threads busy than it has workers (and, for a source
+// read only in order, the reader).
 class Pipeline {
 public:
     Pipeline(FrameSource& source, const AnalyzerOptions& options, unsigned workers)
         : source_(source), options_(options) {
         const SourceInfo& info = source.info();
         workersRead_ = source.prepareReaders(workers);
+        decoding_ = !workersRead_ && info.kind == "decoded";
         // Every worker may hold a frame and the consumer keeps the previous
         // one; a reader thread may run ahead by as many frames as there are
         // workers, and workers that read take one frame more, so that they
@@ -123,7 +153,7 @@ public:
         if (!workersRead_) {
             threads.emplace_back([this] { readLoop(); });
         }
-        for (unsigned i = 1; i < workers_.size(); ++i) {
+        for (unsigned i = decoding_ ? 0 : 1; i < workers_.size(); ++i) {
             threads.emplace_back([this, i] { workLoop(i); });
         }
         try {
@@ -194,12 +224,15 @@ private:
     void wake() {
         if (idleWorkers_ > 0) {
             workReady_.notify_one();
-        } else if (consumerWaits_) {
+        } else if (consumerWaits_ && !decoding_) {
             frameDone_.notify_one();
         }
     }
 
     void workLoop(unsigned index) {
+        if (decoding_) {
+            yieldToDecoder();
+        }
         for (;;) {
             int64_t n = 0;
             {
@@ -278,8 +311,9 @@ private:
         }
     }
 
-    // Hands every frame on in order; analyses a frame itself whenever the
-    // next one to hand on is not done yet and another can be taken.
+    // Hands every frame on in order; analyses a frame itself (unless the
+    // reader decodes) whenever the next one to hand on is not done yet and
+    // another can be taken.
     void consume(const FrameConsumer& consumer, const std::atomic<bool>* stop, TemporalState& temporal,
                  RunOutcome& outcome) {
         const int64_t first = source_.info().startFrame;
@@ -289,7 +323,8 @@ private:
                 std::unique_lock lock(mutex_);
                 consumerWaits_ = true;
                 frameDone_.wait(lock, [&] {
-                    return failure_ || slotOf(n).state == Slot::Done || n >= endFrame_ || claimable();
+                    return failure_ || slotOf(n).state == Slot::Done || n >= endFrame_ ||
+                           (!decoding_ && claimable());
                 });
                 consumerWaits_ = false;
                 if (failure_) {
@@ -385,6 +420,7 @@ private:
     std::condition_variable frameRead_;  // workers, for the frame before theirs to be read
     std::condition_variable frameDone_;  // the calling thread
     bool workersRead_ = false;  // the workers read the frames; no reader thread
+    bool decoding_ = false;     // the reader thread decodes
     int64_t readCount_ = 0;     // frames read so far, by the reader thread
     int64_t nextWork_ = 0;      // next frame for a worker
     int idleWorkers_ = 0;       // worker threads waiting for a frame to take

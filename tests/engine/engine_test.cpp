@@ -53,15 +53,15 @@ std::vector<Plane> testFrames(int32_t w, int32_t h) {
 }
 
 // Frames in memory, read in order or, byNumber, by the workers themselves.
-// With lends set, two frames in three are lent from copies of their own that
-// are overwritten and freed when given back (a frame used after that shows
-// in the records, and to the sanitizers).
+// With lends set it is taken for a decoder, and two frames in three are lent
+// from copies of their own that are overwritten and freed when given back (a
+// frame used after that shows in the records, and to the sanitizers).
 class MemorySource : public nrvq::FrameSource {
 public:
     MemorySource(const std::vector<Plane>& frames, int64_t start, int64_t failAt = -1, bool byNumber = false,
                  bool lends = false)
         : lends(lends), frames_(frames), failAt_(failAt), byNumber_(byNumber) {
-        info_.kind = "raw";
+        info_.kind = lends ? "decoded" : "raw";
         info_.width = frames.front().w;
         info_.height = frames.front().h;
         info_.startFrame = start;
