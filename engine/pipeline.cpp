@@ -132,8 +132,12 @@ public:
         // one; a reader thread may run ahead by as many frames as there are
         // workers, and workers that read take one frame more, so that they
         // go on while the calling thread analyses a frame before handing on
-        // the ones done. Fewer frames in flight stay in the caches.
-        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2);
+        // the ones done. Fewer frames in flight stay in the caches. A
+        // decoder's frame, lent with its chroma, is half as large again as a
+        // copied plane: the reader runs one frame less ahead of a decoder, so
+        // that the frames held take no more memory than copies did.
+        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2) -
+                             (decoding_ ? 1 : 0);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             slots_.emplace_back(source,
