@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -111,5 +112,33 @@ BENCHMARK(MemoryAt4K)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// What the machine gives a second thread at all: vector additions on
+// registers alone (no memory, nothing shared), the same work on each
+// thread. Its items_per_second at two threads over one bounds what any
+// threaded run can gain; on a virtual machine whose host runs other work it
+// is below 2 and varies from moment to moment.
+void RegisterOnlyScaling(benchmark::State& state) {
+    using Vector = int32_t __attribute__((vector_size(16)));
+    constexpr int kSteps = 1 << 16;
+    Vector sums[8] = {};
+    const Vector step = Vector{} + 3;
+    for (auto _ : state) {
+        for (int n = 0; n < kSteps; ++n) {
+            for (Vector& sum : sums) {
+                sum += step;
+#if defined(__x86_64__)
+                asm volatile("" : "+x"(sum));  // kept in a register, each addition done
+#else
+                benchmark::DoNotOptimize(sum);
+#endif
+            }
+        }
+    }
+    benchmark::DoNotOptimize(sums);
+    state.SetItemsProcessed(state.iterations() * kSteps * 8);
+}
+
+BENCHMARK(RegisterOnlyScaling)->Threads(1)->Threads(2)->MinTime(0.2)->UseRealTime();
 
 }  // namespace

@@ -49,7 +49,8 @@ std::vector<PlannedOutput> plannedOutputs(const Options& o) {
 }
 
 Outputs::Outputs(const Options& o)
-    : files_(prepareOutputs(plannedOutputs(o), o.input)),
+    : server_(o.listenPort > 0 ? std::make_unique<MetricsServer>(o.listenHost, o.listenPort) : nullptr),
+      files_(prepareOutputs(plannedOutputs(o), o.input)),
       summary_(o.summary),
       summaryToStderr_(anyOnStandardOutput(o)) {
     const bool console = consoleShown(o);
@@ -73,8 +74,8 @@ Outputs::Outputs(const Options& o)
         jsonl_ = lines.get();
         sinks_.push_back(std::move(lines));
     }
-    if (o.listenPort > 0) {
-        server_ = std::make_unique<MetricsServer>(*stats_, o.listenHost, o.listenPort);
+    if (server_) {
+        server_->serve(*stats_);
     }
     if (o.summary || o.jsonGiven || o.reportGiven) {
         auto table = std::make_unique<ResultTable>(o.indicators);

@@ -35,8 +35,9 @@ std::vector<PlannedOutput> plannedOutputs(const Options& options);
 // The outputs of the plan, opened, and the sinks that write them.
 class Outputs {
 public:
-    // Checks and opens the planned outputs (throws OutputError, leaving
-    // every file as it was), then builds the sinks: the console first when
+    // Binds the --listen address, checks and opens the planned outputs
+    // (throws OutputError, leaving every file as it was), then builds the
+    // sinks: the console first when
     // shown, then whatever writes to standard output, the log, the
     // files and the progress line.
     explicit Outputs(const Options& options);
@@ -62,6 +63,9 @@ public:
 
 private:
     PreparedOutput* find(const std::string& option);
+    // Bound before the files are opened: a port that is taken refuses the
+    // run while every file is still as it was. Stops before the sinks go.
+    std::unique_ptr<MetricsServer> server_;
     std::vector<std::unique_ptr<PreparedOutput>> files_;
     std::vector<std::unique_ptr<FrameSink>> sinks_;
     bool summary_;
@@ -72,7 +76,6 @@ private:
     LiveStats* stats_ = nullptr;    // owned by the sinks
     JsonlOutput* jsonl_ = nullptr;  // owned by the sinks
     HtmlReport* report_ = nullptr;  // owned by the sinks
-    std::unique_ptr<MetricsServer> server_;  // stops before the sinks go
     std::unique_ptr<ProgressLine> progress_;
 };
 

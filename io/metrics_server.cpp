@@ -1,59 +1,56 @@
 #include "io/metrics_server.h"
 
-#include <cerrno>
-#include <cstring>
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-#include <httplib.h>
-
 #include "io/live_stats.h"
+#include "io/module.h"
 #include "io/sink.h"
 
 namespace nrvq {
+namespace {
 
-struct MetricsServer::State {
-    httplib::Server server;
-    std::thread thread;
-    std::atomic<bool> done{false};
+struct Loaded {
+    const MetricsModule* module = nullptr;
+    std::string why;
 };
 
-MetricsServer::MetricsServer(const LiveStats& stats, const std::string& host, int port)
-    : state_(std::make_unique<State>()) {
-    httplib::Server& server = state_->server;
-    // A scrape now and then: two threads are plenty.
-    server.new_task_queue = [] { return new httplib::ThreadPool(2); };
-    server.Get("/metrics", [&stats](const httplib::Request&, httplib::Response& response) {
-        response.set_content(stats.metrics(), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    server.Get("/healthz", [&stats](const httplib::Request&, httplib::Response& response) {
-        const bool healthy = stats.healthy();
-        response.status = healthy ? 200 : 503;
-        response.set_content(healthy ? "ok\n" : "not analysing\n", "text/plain");
-    });
-    // Bound here, so that a port in use is reported before the run starts.
-    if (!server.bind_to_port(host, port)) {
-        const std::string address = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-                                    std::to_string(port);
+Loaded load() {
+    Loaded loaded;
+    using Entry = const MetricsModule* (*)();
+    const auto entry = reinterpret_cast<Entry>(
+        openModuleEntry("nrvq-metrics.so", "nrvq_metrics_module", "the metrics module", &loaded.why));
+    if (entry == nullptr) return loaded;
+    const MetricsModule* module = entry();
+    if (module == nullptr || module->abi != kMetricsModuleAbi) {
+        loaded.why = "the metrics module nrvq-metrics.so belongs to another build of nrvq";
+        return loaded;
+    }
+    loaded.module = module;
+    return loaded;
+}
+
+const Loaded& loaded() {
+    static const Loaded module = load();
+    return module;
+}
+
+}  // namespace
+
+MetricsServer::MetricsServer(const std::string& host, int port) {
+    const std::string address =
+        (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    const MetricsModule* module = loaded().module;
+    if (module == nullptr) throw OutputError("--listen " + address + ": " + loaded().why);
+    server_ = module->bind(host, port);
+    if (server_ == nullptr) {
         throw OutputError("--listen " + address + ": cannot listen there (the port is taken, or the address is "
                           "not this machine's)");
     }
-    state_->thread = std::thread([this] {
-        state_->server.listen_after_bind();
-        state_->done.store(true);
-    });
 }
 
-MetricsServer::~MetricsServer() {
-    // A stop before the loop runs would be missed.
-    while (!state_->server.is_running() && !state_->done.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    state_->server.stop();
-    if (state_->thread.joinable()) {
-        state_->thread.join();
-    }
+void MetricsServer::serve(const LiveStats& stats) {
+    loaded().module->serve(
+        server_, [&stats] { return stats.metrics(); }, [&stats] { return stats.healthy(); });
 }
+
+MetricsServer::~MetricsServer() { loaded().module->stop(server_); }
 
 }  // namespace nrvq

@@ -1,6 +1,7 @@
 // Live network inputs on the loopback interface: FFmpeg's command-line tool
 // sends a clip in real time as MPEG-TS, over UDP and over TCP. Every run is
-// bounded by timeout(1); the tests are skipped without ffmpeg.
+// bounded by timeout(1); the tests are skipped without ffmpeg. And the
+// metrics endpoint's failures before a run.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,7 +22,6 @@ using namespace testing_support;
 using nlohmann::json;
 
 constexpr int kFrames = 40;
-
 // A port that is free now on 127.0.0.1, chosen by the system.
 int freePort(int type) {
     const int fd = ::socket(AF_INET, type, 0);
@@ -36,6 +36,22 @@ int freePort(int type) {
     }
     if (fd >= 0) ::close(fd);
     return port;
+}
+
+// A socket listening on 127.0.0.1 at a port the system chose; -1 on failure.
+int listeningSocket(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
 // The lines of a --jsonl output, each parsed (a line cut short fails).
@@ -101,6 +117,37 @@ TEST_F(Live, FramesOverUdpAndTcpEqualTheFile) {
         EXPECT_EQ(live.size(), static_cast<size_t>(kFrames));
         for (const auto& [index, values] : live) EXPECT_EQ(values, fileFrames.at(index)) << "frame " << index;
     }
+}
+
+// A taken port refuses the run before it starts, the results log left as it
+// was. The HTTP server is a module that only a listening run opens: a copy
+// of the tool without it runs as usual, and is refused with --listen,
+// naming the module.
+TEST(Listen, ATakenPortOrAMissingServerModuleFailsBeforeTheRun) {
+    const TempDir dir;
+    writeRawClip(dir / "clip.yuv", textureFrames(32, 16, 2));
+    writeFile(dir / "metricsResultsCSV.csv", "rows of an earlier run\n");
+    int port = 0;
+    const int fd = listeningSocket(port);
+    ASSERT_GE(fd, 0);
+    const std::string taken = "127.0.0.1:" + std::to_string(port);
+    const RunResult result = runTool(dir.path(), {"clip.yuv", "32", "16", "--listen", taken});
+    ::close(fd);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err.rfind("--listen " + taken + ": cannot listen there (the port is taken", 0), 0u) << result.err;
+    EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), "rows of an earlier run\n");
+
+    std::filesystem::copy_file(NRVQ_BINARY, dir / "alone");
+    EXPECT_EQ(shell(dir.path(), "timeout 30 ./alone clip.yuv 32 16 --no-log --quiet"), 0);
+    const std::string free = "127.0.0.1:" + std::to_string(freePort(SOCK_STREAM));
+    const int status = shell(dir.path(), "timeout 30 ./alone clip.yuv 32 16 --listen " + free + " 2>err.txt");
+    if (status == 0) GTEST_SKIP() << "a metrics module is installed on this machine";
+    EXPECT_EQ(status, 255);
+    EXPECT_EQ(readFile(dir / "err.txt").rfind("--listen " + free + ": the metrics module nrvq-metrics.so is not "
+                                              "installed; looked for:\n  " + (dir / "nrvq-metrics.so").string(), 0),
+              0u)
+        << readFile(dir / "err.txt");
+    EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), "rows of an earlier run\n");
 }
 
 // The sender stops and starts again: the run goes on with the signal lost
