@@ -65,7 +65,7 @@ test-asan: asan
 
 # The threaded engine and whole runs under ThreadSanitizer.
 test-tsan: tsan
-	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" $(TSAN_BUILD)/nrvq_tests --gtest_filter='Engine*:Run*:DemoRun*:Signals*:Live*'
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" $(TSAN_BUILD)/nrvq_tests --gtest_filter='Engine*:Run*:DemoRun*:Signals*:Live*:Listen*'
 
 # Every fuzz target for FUZZ_SECONDS, from its seed corpus; new inputs that
 # widen coverage go to a scratch corpus, findings stop the run.

@@ -120,7 +120,7 @@ TEST_F(Live, FramesOverUdpAndTcpEqualTheFile) {
 }
 
 // A taken port refuses the run before it starts, the results log left as it
-// was. The HTTP server is a module that only a listening run opens: a copy
+// was; a bound server stops cleanly when the output plan refuses the run. The HTTP server is a module that only a listening run opens: a copy
 // of the tool without it runs as usual, and is refused with --listen,
 // naming the module.
 TEST(Listen, ATakenPortOrAMissingServerModuleFailsBeforeTheRun) {
@@ -136,6 +136,12 @@ TEST(Listen, ATakenPortOrAMissingServerModuleFailsBeforeTheRun) {
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.err.rfind("--listen " + taken + ": cannot listen there (the port is taken", 0), 0u) << result.err;
     EXPECT_EQ(readFile(dir / "metricsResultsCSV.csv"), "rows of an earlier run\n");
+    // Bound, then refused by the output plan: the server stops without
+    // having served.
+    const std::string open = "127.0.0.1:" + std::to_string(freePort(SOCK_STREAM));
+    const RunResult refused = runTool(dir.path(), {"clip.yuv", "32", "16", "--listen", open, "--csv", "clip.yuv"});
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(refused.err.rfind("--csv clip.yuv: ", 0), 0u) << refused.err;
 
     std::filesystem::copy_file(NRVQ_BINARY, dir / "alone");
     EXPECT_EQ(shell(dir.path(), "timeout 30 ./alone clip.yuv 32 16 --no-log --quiet"), 0);
