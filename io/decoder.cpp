@@ -7,27 +7,13 @@ namespace nrvq {
 namespace {
 
 #ifndef NRVQ_DECODER_BUILTIN
-constexpr const char* kModuleFile = "nrvq-decoder.so";
-
-struct Loaded {
-    const DecoderModule* module = nullptr;
-    std::string why;
-};
-
-Loaded load() {
-    Loaded loaded;
-    using Entry = const DecoderModule* (*)();
-    const auto entry = reinterpret_cast<Entry>(
-        openModuleEntry(kModuleFile, "nrvq_decoder_module", "the decoder module", &loaded.why));
-    if (entry == nullptr) return loaded;
-    const DecoderModule* module = entry();
-    if (module == nullptr || module->abi != kDecoderModuleAbi || module->optionsSize != sizeof(DecoderOptions) ||
-        module->infoSize != sizeof(SourceInfo)) {
-        loaded.why = std::string("the decoder module ") + kModuleFile + " belongs to another build of nrvq";
-        return loaded;
-    }
-    loaded.module = module;
-    return loaded;
+LoadedModule<DecoderModule> load() {
+    return loadModule<DecoderModule>("nrvq-decoder.so", "nrvq_decoder_module", "the decoder module",
+                                     [](const DecoderModule& module) {
+                                         return module.abi == kDecoderModuleAbi &&
+                                                module.optionsSize == sizeof(DecoderOptions) &&
+                                                module.infoSize == sizeof(SourceInfo);
+                                     });
 }
 #endif
 
@@ -38,9 +24,9 @@ const DecoderModule* decoderModule(std::string* why) {
     (void)why;
     return nrvq_decoder_module();
 #else
-    static const Loaded loaded = load();
+    static const LoadedModule<DecoderModule> loaded = load();
     if (why != nullptr) *why = loaded.why;
-    return loaded.module;
+    return loaded.table;
 #endif
 }
 

@@ -7,28 +7,10 @@
 namespace nrvq {
 namespace {
 
-struct Loaded {
-    const MetricsModule* module = nullptr;
-    std::string why;
-};
-
-Loaded load() {
-    Loaded loaded;
-    using Entry = const MetricsModule* (*)();
-    const auto entry = reinterpret_cast<Entry>(
-        openModuleEntry("nrvq-metrics.so", "nrvq_metrics_module", "the metrics module", &loaded.why));
-    if (entry == nullptr) return loaded;
-    const MetricsModule* module = entry();
-    if (module == nullptr || module->abi != kMetricsModuleAbi) {
-        loaded.why = "the metrics module nrvq-metrics.so belongs to another build of nrvq";
-        return loaded;
-    }
-    loaded.module = module;
-    return loaded;
-}
-
-const Loaded& loaded() {
-    static const Loaded module = load();
+const LoadedModule<MetricsModule>& loaded() {
+    static const LoadedModule<MetricsModule> module = loadModule<MetricsModule>(
+        "nrvq-metrics.so", "nrvq_metrics_module", "the metrics module",
+        [](const MetricsModule& table) { return table.abi == kMetricsModuleAbi; });
     return module;
 }
 
@@ -37,7 +19,7 @@ const Loaded& loaded() {
 MetricsServer::MetricsServer(const std::string& host, int port) {
     const std::string address =
         (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    const MetricsModule* module = loaded().module;
+    const MetricsModule* module = loaded().table;
     if (module == nullptr) throw OutputError("--listen " + address + ": " + loaded().why);
     server_ = module->bind(host, port);
     if (server_ == nullptr) {
@@ -47,10 +29,10 @@ MetricsServer::MetricsServer(const std::string& host, int port) {
 }
 
 void MetricsServer::serve(const LiveStats& stats) {
-    loaded().module->serve(
+    loaded().table->serve(
         server_, [&stats] { return stats.metrics(); }, [&stats] { return stats.healthy(); });
 }
 
-MetricsServer::~MetricsServer() { loaded().module->stop(server_); }
+MetricsServer::~MetricsServer() { loaded().table->stop(server_); }
 
 }  // namespace nrvq

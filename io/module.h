@@ -16,4 +16,29 @@ namespace nrvq {
 // installation. `what` names it in messages ("the decoder module").
 void* openModuleEntry(const char* file, const char* entry, const std::string& what, std::string* why);
 
+// A module's table, or why there is none.
+template <class Table>
+struct LoadedModule {
+    const Table* table = nullptr;
+    std::string why;
+};
+
+// The table that the module's entry (a function taking nothing) returns,
+// when ofThisBuild(table) holds: a module of another build of nrvq is
+// refused, not called.
+template <class Table, class Check>
+LoadedModule<Table> loadModule(const char* file, const char* entry, const std::string& what, Check ofThisBuild) {
+    LoadedModule<Table> loaded;
+    using Entry = const Table* (*)();
+    const auto address = reinterpret_cast<Entry>(openModuleEntry(file, entry, what, &loaded.why));
+    if (address == nullptr) return loaded;
+    const Table* table = address();
+    if (table == nullptr || !ofThisBuild(*table)) {
+        loaded.why = what + " " + file + " belongs to another build of nrvq";
+        return loaded;
+    }
+    loaded.table = table;
+    return loaded;
+}
+
 }  // namespace nrvq
