@@ -133,10 +133,13 @@ public:
         // workers, and workers that read take one frame more, so that they
         // go on while the calling thread analyses a frame before handing on
         // the ones done. Fewer frames in flight stay in the caches. A
-        // decoder's frame, lent with its chroma, is half as large again as a
-        // copied plane: the reader runs one frame less ahead of a decoder, so
-        // that the frames held take no more memory than copies did.
-        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2) -
+        // decoder runs in bursts, both cores decoding at one moment and one
+        // waiting on a reference at the next; the reader runs a frame
+        // further ahead of it than of other sources, so that the analysis, which yields the cores
+        // to decoding, has frames to fill the waits with. Their memory is
+        // what the decoder saves by keeping one thread a core (see the
+        // decoder module).
+        const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2) +
                              (decoding_ ? 1 : 0);
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {

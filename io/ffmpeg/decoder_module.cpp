@@ -22,6 +22,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 #include <libavutil/error.h>
 #include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
@@ -340,6 +341,33 @@ struct State {
         return f.data[c.plane] + c.offset;
     }
 
+    // Lets go of the frame's buffers other than the one that holds plane, so
+    // that a lent frame keeps only its luma: the decoder keeps each plane in
+    // a buffer of its own, and its chroma goes back to the decoder's pool
+    // once the decoder no longer refers to it. The data pointers into the
+    // buffers let go are cleared.
+    static void keepOnlyBufferOf(AVFrame& f, const uint8_t* plane) {
+        const auto holds = [](const AVBufferRef* buffer, const uint8_t* at) {
+            return buffer != nullptr && at >= buffer->data && at < buffer->data + buffer->size;
+        };
+        size_t kept = AV_NUM_DATA_POINTERS;
+        for (size_t i = 0; i < AV_NUM_DATA_POINTERS && kept == AV_NUM_DATA_POINTERS; ++i) {
+            if (holds(f.buf[i], plane)) kept = i;
+        }
+        // A plane in an extended buffer, or in none: everything is kept.
+        if (kept == AV_NUM_DATA_POINTERS || f.extended_buf != nullptr) return;
+        for (size_t i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+            if (f.data[i] != nullptr && !holds(f.buf[kept], f.data[i])) {
+                f.data[i] = nullptr;
+                f.linesize[i] = 0;
+            }
+        }
+        std::swap(f.buf[0], f.buf[kept]);
+        for (size_t i = 1; i < AV_NUM_DATA_POINTERS; ++i) {
+            av_buffer_unref(&f.buf[i]);
+        }
+    }
+
     // Lends the decoded frame's plane, which inPlace() gave: the picture's
     // reference moves to a frame of the loan list until giveBack().
     ReadResult lendFrame(const uint8_t* inPlacePlane, const uint8_t*& plane, void*& loan) {
@@ -359,6 +387,7 @@ struct State {
             }
         }
         av_frame_move_ref(holder, frame.get());
+        keepOnlyBufferOf(*holder, inPlacePlane);
         plane = inPlacePlane;
         loan = holder;
         ReadResult r;
@@ -555,7 +584,12 @@ std::unique_ptr<DecoderSource> openSource(const std::string& path, const Decoder
     codec->opaque = &state->loggedErrors;
     codec->pkt_timebase = stream->time_base;
     codec->max_pixels = maxSamples;
-    codec->thread_count = std::max(options.threads, 0);
+    // By default one thread a processor. The libraries' own choice adds one
+    // more, whose frame in flight costs a picture's memory and only keeps
+    // the cores busy while the others wait on their references; in a run,
+    // the analysis fills those waits instead, from decoded frames held ahead
+    // in its slots.
+    codec->thread_count = options.threads > 0 ? options.threads : av_cpu_count();
     if (codec->thread_count != 1) {
         codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     }
