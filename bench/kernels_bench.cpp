@@ -101,12 +101,15 @@ void wholeFrame(benchmark::State& state, bool reference) {
     Frames& f = frames();
     nrvq::FrameWorker worker(kWidth, kHeight, reference);
     nrvq::TemporalState temporal(kWidth, kHeight, nrvq::kDefaultFps, reference);
+    nrvq::TemporalInputs inputs(kWidth, kHeight);
     nrvq::FrameRecord record;
     nrvq::Timings timings;
     const LoopClock clock;
+    // As a run's worker takes a frame whose frame before is read already.
     for (auto _ : state) {
-        worker.analyze(&f.current, record, timings);
-        temporal.analyze(&f.current, &f.previous, record, timings);
+        worker.analyze(&f.current, record, timings, &f.previous, &inputs);
+        worker.analyzeTemporal(&f.current, &f.previous, inputs, timings);
+        temporal.analyze(&f.current, &f.previous, record, timings, &inputs);
         benchmark::DoNotOptimize(record);
     }
     setCounters(state, clock);

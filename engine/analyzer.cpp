@@ -70,7 +70,8 @@ constexpr std::pair<Scratch::Shared, std::array<Column, 4>> kJointUsers[] = {
 
 }  // namespace
 
-void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings) {
+void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timings, const Image* previous,
+                          TemporalInputs* inputs) {
     const ScratchScope scope(&scratch_);
     scratch_.beginFrame();
     // One clock read between two indicators ends the one and starts the
@@ -80,9 +81,28 @@ void FrameWorker::analyze(const Image* frame, FrameRecord& record, Timings& timi
     // The joint walk runs before the indicators that take its results, and
     // its time is shared evenly among them: charged to whichever asked
     // first, it would make that one look as costly as all of them.
+    if (inputs != nullptr) {
+        inputs->walked = false;
+    }
     if (!reference_ && scratch_.joint(Scratch::Shared::frameSums)) {
-        kernels::frameSums(frame, scratch_);
+        // Temporal activity and flickering's changed blocks, when both are
+        // computed, come from one walk over the two frames (see
+        // runPairSteps): the frame's walk takes it along.
+        kernels::PairChanges pair;
+        const bool withPair = previous != nullptr && inputs != nullptr && columns_[kTemporalActivity] &&
+                              columns_[kFlickering];
+        if (withPair) {
+            pair.previous = previous;
+            pair.changed = inputs->changed.data();
+        }
+        kernels::frameSums(frame, scratch_, withPair ? &pair : nullptr);
         ColumnSet users;
+        if (pair.done) {
+            inputs->activity = kernels::temporalActivityOf(pair.squares, frame->w * frame->h);
+            inputs->walked = true;
+            users[kTemporalActivity] = true;
+            users[kFlickering] = true;
+        }
         for (const auto& [result, columns] : kJointUsers) {
             if (scratch_.joint(result)) {
                 for (const Column c : columns) {
@@ -121,7 +141,7 @@ void runPairSteps(const Image* frame, const Image* previous, const ColumnSet& co
     // Temporal activity and flickering's changed blocks come from one walk
     // over the two frames when both are selected, its time shared evenly.
     const bool joint = !reference && columns[kTemporalActivity] && columns[kFlickering];
-    if (joint) {
+    if (joint && !inputs.walked) {
         double seconds = 0.0;
         inputs.activity =
             timed(seconds, [&] { return kernels::changedBlocksAndActivity(frame, previous, inputs.changed.data()); });

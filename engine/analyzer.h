@@ -40,6 +40,9 @@ double processSeconds();
 struct TemporalInputs {
     TemporalInputs(int32_t width, int32_t height);
     bool ready = false;      // the pair steps ran for this frame
+    // Temporal activity and the changed blocks came with the frame's walk in
+    // FrameWorker::analyze; the pair steps leave them as they are.
+    bool walked = false;
     double activity = 0.0;   // temporal activity
     std::vector<uint8_t> changed;  // flickering's changed blocks
 };
@@ -61,8 +64,11 @@ public:
     // Computes the columns in indicators and what they need.
     FrameWorker(int32_t width, int32_t height, bool reference, uint32_t indicators = kAllColumns);
     // Computes every single-frame column of record and adds the time each
-    // took to timings.
-    void analyze(const Image* frame, FrameRecord& record, Timings& timings);
+    // took to timings. With the frame before and the frame's inputs given,
+    // its walk over the frame may also take the temporal columns' work on
+    // the two frames along (into inputs, which analyzeTemporal completes).
+    void analyze(const Image* frame, FrameRecord& record, Timings& timings, const Image* previous = nullptr,
+                 TemporalInputs* inputs = nullptr);
     // Runs the temporal columns' pair steps on frame and the frame before it
     // into inputs (ready unless previous is null) and adds their times to
     // timings.

@@ -291,7 +291,21 @@ private:
                 frameRead_.notify_all();
             }
         }
-        worker.analyze(&slot.image, slot.record, slot.timings);
+        // The frame before, when it is read already, goes into the frame's
+        // walk; else the pair steps below wait for it.
+        const Image* before = nullptr;
+        if (n > 0) {
+            Slot& slotBefore = slotOf(n - 1);
+            if (!workersRead_) {
+                before = &slotBefore.image;  // read in order, before this one
+            } else {
+                std::lock_guard lock(mutex_);
+                if (slotBefore.state == Slot::Read || slotBefore.state == Slot::Done) {
+                    before = &slotBefore.image;
+                }
+            }
+        }
+        worker.analyze(&slot.image, slot.record, slot.timings, before, &slot.temporal);
         const Image* previous = nullptr;
         if (n > 0) {
             // The frame before stays in its slot until this one is consumed.
@@ -470,7 +484,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
         record.index = info.startFrame + n;
         record.seconds = frameTime(result.seconds, record.index, info.fps);
         Timings timings;
-        worker.analyze(&frame, record, timings);
+        worker.analyze(&frame, record, timings, n > 0 ? &before : nullptr, &inputs);
         // The temporal columns' work on the two frames as the workers do it.
         worker.analyzeTemporal(&frame, n > 0 ? &before : nullptr, inputs, timings);
         temporal.analyze(&frame, n > 0 ? &before : nullptr, record, timings, &inputs);

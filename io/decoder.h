@@ -30,7 +30,7 @@ struct DecoderOptions {
     double fps = 0;           // frame rate to report; <= 0: the stream's own
     int64_t startFrame = 0;   // decoded frames to drop before the first one delivered
     int64_t frameCount = -1;  // frames to deliver; -1: to the end of the stream
-    int threads = 0;          // decoding threads; 0: as many as the decoder sees fit
+    int threads = 0;          // decoding threads; 0: one a processor
     // Streams of larger frames are refused, before the libraries allocate
     // pictures for them while probing.
     int64_t maxSamples = kMaxDecodedSamples;

@@ -23,16 +23,16 @@ HWY_BEFORE_NAMESPACE();
 namespace nrvq::kernels::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Marks in changed (bw x bh bytes, row-major) with 1 the blocks of 8x8
-// samples (rows stride samples apart) in which current differs from
-// previous, with 0 the others. With kSquares the same walk also returns
-// temporal activity's sum of the squared differences of all h rows (the
-// whole frame: bw = stride / 8, bh = h / 8); without, 0.
+// Marks in changed (bw blocks a row, row-major) with 1 the blocks of 8x8
+// samples (rows stride samples apart) of block rows by0 ... by1 - 1 in which
+// current differs from previous, with 0 the others. With kSquares the same
+// walk also returns temporal activity's sum of the squared differences of
+// those block rows' samples (bw = stride / 8: all of each row); without, 0.
 template <bool kSquares>
-uint64_t BlockChanges(const uint8_t* current, const uint8_t* previous, size_t stride, size_t h, size_t bw, size_t bh,
-                      uint8_t* changed) {
+uint64_t BlockChanges(const uint8_t* current, const uint8_t* previous, size_t stride, size_t by0, size_t by1,
+                      size_t bw, uint8_t* changed) {
     uint64_t total = 0;
-    for (size_t by = 0; by < bh; ++by) {
+    for (size_t by = by0; by < by1; ++by) {
         const uint8_t* cur = current + by * 8 * stride;
         const uint8_t* prev = previous + by * 8 * stride;
         uint8_t* out = changed + by * bw;
@@ -104,21 +104,24 @@ uint64_t BlockChanges(const uint8_t* current, const uint8_t* previous, size_t st
             out[bx] = differ != 0 ? 1 : 0;
         }
     }
-    if (kSquares) {
-        // The rows below the last whole block row.
-        const size_t at = bh * 8 * stride;
-        total += SumSquaredDiffU8(current + at, previous + at, (h - bh * 8) * stride);
-    }
     return total;
 }
 
 void ChangedBlocks(const uint8_t* current, const uint8_t* previous, size_t stride, size_t bw, size_t bh,
                    uint8_t* changed) {
-    BlockChanges<false>(current, previous, stride, 0, bw, bh, changed);
+    BlockChanges<false>(current, previous, stride, 0, bh, bw, changed);
 }
 
-uint64_t ChangesAndSquares(const uint8_t* current, const uint8_t* previous, size_t w, size_t h, uint8_t* changed) {
-    return BlockChanges<true>(current, previous, w, h, w / 8, h / 8, changed);
+// Block rows by0 ... by1 - 1 of a w x h frame pair, and with last the rows
+// below the last whole block row too.
+uint64_t ChangesAndSquares(const uint8_t* current, const uint8_t* previous, size_t w, size_t h, size_t by0,
+                           size_t by1, bool last, uint8_t* changed) {
+    uint64_t total = BlockChanges<true>(current, previous, w, by0, by1, w / 8, changed);
+    if (last) {
+        const size_t at = h / 8 * 8 * w;
+        total += SumSquaredDiffU8(current + at, previous + at, (h - h / 8 * 8) * w);
+    }
+    return total;
 }
 
 }  // namespace nrvq::kernels::HWY_NAMESPACE
@@ -139,11 +142,17 @@ void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uin
 }
 
 double changedBlocksAndActivity(const Image* current, const Image* previous, uint8_t* changed) {
-    assert(previous->w == current->w && previous->h == current->h);
     const uint64_t n = current->w * current->h;
-    const uint64_t sum =
-        n == 0 ? 0 : HWY_DYNAMIC_DISPATCH(ChangesAndSquares)(current->data, previous->data, current->w, current->h, changed);
+    const uint64_t sum = n == 0 ? 0 : changesAndSquares(current, previous, 0, current->h / 8, true, changed);
     return temporalActivityOf(sum, n);
+}
+
+uint64_t changesAndSquares(const Image* current, const Image* previous, uint64_t by0, uint64_t by1, bool last,
+                           uint8_t* changed) {
+    assert(previous->w == current->w && previous->h == current->h);
+    assert(by0 <= by1 && by1 <= current->h / 8);
+    return HWY_DYNAMIC_DISPATCH(ChangesAndSquares)(current->data, previous->data, current->w, current->h, by0, by1,
+                                                   last, changed);
 }
 
 double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates) {

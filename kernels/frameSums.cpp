@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "kernels/bands.h"
+#include "kernels/kernels.h"
 #include "kernels/blockStats.h"
 #include "kernels/frameSums.h"
 #include "kernels/limits.h"
@@ -369,8 +370,9 @@ using Shared = Scratch::Shared;
 // The work on the rows the walk has read: the block statistics (when sums is
 // not null), slice's band matches (when matches is not null),
 // blockiness's walk (when blockiness), interlace's combed blocks (when
-// combed is not null) and block loss's grid energies (when gridEnergies is
-// not null).
+// combed is not null), block loss's grid energies (when gridEnergies is
+// not null) and the changes against the frame before (when pair is not
+// null).
 struct Joint {
     const Image* frame;
     int32_t* sums = nullptr;
@@ -385,6 +387,8 @@ struct Joint {
     size_t combRows = 0;  // block rows of interlace counted
     uint16_t* gridEnergies = nullptr;
     size_t energyRows = 0;  // rows of block loss's energies
+    PairChanges* pair = nullptr;
+    size_t changeRows = 0;  // block rows compared with the frame before
 
     static void read(void* context, size_t rows) {
         auto& joint = *static_cast<Joint*>(context);
@@ -415,6 +419,12 @@ struct Joint {
             gridColumnEnergies(joint.frame, joint.energyRows, rows, joint.gridEnergies);
             joint.energyRows = rows;
         }
+        if (joint.pair != nullptr && rows / 8 > joint.changeRows) {
+            const size_t ready = rows / 8 < bh ? rows / 8 : bh;
+            joint.pair->squares += changesAndSquares(joint.frame, joint.pair->previous, joint.changeRows, ready,
+                                                     false, joint.pair->changed);
+            joint.changeRows = ready;
+        }
     }
 };
 
@@ -424,15 +434,15 @@ FrameSums* keptSums(Scratch& scratch) { return scratch.get<FrameSums>(slot(Kerne
 
 }  // namespace
 
-FrameSums frameSums(const Image* frame, Scratch& scratch) {
+FrameSums frameSums(const Image* frame, Scratch& scratch, PairChanges* pair) {
     FrameSums* kept = keptSums(scratch);
-    if (!scratch.holds(Shared::frameSums, frame) && !walkJointly(frame, scratch, Shared::frameSums)) {
+    if (!scratch.holds(Shared::frameSums, frame) && !walkJointly(frame, scratch, Shared::frameSums, pair)) {
         *kept = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &ignoreRows, nullptr);
     }
     return *kept;
 }
 
-bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
+bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker, PairChanges* pair) {
     if (!scratch.joint(asker) || !scratch.joint(Shared::frameSums) || frame->w < 3 || frame->h < 3 ||
         !indexFits32(frame)) {
         return false;
@@ -466,7 +476,16 @@ bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker) {
     if (gridEnergiesApply(frame) && take(Shared::gridEnergies)) {
         joint.gridEnergies = gridEnergyBuffer(frame, scratch);
     }
+    if (pair != nullptr) {
+        pair->squares = 0;
+        joint.pair = pair;
+    }
     *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
+    if (pair != nullptr) {
+        // The rows below the last whole block row.
+        pair->squares += changesAndSquares(frame, pair->previous, joint.changeRows, frame->h / 8, true, pair->changed);
+        pair->done = true;
+    }
     return true;
 }
 

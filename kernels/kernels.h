@@ -35,6 +35,11 @@ void changedBlocks(const Image* current, const Image* previous, uint64_t bw, uin
 // changedBlocks(current, previous, w / 8, h / 8, changed) and, from the same
 // walk over the two frames, temporalActivity(current, previous).
 double changedBlocksAndActivity(const Image* current, const Image* previous, uint8_t* changed);
+// The same for block rows by0 ... by1 - 1 (and with last, the rows below the
+// last whole block row): their changed blocks, and the sum of their squared
+// differences, which over all of them gives temporalActivityOf the value.
+uint64_t changesAndSquares(const Image* current, const Image* previous, uint64_t by0, uint64_t by1, bool last,
+                           uint8_t* changed);
 double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates);
 
 }  // namespace nrvq::kernels
