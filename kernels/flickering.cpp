@@ -158,16 +158,17 @@ uint64_t changesAndSquares(const Image* current, const Image* previous, uint64_t
 double flickeringUpdate(FlickeringState& state, const uint8_t* changed, Image* transitionCounts, Image* blockStates) {
     const uint64_t blocks = transitionCounts->w * transitionCounts->h;
     assert(blockStates->w * blockStates->h >= blocks);
-    uint8_t* counts = transitionCounts->data;
-    uint8_t* states = blockStates->data;
+    uint8_t* __restrict counts = transitionCounts->data;
+    uint8_t* __restrict states = blockStates->data;
+    const uint8_t* __restrict marks = changed;
+    // A block's state is 0 (still) or 1 (changing): it switches when the
+    // frame's mark differs from it, so the count grows by the two's XOR
+    // (wrapping at 8 bits) and the state takes the mark; without branches,
+    // a vector of blocks at a time.
     for (uint64_t i = 0; i < blocks; ++i) {
-        if (changed[i] != 0 && states[i] == 0) {
-            states[i] = 1;
-            ++counts[i];
-        } else if (changed[i] == 0 && states[i] == 1) {
-            states[i] = 0;
-            ++counts[i];
-        }
+        const uint8_t mark = marks[i] != 0 ? 1 : 0;
+        counts[i] = static_cast<uint8_t>(counts[i] + (mark ^ states[i]));
+        states[i] = mark;
     }
 
     if (!state.endsPeriod()) {
