@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kernels/frameSums.h"
@@ -141,7 +142,9 @@ void runPairSteps(const Image* frame, const Image* previous, const ColumnSet& co
     // Temporal activity and flickering's changed blocks come from one walk
     // over the two frames when both are selected, its time shared evenly.
     const bool joint = !reference && columns[kTemporalActivity] && columns[kFlickering];
-    if (joint && !inputs.walked) {
+    // Taken once: the flag is the frame's that the worker's walk took along.
+    const bool walked = std::exchange(inputs.walked, false);
+    if (joint && !walked) {
         double seconds = 0.0;
         inputs.activity =
             timed(seconds, [&] { return kernels::changedBlocksAndActivity(frame, previous, inputs.changed.data()); });

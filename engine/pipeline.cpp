@@ -135,9 +135,10 @@ public:
         // the ones done. Fewer frames in flight stay in the caches. A
         // decoder runs in bursts, both cores decoding at one moment and one
         // waiting on a reference at the next; the reader runs a frame
-        // further ahead of it than of other sources, so that the analysis, which yields the cores
-        // to decoding, has frames to fill the waits with. Their memory is
-        // what the decoder saves by keeping one thread a core (see the
+        // further ahead of it than of other sources, so that the analysis,
+        // which yields the cores to decoding, has frames to fill the waits
+        // with. Their memory is what the decoder saves by keeping one thread
+        // a processor and lending luma planes without their chroma (see the
         // decoder module).
         const size_t count = static_cast<size_t>(workers) * (workersRead_ ? 1 : 2) + (workersRead_ ? 3 : 2) +
                              (decoding_ ? 1 : 0);

@@ -26,9 +26,9 @@
 #include <cstdint>
 
 #include "kernels/bands.h"
-#include "kernels/kernels.h"
 #include "kernels/blockStats.h"
 #include "kernels/frameSums.h"
+#include "kernels/kernels.h"
 #include "kernels/limits.h"
 #include "kernels/slots.h"
 
@@ -482,7 +482,8 @@ bool walkJointly(const Image* frame, Scratch& scratch, Scratch::Shared asker, Pa
     }
     *keptSums(scratch) = HWY_DYNAMIC_DISPATCH(SumFrame)(frame->data, frame->w, frame->h, &Joint::read, &joint);
     if (pair != nullptr) {
-        // The rows below the last whole block row.
+        // The block rows the walk has not reached (none once it has read the
+        // last row) and the rows below the last whole block row.
         pair->squares += changesAndSquares(frame, pair->previous, joint.changeRows, frame->h / 8, true, pair->changed);
         pair->done = true;
     }
