@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/analyzer.h"
+#include "engine/frame_buffer.h"
 
 namespace nrvq {
 
@@ -104,7 +105,7 @@ private:
 };
 
 struct Slot {
-    OwnedImage<Image> frame;  // the slot's own buffer, for frames copied in
+    FrameBuffer frame;  // the slot's own buffer, for frames copied in
     Image image;              // the frame: in that buffer, or lent by the source
     Loan loan;
     FrameRecord record;
@@ -112,8 +113,8 @@ struct Slot {
     double sourceSeconds = 0;  // the source's timestamp of the frame
     TemporalInputs temporal;  // against the frame before, when there is one
     enum State { Free, Reading, Read, Done } state = Free;
-    Slot(FrameSource& source, Image buffer, int32_t width, int32_t height)
-        : frame(buffer), image(buffer), loan(source), temporal(width, height) {}
+    Slot(FrameSource& source, FrameBuffer buffer, int32_t width, int32_t height)
+        : frame(std::move(buffer)), image(frame.image()), loan(source), temporal(width, height) {}
 };
 
 // The frames of one run in flight, and the one lock that guards their states.
@@ -145,7 +146,7 @@ public:
         slots_.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             slots_.emplace_back(source,
-                                callocImage(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
+                                FrameBuffer(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height)),
                                 info.width, info.height);
         }
         for (unsigned i = 0; i < workers; ++i) {
@@ -208,7 +209,7 @@ private:
             }
             ReadResult result;
             try {
-                result = slot->loan.read(slot->frame->data, slot->image);
+                result = slot->loan.read(slot->frame.data(), slot->image);
             } catch (...) {
                 fail(std::current_exception());
                 return;
@@ -272,7 +273,7 @@ private:
         Slot& slot = slotOf(n);
         slot.timings = Timings{};
         if (workersRead_) {
-            const ReadResult result = source_.readFrame(index, n, slot.frame->data);
+            const ReadResult result = source_.readFrame(index, n, slot.frame.data());
             std::lock_guard lock(mutex_);
             if (result.status != ReadStatus::Frame) {
                 // The lowest frame that did not come ends the run; frames
@@ -465,10 +466,10 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     // where the frame and the one before it are: in those buffers or lent
     // by the source (the previous frame's loan is kept until the next
     // frame's pair step is done).
-    OwnedImage<Image> current(callocImage(w, h));
-    OwnedImage<Image> previous(callocImage(w, h));
-    Image frame = *current;
-    Image before = *previous;
+    FrameBuffer current(w, h);
+    FrameBuffer previous(w, h);
+    Image frame = current.image();
+    Image before = previous.image();
     Loan currentLoan(source);
     Loan previousLoan(source);
     FrameWorker worker(info.width, info.height, options.reference, options.indicators);
@@ -477,7 +478,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
     RunOutcome outcome;
     FrameRecord record;
     for (int64_t n = 0;; ++n) {
-        const ReadResult result = currentLoan.read(current->data, frame);
+        const ReadResult result = currentLoan.read(current.data(), frame);
         if (result.status != ReadStatus::Frame) {
             outcome.end = result;
             break;
@@ -491,7 +492,7 @@ RunOutcome runInOrder(FrameSource& source, const AnalyzerOptions& options, const
         temporal.analyze(&frame, n > 0 ? &before : nullptr, record, timings, &inputs);
         outcome.timings += timings;
         ++outcome.examined;
-        std::swap(current->data, previous->data);
+        std::swap(current, previous);
         before = frame;
         previousLoan = std::move(currentLoan);  // gives the older loan back
         record.luma = before.data;

@@ -3,6 +3,7 @@
 // allocation once the first frame has sized the working memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "clips/clip.h"
 #include "engine/analyzer.h"
+#include "engine/frame_buffer.h"
 #include "engine/registry.h"
 #include "io/text_output.h"
 #include "testing.h"
@@ -176,6 +178,30 @@ TEST(Engine, RunsAreTheSameForEveryThreadCountAndPath) {
                 expectSameRecords(runAll(frames, threads, true, 7, byNumber, lends), reference, "literal");
             }
         }
+    }
+}
+
+// Frame buffers: zeroed, owned, and a plane of about 2 MiB or more on a huge
+// page boundary; runs on frames that large stay exact.
+TEST(Engine, FrameBuffersOfLargeFramesKeepRunsExact) {
+    for (const auto& [w, h] : std::vector<std::pair<uint64_t, uint64_t>>{{0, 0}, {16, 16}, {1920, 1080}, {3840, 2161}}) {
+        nrvq::FrameBuffer buffer(w, h);
+        ASSERT_NE(buffer.data(), nullptr);
+        const size_t bytes = static_cast<size_t>(w * h);
+        EXPECT_TRUE(std::all_of(buffer.data(), buffer.data() + bytes, [](uint8_t v) { return v == 0; }));
+        std::memset(buffer.data(), 0xFF, bytes);
+        EXPECT_EQ(bytes >= 1920 * 1080, reinterpret_cast<uintptr_t>(buffer.data()) % (size_t{2} << 20) == 0) << w;
+        uint8_t* const data = buffer.data();
+        nrvq::FrameBuffer moved(std::move(buffer));
+        EXPECT_EQ(moved.data(), data);
+        EXPECT_EQ(buffer.data(), nullptr);
+        EXPECT_EQ(moved.image().w, w);
+    }
+    EXPECT_THROW(nrvq::FrameBuffer(uint64_t{1} << 33, uint64_t{1} << 33), std::bad_alloc);
+    const std::vector<Plane> frames = testing_support::textureFrames(1920, 1080, 3);
+    const std::vector<FrameRecord> reference = runAll(frames, 1, true);
+    for (const unsigned threads : {1u, 2u}) {
+        expectSameRecords(runAll(frames, threads, false), reference, "fast");
     }
 }
 
