@@ -222,8 +222,8 @@ Analyzer::Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOpti
       fps_(fps),
       worker_(width, height, options.reference, options.indicators),
       temporal_(width, height, fps, options.reference, options.indicators),
-      current_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))),
-      previous_(callocImage(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
+      current_(static_cast<uint64_t>(width), static_cast<uint64_t>(height)),
+      previous_(static_cast<uint64_t>(width), static_cast<uint64_t>(height)) {
     if (width < 0 || height < 0) {
         throw std::invalid_argument("frame size must not be negative");
     }
@@ -232,15 +232,17 @@ Analyzer::Analyzer(int32_t width, int32_t height, double fps, const AnalyzerOpti
 const FrameRecord& Analyzer::push(const uint8_t* luma, ptrdiff_t stride) {
     const size_t w = static_cast<size_t>(width_);
     for (int32_t y = 0; y < height_; ++y) {
-        std::memcpy(current_->data + static_cast<size_t>(y) * w, luma + y * stride, w);
+        std::memcpy(current_.data() + static_cast<size_t>(y) * w, luma + y * stride, w);
     }
     record_.index = pushed_;
     record_.seconds = frameTime(std::nan(""), pushed_, fps_);
     Timings frameTimings;
-    worker_.analyze(current_.get(), record_, frameTimings);
-    temporal_.analyze(current_.get(), pushed_ > 0 ? previous_.get() : nullptr, record_, frameTimings);
+    const Image current = current_.image();
+    const Image previous = previous_.image();
+    worker_.analyze(&current, record_, frameTimings);
+    temporal_.analyze(&current, pushed_ > 0 ? &previous : nullptr, record_, frameTimings);
     timings_ += frameTimings;
-    std::swap(current_->data, previous_->data);
+    std::swap(current_, previous_);
     ++pushed_;
     return record_;
 }

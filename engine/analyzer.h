@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/frame.h"
+#include "engine/frame_buffer.h"
 #include "engine/source.h"
 #include "kernels/scratch.h"
 #include "metrics/flickering.h"
@@ -127,8 +128,8 @@ private:
     double fps_;
     FrameWorker worker_;
     TemporalState temporal_;
-    OwnedImage<Image> current_;
-    OwnedImage<Image> previous_;
+    FrameBuffer current_;
+    FrameBuffer previous_;
     FrameRecord record_;
     Timings timings_;
     int64_t pushed_ = 0;
