@@ -106,7 +106,7 @@ private:
 
 struct Slot {
     FrameBuffer frame;  // the slot's own buffer, for frames copied in
-    Image image;              // the frame: in that buffer, or lent by the source
+    Image image;        // the frame: in that buffer, or lent by the source
     Loan loan;
     FrameRecord record;
     Timings timings;
